@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace ostrelcomm {
+
+// States of a queued job: four waiting states, two end states, the running
+// states and the end by abort.
+#define OSTRELCOMM_JOB_STATUSES(X) \
+    X(pending) X(suspended) X(deferred) X(resume) X(completed) X(error) X(inProgress) X(reqAbort) X(aborting) X(aborted)
+
+enum class JobStatus {
+#define OSTRELCOMM_ENUM_CASE(name) name,
+    OSTRELCOMM_JOB_STATUSES(OSTRELCOMM_ENUM_CASE)
+#undef OSTRELCOMM_ENUM_CASE
+};
+
+inline constexpr std::size_t kJobStatusCount = 0
+#define OSTRELCOMM_COUNT_CASE(name) +1
+    OSTRELCOMM_JOB_STATUSES(OSTRELCOMM_COUNT_CASE)
+#undef OSTRELCOMM_COUNT_CASE
+    ;
+
+std::string_view name(JobStatus status);
+
+}  // namespace ostrelcomm
