@@ -11,6 +11,8 @@ struct GroupElementP3 {
     FieldElement Y;
     FieldElement Z;
     FieldElement T;
+
+    friend bool operator==(const GroupElementP3&, const GroupElementP3&) = default;
 };
 
 }  // namespace ostrelcomm

@@ -10,6 +10,8 @@ struct GroupElementP4 {
     FieldElement YplusX;
     FieldElement YminusX;
     FieldElement XY2D;
+
+    friend bool operator==(const GroupElementP4&, const GroupElementP4&) = default;
 };
 
 }  // namespace ostrelcomm
