@@ -1,0 +1,78 @@
+// quorvel-devserver: the stand-in server in the foreground, for the run
+// command and for trying the client by hand. Stops on SIGINT or SIGTERM.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "devserver/DevServer.h"
+#include "devserver/Endpoints.h"
+
+namespace {
+
+void usage() {
+    std::fprintf(stderr,
+                 "usage: quorvel-devserver [--host ADDRESS] [--port N] [--ca-out FILE]\n"
+                 "  --host    address to listen on (default 127.0.0.1)\n"
+                 "  --port    port to listen on (default 8443; 0 picks a free one)\n"
+                 "  --ca-out  where to write the CA certificate that clients must trust\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    devserver::DevServerOptions options;
+    options.port = 8443;
+    options.keepAliveSeconds = 5;
+    std::string caOut;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--host" && hasValue) {
+            options.host = argv[++i];
+        } else if (arg == "--port" && hasValue) {
+            char* end = nullptr;
+            const long port = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || port < 0 || port > 65535) {
+                usage();
+                return 2;
+            }
+            options.port = static_cast<int>(port);
+        } else if (arg == "--ca-out" && hasValue) {
+            caOut = argv[++i];
+        } else {
+            usage();
+            return arg == "--help" || arg == "-h" ? 0 : 2;
+        }
+    }
+
+    // Every thread made from here on inherits this mask, so the two stop
+    // signals reach only sigwait() below.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    try {
+        devserver::DevServer server(options);
+        devserver::installEndpoints(server);
+        server.start();
+        if (!caOut.empty()) server.writeCaCertificate(caOut);
+        std::printf("quorvel-devserver listening on %s\n", server.baseUrl().c_str());
+        if (!caOut.empty()) std::printf("CA certificate: %s\n", caOut.c_str());
+        std::fflush(stdout);
+        int received = 0;
+        sigwait(&stopSignals, &received);
+        std::printf("quorvel-devserver stopping\n");
+        std::fflush(stdout);
+        server.stop();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "quorvel-devserver: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
