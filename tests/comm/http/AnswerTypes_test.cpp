@@ -1,0 +1,267 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "auth/Server_P1_Answer.h"
+#include "auth/Server_P2_Answer.h"
+#include "crypto/Encoding.h"
+#include "http/ServerAnswer.h"
+#include "http/Server_AddTrustConfirmation.h"
+#include "http/Server_DirectoryInformations.h"
+#include "http/Server_FinalizeAnswer.h"
+#include "http/Server_GenericConfirmation.h"
+#include "http/Server_RemoveTrustConfirmation.h"
+#include "http/Server_SendBlockAnswer.h"
+#include "http/Server_SendPrepareAnswer.h"
+#include "http/Server_ShareConfirmation.h"
+#include "http/Server_TerminateAnswer.h"
+#include "http/Server_key.h"
+#include "user/PeerShareData.h"
+#include "user/Server_UserHandled.h"
+#include "user/Server_UserModification.h"
+#include "user/Server_UserProfile.h"
+#include "user/Server_UsersSessions.h"
+
+using namespace ostrelcomm;
+using Json = json::Json;
+
+namespace {
+
+struct RecordCase {
+    const char* type;
+    std::function<void(ByteView)> decode;  // throws when the body does not decode
+    Json valid;
+    std::vector<std::string> required;
+    std::vector<std::string> optional;
+    // The answer object's field name, for the envelope check; empty when the
+    // record has no required key (an envelope then decodes as the empty record).
+    std::string field;
+};
+
+template <ServerAnswer T>
+std::function<void(ByteView)> decoder() {
+    return [](ByteView body) { (void)makeAnswer<T>(body); };
+}
+
+bool decodes(const std::function<void(ByteView)>& decode, const std::string& body) {
+    try {
+        decode(asBytes(body));
+        return true;
+    } catch (const json::DecodeError&) {
+        return false;
+    }
+}
+
+// A value of another JSON type than `value`.
+Json otherType(const Json& value) { return value.is_string() ? Json(12) : Json("12"); }
+
+const std::string kKey32 = base64Encode(Bytes(32, 7));
+
+std::vector<RecordCase> recordCases() {
+    return {
+        {"Server_GenericConfirmation", decoder<Server_GenericConfirmation>(),
+         {{"parentUUID", "P"}, {"itemUUID", "I"}}, {"itemUUID"}, {"parentUUID"}, "opdata"},
+        {"Server_key", decoder<Server_key>(), {{"umk", "{\"iv\":\"\"}"}}, {"umk"}, {}, "key"},
+        {"Server_ShareConfirmation", decoder<Server_ShareConfirmation>(), {{"shareUUID", "S"}}, {"shareUUID"}, {},
+         "opdata"},
+        {"Server_RemoveTrustConfirmation", decoder<Server_RemoveTrustConfirmation>(), {{"trustUUID", "T"}},
+         {"trustUUID"}, {}, "opdata"},
+        {"Server_AddTrustConfirmation", decoder<Server_AddTrustConfirmation>(),
+         {{"peerUUID", "P"}, {"trustUUID", "T"}}, {}, {"peerUUID", "trustUUID"}, ""},
+        {"Server_SendPrepareAnswer", decoder<Server_SendPrepareAnswer>(), {{"itemUUID", "I"}}, {"itemUUID"}, {},
+         "answer"},
+        {"Server_TerminateAnswer", decoder<Server_TerminateAnswer>(), {{"itemUUID", "I"}}, {"itemUUID"}, {},
+         "answer"},
+        {"Server_SendBlockAnswer", decoder<Server_SendBlockAnswer>(),
+         {{"itemUUID", "I"}, {"blocknum", 4294967295u}, {"blockBegin", 0}, {"blockEnd", 18446744073709551615u}},
+         {"itemUUID", "blocknum", "blockBegin", "blockEnd"}, {}, "answer"},
+        {"Server_FinalizeAnswer", decoder<Server_FinalizeAnswer>(), {{"itemUUID", "I"}, {"umk", "U"}},
+         {"itemUUID", "umk"}, {}, "answer"},
+        {"Server_P1_Answer", decoder<Server_P1_Answer>(),
+         {{"sessionID", "S"}, {"masterAuthParms", "{}"}, {"salt", "c2FsdA=="}, {"publickey", kKey32}},
+         {"sessionID", "masterAuthParms", "salt", "publickey"}, {}, "answer"},
+        {"Server_P2_Answer", decoder<Server_P2_Answer>(), {{"sessionID", "S"}, {"serverKeyProof", kKey32}},
+         {"sessionID", "serverKeyProof"}, {}, "answer"},
+        {"Server_UserProfile", decoder<Server_UserProfile>(),
+         {{"userUUID", "U"}, {"profilename", "alice"}, {"currentplanexpiry", "2031-01-02T03:04:05Z"},
+          {"pubshkey", kKey32}, {"since", "2020-05-06T07:08:09+02:00"}, {"lastlogin", "2024-02-29T23:59:59Z"},
+          {"lastresult", "SUCCESS"}, {"diskspace", 18446744073709551615u}, {"usedspace", 0},
+          {"availablespace", 5}, {"directories", 3}, {"files", 4}},
+         {"userUUID", "profilename", "pubshkey", "since", "lastresult", "diskspace", "usedspace", "availablespace",
+          "directories", "files"},
+         {"currentplanexpiry", "lastlogin"}, "profile"},
+        {"Server_UserModification", decoder<Server_UserModification>(),
+         {{"userUUID", "U"}, {"umk", "K"}, {"privshkey", "P"}}, {"userUUID", "umk", "privshkey"}, {}, "profile"},
+        {"Server_UserHandled", decoder<Server_UserHandled>(), {{"userUUID", "U"}}, {"userUUID"}, {}, "userData"},
+    };
+}
+
+Json validBody(std::string_view type) {
+    for (const auto& c : recordCases())
+        if (c.type == type) return c.valid;
+    throw std::logic_error("no such case");
+}
+
+}  // namespace
+
+// Every nested-record answer: the valid body decodes, and each way a body can
+// be wrong fails the whole answer.
+TEST(AnswerTypes, NestedRecordsAcceptTheirBodyAndRefuseEveryFault) {
+    for (const auto& c : recordCases()) {
+        SCOPED_TRACE(c.type);
+        EXPECT_TRUE(decodes(c.decode, c.valid.dump()));
+        Json extra = c.valid;
+        extra["unknownKey"] = Json::array({1, 2});
+        EXPECT_TRUE(decodes(c.decode, extra.dump())) << "unknown keys are ignored";
+
+        for (const char* body : {"", "not json", "[]", "null", "\"text\"", "{", "[{}]"})
+            EXPECT_FALSE(decodes(c.decode, body)) << body;
+        if (!c.field.empty()) {
+            EXPECT_FALSE(decodes(c.decode, Json{{c.field, c.valid}}.dump())) << "envelope";
+        }
+
+        for (const auto& key : c.required) {
+            SCOPED_TRACE(key);
+            Json body = c.valid;
+            body.erase(key);
+            EXPECT_FALSE(decodes(c.decode, body.dump())) << "missing";
+            body[key] = nullptr;
+            EXPECT_FALSE(decodes(c.decode, body.dump())) << "null";
+            body[key] = otherType(c.valid[key]);
+            EXPECT_FALSE(decodes(c.decode, body.dump())) << "wrong type";
+        }
+        for (const auto& key : c.optional) {
+            SCOPED_TRACE(key);
+            Json body = c.valid;
+            body.erase(key);
+            EXPECT_TRUE(decodes(c.decode, body.dump())) << "missing";
+            body[key] = nullptr;
+            EXPECT_TRUE(decodes(c.decode, body.dump())) << "null";
+            body[key] = otherType(c.valid[key]);
+            EXPECT_FALSE(decodes(c.decode, body.dump())) << "wrong type";
+        }
+    }
+}
+
+// Dates without fraction, strict base64, and unsigned numbers checked for kind
+// and range: the decoder never coerces.
+TEST(AnswerTypes, DatesBase64AndUnsignedNumbersAreStrict) {
+    struct Row {
+        const char* name;
+        const char* key;
+        Json value;
+        bool decodes;
+    };
+    const Json profile = validBody("Server_UserProfile");
+    const std::vector<Row> profileRows = {
+        {"fractional date", "since", "2020-05-06T07:08:09.5Z", false},
+        {"date as a number", "since", 1588748889, false},
+        {"date without zone", "lastlogin", "2024-02-29T23:59:59", false},
+        {"negative unsigned", "usedspace", -1, false},
+        {"fractional unsigned", "files", 1.5, false},
+        {"unsigned beyond 64 bits", "diskspace", 18446744073709551616.0, false},
+        {"base64 with a line break", "pubshkey", kKey32 + "\n", false},
+        {"base64 without padding", "pubshkey", "c2FsdA", false},
+        {"offset date", "currentplanexpiry", "2031-01-02T05:04:05+02:00", true},
+    };
+    for (const auto& row : profileRows) {
+        SCOPED_TRACE(row.name);
+        Json body = profile;
+        body[row.key] = row.value;
+        EXPECT_EQ(decodes(decoder<Server_UserProfile>(), body.dump()), row.decodes);
+    }
+
+    Json block = validBody("Server_SendBlockAnswer");
+    block["blocknum"] = 4294967296u;
+    EXPECT_FALSE(decodes(decoder<Server_SendBlockAnswer>(), block.dump())) << "32-bit block number";
+}
+
+TEST(AnswerTypes, DecodedValuesMatchTheBody) {
+    auto profile = Server_UserProfile::fromBody(asBytes(validBody("Server_UserProfile").dump())).profile;
+    EXPECT_EQ(profile.profilename, "alice");
+    EXPECT_EQ(json::formatDate(profile.since), "2020-05-06T05:08:09Z");
+    ASSERT_TRUE(profile.lastlogin.has_value());
+    EXPECT_EQ(json::formatDate(*profile.lastlogin), "2024-02-29T23:59:59Z");
+    EXPECT_EQ(profile.pubshkey, Bytes(32, 7));
+    EXPECT_EQ(profile.diskspace, 18446744073709551615u);
+    EXPECT_EQ(profile.files, 4u);
+
+    auto block = Server_SendBlockAnswer::fromBody(asBytes(validBody("Server_SendBlockAnswer").dump())).answer;
+    EXPECT_EQ(block.blocknum, 4294967295u);
+    EXPECT_EQ(block.blockEnd, 18446744073709551615u);
+
+    auto p1 = Server_P1_Answer::fromBody(asBytes(validBody("Server_P1_Answer").dump())).answer;
+    EXPECT_EQ(toText(p1.salt), "salt");
+    EXPECT_EQ(p1.masterAuthParms, "{}");
+
+    auto trust = Server_AddTrustConfirmation::fromBody(asBytes("{}")).confirmation;
+    EXPECT_FALSE(trust.peerUUID.has_value());
+    EXPECT_FALSE(trust.trustUUID.has_value());
+}
+
+TEST(AnswerTypes, ProfileEncodingOmitsAbsentDates) {
+    UserProfile profile = Server_UserProfile::fromBody(asBytes(validBody("Server_UserProfile").dump())).profile;
+    profile.currentplanexpiry.reset();
+    profile.lastlogin.reset();
+    json::OrderedJson encoded = profile;
+    EXPECT_FALSE(encoded.contains("currentplanexpiry"));
+    EXPECT_FALSE(encoded.contains("lastlogin"));
+    // What we write, we read back unchanged.
+    auto again = Server_UserProfile::fromBody(asBytes(json::dump(encoded))).profile;
+    EXPECT_EQ(json::dump(json::OrderedJson(again)), json::dump(encoded));
+}
+
+TEST(AnswerTypes, ListsKeepOrderAndFailWhole) {
+    const std::string first = R"({"timestamp":"2024-01-01T00:00:00Z","result":"FAILED","extdiag":"a"})";
+    const std::string second = R"({"timestamp":"2024-01-02T00:00:00Z","result":"ACTUAL","extdiag":"b"})";
+
+    auto list = Server_UsersSessions::fromBody(asBytes("[" + first + "," + second + "]")).sessions;
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].extdiag, "a");
+    EXPECT_EQ(list[0].result, UserSessionData::SessionStatus::FAILED);
+    EXPECT_EQ(list[1].result, UserSessionData::SessionStatus::ACTUAL);
+    EXPECT_TRUE(Server_UsersSessions::fromBody(asBytes("[]")).sessions.empty());
+
+    const auto fails = decoder<Server_UsersSessions>();
+    for (const std::string& body : {
+             std::string(""),
+             std::string("not json"),
+             first,                                                       // an object where an array belongs
+             "[" + first + ",null]",                                      // one element null
+             "[" + first + R"(,{"timestamp":"2024-01-02T00:00:00Z","result":"success","extdiag":"b"}])",
+             "[" + first + R"(,{"timestamp":"2024-01-02T00:00:00.1Z","result":"ACTUAL","extdiag":"b"}])",
+             "[" + first + R"(,{"timestamp":"2024-01-02T00:00:00Z","result":"ACTUAL"}])",
+             "[" + first + ",[]]",
+             std::string(100000, '[') + std::string(100000, ']'),       // deeper than any answer
+         }) {
+        EXPECT_FALSE(decodes(fails, body)) << body.substr(0, 80);
+    }
+    EXPECT_EQ(UserSessionData::sessionStatusFromRaw("SUCCESS"), UserSessionData::SessionStatus::SUCCESS);
+    EXPECT_FALSE(UserSessionData::sessionStatusFromRaw("Success").has_value());
+    EXPECT_EQ(UserSessionData::rawValue(UserSessionData::SessionStatus::ACTUAL), "ACTUAL");
+}
+
+TEST(AnswerTypes, ShapesThatNeverFail) {
+    const std::string anything = std::string("\x00\xff not json {", 13);
+    EXPECT_EQ(toText(Server_DirectoryInformations::fromBody(asBytes(anything)).jsonAnswer), anything);
+    EXPECT_EQ(toText(makeAnswer<Bytes>(asBytes(anything))), anything);
+    EXPECT_TRUE(makeAnswer<Bytes>({}).empty());
+
+    const std::string good = R"({"uuid":"U","trusted":true,"username":"bob","pubSHKey":")" + kKey32 + R"("})";
+    auto peer = PeerShareData::fromBody(asBytes(good));
+    EXPECT_EQ(peer.uuid, "U");
+    EXPECT_TRUE(peer.trusted);
+    EXPECT_EQ(peer.username, "bob");
+    EXPECT_EQ(peer.pubSHKey, Bytes(32, 7));
+
+    for (const std::string& body : {anything, std::string(""), std::string(R"({"uuid":"U","trusted":"yes"})"),
+                                    std::string("[") + good + "]", std::string(100000, '{')}) {
+        auto empty = PeerShareData::fromBody(asBytes(body));
+        EXPECT_EQ(empty.uuid, "");
+        EXPECT_FALSE(empty.trusted);
+        EXPECT_EQ(empty.username, "");
+        EXPECT_TRUE(empty.pubSHKey.empty());
+    }
+}
