@@ -1,0 +1,25 @@
+#include "auth/AuthContext.h"
+
+#include <memory>
+
+#include "http/Http.h"
+#include "platform/UrlSession.h"
+
+namespace ostrelcomm {
+
+AuthContext::AuthContext(const std::string& urlToUse, SRPAuthMode mode)
+    : CommJobsContext(JobsSteps::auth_init,
+                      std::make_shared<Http>(urlToUse, true, UrlSessionConfiguration::ephemeral(), std::nullopt)),
+      authMode(mode) {}
+
+JobNotificationData AuthContext::getNotificationData(JobStatus status) {
+    switch (status) {
+        case JobStatus::completed: return {kNotificationName, "Authenticated", httpError, {}};
+        case JobStatus::error: return {kNotificationName, "Error", httpError, {}};
+        case JobStatus::inProgress: return {kNotificationName, "InProgress", std::nullopt, {}};
+        case JobStatus::aborted: return {kNotificationName, "Aborted", httpError, {}};
+        default: return {std::nullopt, "", std::nullopt, {}};
+    }
+}
+
+}  // namespace ostrelcomm
