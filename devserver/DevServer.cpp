@@ -310,6 +310,7 @@ void DevServer::Impl::dispatch(const httplib::Request& req, httplib::Response& r
         if (!isLocalPseudoHeader(name)) record.headers.emplace_back(name, value);
     }
     record.body = req.body;
+    record.remotePort = req.remote_port;
     ServerRequest request{record.method, record.path, record.headers, record.body, std::nullopt};
     {
         std::lock_guard lock(logMutex);

@@ -30,9 +30,12 @@ struct RecordedRequest {
     std::string path;
     // As received, with the query.
     std::string target;
-    // Names as the client wrote them.
+    // Names as the client wrote them (in name order: the HTTP layer does not
+    // keep the order of arrival).
     HeaderList headers;
     std::string body;
+    // The client's port: equal for requests that came over one connection.
+    int remotePort = 0;
 
     // Header values by name compared without regard to case (all of them).
     std::vector<std::string> values(std::string_view name) const;

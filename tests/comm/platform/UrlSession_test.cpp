@@ -1,0 +1,496 @@
+#include "platform/UrlSession.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "support/DevserverFixture.h"
+
+namespace {
+
+using namespace ostrelcomm;
+using devserver::Endpoint;
+using devserver::Fault;
+using devserver::Reply;
+using devserver::ServerRequest;
+using std::chrono::seconds;
+
+constexpr auto kGuard = std::chrono::seconds(60);
+
+struct Result {
+    std::optional<Bytes> data;
+    std::optional<HttpUrlResponse> response;
+    std::optional<UrlError> error;
+    std::thread::id thread;
+};
+
+// Collects completions, each tagged with its slot, so a test can see how
+// often each one ran and on which thread.
+class Collector : public std::enable_shared_from_this<Collector> {
+public:
+    DataTaskCompletion completion(std::size_t slot, std::function<void()> then = {}) {
+        return [self = shared_from_this(), slot, then = std::move(then)](
+                   std::optional<Bytes> data, std::optional<HttpUrlResponse> response, std::optional<UrlError> error) {
+            {
+                std::lock_guard lock(self->mutex_);
+                self->calls_[slot].push_back(
+                    Result{std::move(data), std::move(response), std::move(error), std::this_thread::get_id()});
+                self->order_.push_back(slot);
+            }
+            if (then) then();
+            self->changed_.notify_all();
+        };
+    }
+    bool waitForCalls(std::size_t count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, kGuard, [&] { return order_.size() >= count; });
+    }
+    std::size_t callsOf(std::size_t slot) {
+        std::lock_guard lock(mutex_);
+        return calls_[slot].size();
+    }
+    Result resultOf(std::size_t slot) {
+        std::lock_guard lock(mutex_);
+        return calls_.at(slot).at(0);
+    }
+    std::vector<std::size_t> order() {
+        std::lock_guard lock(mutex_);
+        return order_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<std::size_t, std::vector<Result>> calls_;
+    std::vector<std::size_t> order_;
+};
+
+std::string text(const std::optional<Bytes>& data) { return data ? toText(*data) : std::string("<none>"); }
+
+UrlRequest makeRequest(std::string url, std::string method, std::map<std::string, std::string> headers = {},
+                       std::optional<std::string> body = std::nullopt) {
+    UrlRequest request(std::move(url));
+    request.httpMethod = std::move(method);
+    request.allHTTPHeaderFields = std::move(headers);
+    if (body) request.httpBody = toBytes(*body);
+    return request;
+}
+
+class UrlSessionTest : public testsupport::DevserverTest {
+protected:
+    void SetUp() override {
+        for (const char* method : {"GET", "PUT", "POST", "DELETE"}) {
+            devserver->route(method, "/echo/", Endpoint{"echo", devserver::Access::open, [](const ServerRequest& r) {
+                                                            return Reply::json({{"method", r.method}, {"body", r.body}})
+                                                                .with("X-Mixed-Case-Header", "Value")
+                                                                .with("x-sb-lower", "v");
+                                                        }});
+        }
+        devserver->route("GET", "/slow/", Endpoint{"slow", devserver::Access::open, [](const ServerRequest&) {
+                                                       return Reply::json({{"slow", true}});
+                                                   }});
+        devserver->route("GET", "/long/", Endpoint{"long", devserver::Access::open, [](const ServerRequest&) {
+                                                       return Reply::bytes(std::string(4000, 'x'));
+                                                   }});
+    }
+
+    void TearDown() override {
+        devserver->releaseStalls();
+        // Every session of the test is gone by now; once their workers have
+        // ended, no completion can run any more, so the counts below are final.
+        EXPECT_TRUE(UrlSession::waitForNoLiveWorkers(kGuard));
+    }
+
+    std::shared_ptr<UrlSession> newSession(std::function<void(UrlSessionConfiguration&)> adjust = {}) {
+        auto configuration = devserver.sessionConfiguration();
+        if (adjust) adjust(*configuration);
+        return std::make_shared<UrlSession>(*configuration);
+    }
+
+    std::shared_ptr<Collector> collector = std::make_shared<Collector>();
+};
+
+struct MethodCase {
+    std::string method;
+    std::optional<std::string> body;
+    bool withContentType;
+};
+
+TEST_F(UrlSessionTest, EachMethodReachesTheServerWithExactlyTheGivenHeaders) {
+    const std::vector<MethodCase> cases = {
+        {"GET", std::nullopt, false},  {"GET", "query body", false},
+        {"PUT", std::nullopt, false},  {"PUT", "", false},
+        {"PUT", "put body", true},     {"POST", std::nullopt, false},
+        {"POST", "{\"a\":1}", true},   {"DELETE", std::nullopt, false},
+        {"DELETE", "gone", false},
+    };
+    auto session = newSession();
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(c.method + " body=" + c.body.value_or("<none>"));
+        std::map<std::string, std::string> given = {
+            {"Accept", "application/json"}, {"User-Agent", "App macOS 1.2 (34)"},
+            {"x-sb-username", "Alice"},     {"X-Custom-Case", "Value With Spaces"},
+        };
+        if (c.withContentType) given["Content-Type"] = "application/octet-stream";
+        devserver->clearRequests();
+        session->dataTask(makeRequest(devserver.url("/echo/"), c.method, given, c.body), collector->completion(i))
+            ->resume();
+        ASSERT_TRUE(collector->waitForCalls(i + 1));
+        const Result result = collector->resultOf(i);
+        ASSERT_FALSE(result.error) << result.error->localizedDescription;
+        EXPECT_NE(result.thread, std::this_thread::get_id());
+
+        const auto recorded = devserver->requests();
+        ASSERT_EQ(recorded.size(), 1u);
+        const auto& request = recorded[0];
+        EXPECT_EQ(request.method, c.method);
+        std::set<std::pair<std::string, std::string>> seen;
+        for (const auto& [name, value] : request.headers) {
+            if (name != "Host" && name != "Content-Length") seen.emplace(name, value);
+        }
+        EXPECT_EQ(seen, (std::set<std::pair<std::string, std::string>>(given.begin(), given.end())));
+        EXPECT_FALSE(request.has("Expect"));
+        EXPECT_FALSE(request.has("Accept-Encoding"));
+        EXPECT_EQ(request.has("Content-Type"), c.withContentType);
+
+        const bool sendsBody = c.body || c.method == "PUT" || c.method == "POST";
+        if (sendsBody) {
+            EXPECT_EQ(request.values("Content-Length"),
+                      std::vector<std::string>{std::to_string(c.body.value_or("").size())});
+        } else {
+            EXPECT_FALSE(request.has("Content-Length"));
+        }
+        if (c.method == "GET" && c.body) {
+            // The server refuses a GET body (and closes that connection).
+            EXPECT_EQ(result.response->statusCode, 400);
+        } else {
+            EXPECT_EQ(result.response->statusCode, 200);
+            EXPECT_EQ(request.body, c.body.value_or(""));
+        }
+    }
+    for (std::size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(collector->callsOf(i), 1u);
+}
+
+TEST_F(UrlSessionTest, TasksRunInOrderOverOneConnectionOnTheSessionsOwnThread) {
+    auto session = newSession();
+    constexpr std::size_t kTasks = 6;
+    std::vector<std::shared_ptr<UrlSessionDataTask>> tasks;
+    for (std::size_t i = 0; i < kTasks; ++i) {
+        tasks.push_back(session->dataTask(
+            makeRequest(devserver.url("/echo/"), "PUT", {{"X-Index", std::to_string(i)}}, std::to_string(i)),
+            collector->completion(i)));
+    }
+    tasks[3]->cancel();  // still queued: fails in its turn, sends nothing
+    for (auto& task : tasks) task->resume();
+    tasks[0]->resume();  // a second resume changes nothing
+    ASSERT_TRUE(collector->waitForCalls(kTasks));
+
+    EXPECT_EQ(collector->order(), (std::vector<std::size_t>{0, 1, 2, 3, 4, 5}));
+    std::set<std::thread::id> threads;
+    for (std::size_t i = 0; i < kTasks; ++i) {
+        const Result r = collector->resultOf(i);
+        threads.insert(r.thread);
+        if (i == 3) {
+            ASSERT_TRUE(r.error);
+            EXPECT_EQ(r.error->code, UrlErrorCode::cancelled);
+        } else {
+            ASSERT_FALSE(r.error) << r.error->localizedDescription;
+            EXPECT_EQ(r.response->statusCode, 200);
+        }
+    }
+    EXPECT_EQ(threads.size(), 1u);
+    EXPECT_EQ(threads.count(std::this_thread::get_id()), 0u);
+
+    const auto recorded = devserver->requests();
+    ASSERT_EQ(recorded.size(), kTasks - 1);
+    std::set<int> ports;
+    for (std::size_t i = 0; i < recorded.size(); ++i) {
+        EXPECT_EQ(recorded[i].values("X-Index"), std::vector<std::string>{std::to_string(i < 3 ? i : i + 1)});
+        ports.insert(recorded[i].remotePort);
+    }
+    EXPECT_EQ(ports.size(), 1u) << "the connection is kept alive and reused";
+    session.reset();
+    ASSERT_TRUE(UrlSession::waitForNoLiveWorkers(kGuard));
+    for (std::size_t i = 0; i < kTasks; ++i) EXPECT_EQ(collector->callsOf(i), 1u);
+}
+
+TEST_F(UrlSessionTest, AnswerHeadersKeepTheirCaseAndTheMimeTypeLosesItsParameters) {
+    devserver->route("GET", "/typed/", Endpoint{"typed", devserver::Access::open, [](const ServerRequest&) {
+                                                    Reply reply = Reply::json({{"ok", true}});
+                                                    reply.contentType = "Application/JSON; charset=utf-8";
+                                                    return reply.with("X-Mixed-Case-Header", "One")
+                                                        .with("X-Twice", "a")
+                                                        .with("X-Twice", "b");
+                                                }});
+    devserver->route("GET", "/untyped/", Endpoint{"untyped", devserver::Access::open, [](const ServerRequest&) {
+                                                      Reply reply;
+                                                      reply.contentType.reset();
+                                                      return reply;
+                                                  }});
+    auto session = newSession();
+    session->dataTask(makeRequest(devserver.url("/typed/"), "GET"), collector->completion(0))->resume();
+    session->dataTask(makeRequest(devserver.url("/untyped/"), "GET"), collector->completion(1))->resume();
+    ASSERT_TRUE(collector->waitForCalls(2));
+
+    const Result typed = collector->resultOf(0);
+    ASSERT_TRUE(typed.response);
+    EXPECT_EQ(typed.response->mimeType, "application/json");
+    EXPECT_EQ(typed.response->value("X-Mixed-Case-Header"), "One");
+    EXPECT_EQ(typed.response->value("x-mixed-case-header"), std::nullopt);
+    EXPECT_EQ(typed.response->value("x-sb-action"), "typed");
+    EXPECT_EQ(typed.response->value("X-SB-ACTION"), std::nullopt);
+    EXPECT_EQ(typed.response->value("X-Twice"), "a, b");
+    EXPECT_EQ(typed.response->allHeaderFields().count("Content-Type"), 1u);
+    EXPECT_EQ(text(typed.data), "{\"ok\":true}");
+
+    const Result untyped = collector->resultOf(1);
+    ASSERT_TRUE(untyped.response);
+    EXPECT_EQ(untyped.response->mimeType, std::nullopt);
+    ASSERT_TRUE(untyped.data);
+    EXPECT_TRUE(untyped.data->empty()) << "an empty body is present, not absent";
+}
+
+TEST_F(UrlSessionTest, InvalidateDuringAStalledAnswerCancelsEachTaskOnceAndSendsNothingMore) {
+    devserver->setFault("GET", "/slow/", Fault::stalled());
+    auto session = newSession();
+    session->dataTask(makeRequest(devserver.url("/slow/"), "GET"), collector->completion(0))->resume();
+    session->dataTask(makeRequest(devserver.url("/echo/"), "GET"), collector->completion(1))->resume();
+    session->dataTask(makeRequest(devserver.url("/echo/"), "POST", {}, "x"), collector->completion(2))->resume();
+    ASSERT_TRUE(devserver->waitForStalledRequests(1, kGuard));
+
+    session->invalidateAndCancel();
+    ASSERT_TRUE(collector->waitForCalls(3));
+    for (std::size_t slot : {0, 1, 2}) {
+        const Result r = collector->resultOf(slot);
+        ASSERT_TRUE(r.error) << slot;
+        EXPECT_EQ(r.error->code, UrlErrorCode::cancelled) << slot;
+        EXPECT_FALSE(r.response);
+        EXPECT_FALSE(r.data);
+        EXPECT_NE(r.thread, std::this_thread::get_id());
+    }
+
+    session->dataTask(makeRequest(devserver.url("/echo/"), "GET"), collector->completion(3))->resume();
+    ASSERT_TRUE(collector->waitForCalls(4));
+    EXPECT_EQ(collector->resultOf(3).error->code, UrlErrorCode::cancelled);
+    EXPECT_NE(collector->resultOf(3).thread, std::this_thread::get_id());
+
+    session.reset();
+    ASSERT_TRUE(UrlSession::waitForNoLiveWorkers(kGuard));
+    EXPECT_EQ(devserver->requestCount(), 1u) << "only the stalled request reached the server";
+    for (std::size_t slot : {0, 1, 2, 3}) EXPECT_EQ(collector->callsOf(slot), 1u);
+}
+
+TEST_F(UrlSessionTest, ACompletionMayInvalidateAndReleaseItsOwnSession) {
+    auto session = newSession();
+    auto holder = std::make_shared<std::shared_ptr<UrlSession>>(session);
+    session->dataTask(makeRequest(devserver.url("/echo/"), "GET"), collector->completion(0, [holder] {
+                          (*holder)->invalidateAndCancel();
+                          holder->reset();  // the last owner goes, on the session's own thread
+                      }))
+        ->resume();
+    session->dataTask(makeRequest(devserver.url("/echo/"), "GET"), collector->completion(1))->resume();
+    session = nullptr;  // only the completion's holder keeps it now
+    ASSERT_TRUE(collector->waitForCalls(2));
+    ASSERT_TRUE(UrlSession::waitForNoLiveWorkers(kGuard));
+    EXPECT_FALSE(collector->resultOf(0).error);
+    ASSERT_TRUE(collector->resultOf(1).error);
+    EXPECT_EQ(collector->resultOf(1).error->code, UrlErrorCode::cancelled);
+    EXPECT_EQ(collector->callsOf(0), 1u);
+    EXPECT_EQ(collector->callsOf(1), 1u);
+    EXPECT_EQ(devserver->requestCount(), 1u);
+}
+
+TEST_F(UrlSessionTest, IdleAndTotalTimeLimitsEndTheTransfer) {
+    struct Case {
+        const char* name;
+        double requestLimit;
+        double resourceLimit;
+        std::optional<double> ownLimit;
+        const char* path;
+        Fault fault;
+        const char* wording;
+    };
+    Fault trickle;
+    trickle.trickle = true;
+    const std::vector<Case> cases = {
+        {"no data for a while", 0.2, 60, std::nullopt, "/slow/", Fault::stalled(), "no data"},
+        {"the request's own shorter limit", 60, 60, 0.2, "/slow/", Fault::stalled(), "no data"},
+        {"data keeps coming but too slowly", 30, 0.4, std::nullopt, "/long/", trickle, "took longer"},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.name);
+        devserver->setFault("GET", c.path, c.fault);
+        auto session = newSession([&](UrlSessionConfiguration& configuration) {
+            configuration.timeoutIntervalForRequest = c.requestLimit;
+            configuration.timeoutIntervalForResource = c.resourceLimit;
+        });
+        UrlRequest request = makeRequest(devserver.url(c.path), "GET");
+        request.timeoutInterval = c.ownLimit;
+        session->dataTask(request, collector->completion(i))->resume();
+        ASSERT_TRUE(collector->waitForCalls(i + 1));
+        const Result r = collector->resultOf(i);
+        ASSERT_TRUE(r.error);
+        EXPECT_EQ(r.error->code, UrlErrorCode::timedOut);
+        EXPECT_NE(r.error->localizedDescription.find(c.wording), std::string::npos) << r.error->localizedDescription;
+        devserver->releaseStalls();
+        devserver->clearFaults();
+    }
+}
+
+TEST_F(UrlSessionTest, AServerWhoseCertificateIsNotTrustedFailsVerification) {
+    testsupport::RunningDevserver other;
+    struct Case {
+        const char* name;
+        std::optional<std::string> caFile;
+        UrlErrorCode expected;
+    };
+    const std::vector<Case> cases = {
+        {"no extra CA", std::nullopt, UrlErrorCode::serverCertificateUntrusted},
+        {"another server's CA", other.caFile(), UrlErrorCode::serverCertificateUntrusted},
+        {"a CA file that does not exist", "/nonexistent/ca.pem", UrlErrorCode::secureConnectionFailed},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        UrlSessionConfiguration configuration;
+        configuration.additionalCaFile = cases[i].caFile;
+        auto session = std::make_shared<UrlSession>(configuration);
+        session->dataTask(makeRequest(devserver.url("/echo/"), "GET"), collector->completion(i))->resume();
+        ASSERT_TRUE(collector->waitForCalls(i + 1));
+        const Result r = collector->resultOf(i);
+        ASSERT_TRUE(r.error);
+        EXPECT_EQ(r.error->code, cases[i].expected) << r.error->localizedDescription;
+        EXPECT_FALSE(r.response);
+    }
+    EXPECT_EQ(devserver->requestCount(), 0u);
+}
+
+TEST_F(UrlSessionTest, TheCaFileComesFromTheEnvironmentForEphemeralConfigurations) {
+    ::setenv("QUORVEL_CA_FILE", devserver.caFile().c_str(), 1);
+    auto configuration = UrlSessionConfiguration::ephemeral();
+    ::unsetenv("QUORVEL_CA_FILE");
+    EXPECT_EQ(configuration->additionalCaFile, devserver.caFile());
+    EXPECT_EQ(UrlSessionConfiguration::ephemeral()->additionalCaFile, std::nullopt);
+
+    auto session = std::make_shared<UrlSession>(*configuration);
+    session->dataTask(makeRequest(devserver.url("/echo/"), "GET"), collector->completion(0))->resume();
+    ASSERT_TRUE(collector->waitForCalls(1));
+    EXPECT_FALSE(collector->resultOf(0).error);
+}
+
+TEST_F(UrlSessionTest, AHeaderThatCannotGoOnTheWireFailsTheTaskAndSendsNothing) {
+    struct Case {
+        const char* name;
+        std::map<std::string, std::string> requestHeaders;
+        std::map<std::string, std::string> sessionHeaders;
+    };
+    const std::vector<Case> cases = {
+        {"CR in a value", {{"x-sb-username", "alice\rInjected: yes"}}, {}},
+        {"LF in a value", {{"x-sb-username", "alice\nInjected: yes"}}, {}},
+        {"CR LF in a value", {{"User-Agent", "App\r\n\r\nGET / HTTP/1.1"}}, {}},
+        {"NUL in a value", {{"x-sb-username", std::string("ali\0ce", 6)}}, {}},
+        {"colon in a name", {{"Bad:Name", "v"}}, {}},
+        {"blank in a name", {{"Bad Name", "v"}}, {}},
+        {"empty name", {{"", "v"}}, {}},
+        {"LF in a session header", {}, {{"X-Extra", "a\nb"}}},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        auto session = newSession([&](UrlSessionConfiguration& c) { c.httpAdditionalHeaders = cases[i].sessionHeaders; });
+        session->dataTask(makeRequest(devserver.url("/echo/"), "PUT", cases[i].requestHeaders, "body"),
+                          collector->completion(i))
+            ->resume();
+        ASSERT_TRUE(collector->waitForCalls(i + 1));
+        const Result r = collector->resultOf(i);
+        ASSERT_TRUE(r.error);
+        EXPECT_EQ(r.error->code, UrlErrorCode::invalidRequest);
+        EXPECT_NE(r.thread, std::this_thread::get_id());
+    }
+    EXPECT_EQ(devserver->requestCount(), 0u);
+}
+
+TEST_F(UrlSessionTest, SessionHeadersGiveWayToTheRequestsOwn) {
+    auto session = newSession([](UrlSessionConfiguration& c) {
+        c.httpAdditionalHeaders = {{"X-Extra", "from session"}, {"Accept", "text/plain"}};
+    });
+    session->dataTask(makeRequest(devserver.url("/echo/"), "GET", {{"accept", "application/json"}}),
+                      collector->completion(0))
+        ->resume();
+    ASSERT_TRUE(collector->waitForCalls(1));
+    const auto request = devserver->requests().at(0);
+    EXPECT_EQ(request.values("X-Extra"), std::vector<std::string>{"from session"});
+    EXPECT_EQ(request.values("Accept"), std::vector<std::string>{"application/json"});
+}
+
+TEST_F(UrlSessionTest, BrokenAnswersEndInTransportErrors) {
+    devserver->route("GET", "/moved/", Endpoint{"moved", devserver::Access::open, [](const ServerRequest&) {
+                                                    Reply reply = Reply::json({});
+                                                    reply.status = 302;
+                                                    return reply.with("Location", "/v1/echo/");
+                                                }});
+    devserver->setFault("GET", "/slow/", Fault::droppedConnection());
+    auto session = newSession([](UrlSessionConfiguration& c) { c.maximumBodySize = 1000; });
+    session->dataTask(makeRequest(devserver.url("/slow/"), "GET"), collector->completion(0))->resume();
+    session->dataTask(makeRequest(devserver.url("/long/"), "GET"), collector->completion(1))->resume();
+    session->dataTask(makeRequest(devserver.url("/moved/"), "GET"), collector->completion(2))->resume();
+    session->dataTask(makeRequest("ftp://127.0.0.1/file", "GET"), collector->completion(3))->resume();
+    ASSERT_TRUE(collector->waitForCalls(4));
+
+    ASSERT_TRUE(collector->resultOf(0).error);
+    EXPECT_EQ(collector->resultOf(0).error->code, UrlErrorCode::networkConnectionLost)
+        << collector->resultOf(0).error->localizedDescription;
+    ASSERT_TRUE(collector->resultOf(1).error);
+    EXPECT_EQ(collector->resultOf(1).error->code, UrlErrorCode::dataLengthExceedsMaximum);
+    // A redirect is an answer like any other: it is not followed.
+    ASSERT_TRUE(collector->resultOf(2).response);
+    EXPECT_EQ(collector->resultOf(2).response->statusCode, 302);
+    ASSERT_TRUE(collector->resultOf(3).error);
+    EXPECT_EQ(collector->resultOf(3).error->code, UrlErrorCode::badURL);
+    EXPECT_EQ(devserver->requestCount(), 3u);
+}
+
+TEST_F(UrlSessionTest, ManySessionsComeAndGoWithoutLeavingThreadsOrHandles) {
+    constexpr std::size_t kSessions = 1000;
+    constexpr std::size_t kBatch = 25;
+    for (std::size_t start = 0; start < kSessions; start += kBatch) {
+        for (std::size_t i = start; i < start + kBatch; ++i) {
+            auto session = newSession();
+            switch (i % 4) {
+                case 0:  // never used
+                    break;
+                case 1:  // released with its request in flight
+                    session->dataTask(makeRequest(devserver.url("/echo/"), "GET"), collector->completion(i))->resume();
+                    break;
+                case 2:  // invalidated with its request in flight
+                    session->dataTask(makeRequest(devserver.url("/echo/"), "GET"), collector->completion(i))->resume();
+                    session->invalidateAndCancel();
+                    break;
+                case 3:  // refused before sending
+                    session->dataTask(makeRequest(devserver.url("/echo/"), "GET", {{"X-Bad", "a\r\nb"}}),
+                                      collector->completion(i))
+                        ->resume();
+                    break;
+            }
+        }
+        const std::size_t end = start + kBatch;
+        ASSERT_TRUE(collector->waitForCalls(end - (end + 3) / 4));
+    }
+    ASSERT_TRUE(UrlSession::waitForNoLiveWorkers(kGuard));
+    EXPECT_EQ(UrlSession::liveWorkerThreads(), 0u);
+    EXPECT_EQ(UrlSession::liveTransferHandles(), 0u);
+    for (std::size_t i = 0; i < kSessions; ++i) {
+        if (i % 4 == 0) continue;
+        ASSERT_EQ(collector->callsOf(i), 1u) << i;
+        if (i % 4 == 1) {
+            EXPECT_FALSE(collector->resultOf(i).error) << i;
+        }
+    }
+}
+
+}  // namespace

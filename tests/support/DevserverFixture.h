@@ -1,0 +1,46 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "devserver/DevServer.h"
+#include "platform/UrlSession.h"
+
+namespace testsupport {
+
+// The stand-in server on an ephemeral loopback port, started at construction
+// with a CA made for it, its CA certificate written to a temporary file that
+// is removed again with the server. The protocol's endpoints are installed
+// unless asked otherwise; a test adds its own with server().route(...).
+class RunningDevserver {
+public:
+    explicit RunningDevserver(devserver::DevServerOptions options = {}, bool protocolEndpoints = true);
+    ~RunningDevserver();
+    RunningDevserver(const RunningDevserver&) = delete;
+    RunningDevserver& operator=(const RunningDevserver&) = delete;
+
+    devserver::DevServer& server() { return server_; }
+    devserver::DevServer* operator->() { return &server_; }
+    // The PEM file of the CA that signed the server's certificate.
+    const std::string& caFile() const { return caFile_; }
+    // The base URL followed by `path` ("/dir/list/").
+    std::string url(std::string_view path) const;
+    // An ephemeral configuration that trusts this server's CA.
+    std::shared_ptr<ostrelcomm::UrlSessionConfiguration> sessionConfiguration() const;
+
+private:
+    devserver::DevServer server_;
+    std::string directory_;
+    std::string caFile_;
+};
+
+// A test with its own running devserver.
+class DevserverTest : public ::testing::Test {
+protected:
+    RunningDevserver devserver;
+};
+
+}  // namespace testsupport
