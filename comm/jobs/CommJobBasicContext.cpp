@@ -4,12 +4,14 @@ namespace ostrelcomm {
 
 CommJobBasicContext::CommJobBasicContext(JobsSteps firstStep, std::shared_ptr<Http> httpSession,
                                          std::string notificationName)
-    : CommJobsContext(firstStep, std::move(httpSession)), notificationName(std::move(notificationName)) {}
+    : CommJobsContext(firstStep, std::move(httpSession)),
+      notificationName(std::move(notificationName)) {}
 
 JobNotificationData CommJobBasicContext::getNotificationData(JobStatus status) {
     switch (status) {
         case JobStatus::completed:
-            return {notificationName, "Completed", httpError, Payload{{"notificationData", notificationData}}};
+            return {notificationName, "Completed", httpError,
+                    Payload{{"notificationData", notificationData}}};
         case JobStatus::error:
         case JobStatus::aborted:
             return {notificationName, "Error", httpError, {}};

@@ -12,14 +12,15 @@ namespace ostrelcomm {
 // The context of a job that keeps no state of its own beyond an optional
 // result value (reading the profile, logging out).
 class CommJobBasicContext : public CommJobsContext {
-public:
+  public:
     // The payload of the completion notification: the one entry
     // "notificationData", present even when it holds no value.
     using Payload = std::map<std::string, std::any>;
 
     // `httpSession` is the job's own session, made by the caller for its
     // server key; null for a job that sends nothing.
-    CommJobBasicContext(JobsSteps firstStep, std::shared_ptr<Http> httpSession, std::string notificationName);
+    CommJobBasicContext(JobsSteps firstStep, std::shared_ptr<Http> httpSession,
+                        std::string notificationName);
 
     const std::string notificationName;
     std::any notificationData;

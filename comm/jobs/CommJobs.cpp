@@ -12,11 +12,13 @@ namespace {
 using Lock = std::lock_guard<std::recursive_mutex>;
 
 bool isWaiting(JobStatus status) {
-    return status == JobStatus::pending || status == JobStatus::deferred || status == JobStatus::resume;
+    return status == JobStatus::pending || status == JobStatus::deferred ||
+           status == JobStatus::resume;
 }
 
 bool isFinished(JobStatus status) {
-    return status == JobStatus::completed || status == JobStatus::error || status == JobStatus::aborted;
+    return status == JobStatus::completed || status == JobStatus::error ||
+           status == JobStatus::aborted;
 }
 
 // Higher raw priority first, then the older job.
@@ -28,7 +30,8 @@ bool runsBefore(const CommJobsItem& a, const CommJobsItem& b) {
 }  // namespace
 
 CommJobs::CommJobs()
-    : mutex_(std::make_shared<std::recursive_mutex>()), notifications_(std::make_shared<NotificationCenter>()) {}
+    : mutex_(std::make_shared<std::recursive_mutex>()),
+      notifications_(std::make_shared<NotificationCenter>()) {}
 
 std::shared_ptr<NotificationCenter> CommJobs::notifications() const {
     Lock lock(*mutex_);
@@ -68,7 +71,8 @@ void CommJobs::storeJob(const std::string& jobID, CommJobsItem item) {
 }
 
 std::string CommJobs::addNewJob(JobType jobType, std::size_t jobSteps, JobPriority priority,
-                                std::shared_ptr<CommJobsContext> context, std::optional<std::string> info,
+                                std::shared_ptr<CommJobsContext> context,
+                                std::optional<std::string> info,
                                 std::optional<std::string> jobDetails) {
     Lock lock(*mutex_);
     std::string jobID = newUuidString();
@@ -84,7 +88,8 @@ std::string CommJobs::addNewJob(JobType jobType, std::size_t jobSteps, JobPriori
 
 void CommJobs::updateJobData(const std::string& jobID, std::optional<std::size_t> jobSteps,
                              std::optional<JobStatus> status, std::optional<JobPriority> priority,
-                             std::shared_ptr<CommJobsContext> context, std::optional<std::string> info,
+                             std::shared_ptr<CommJobsContext> context,
+                             std::optional<std::string> info,
                              std::optional<std::string> jobDetails) {
     Lock lock(*mutex_);
     auto it = queue_.find(jobID);
@@ -130,7 +135,9 @@ std::pair<std::optional<std::string>, std::optional<CommJobsItem>> CommJobs::get
     return {best->first, best->second};
 }
 
-CommJobs::Queue CommJobs::getJobsList() const { return queue(); }
+CommJobs::Queue CommJobs::getJobsList() const {
+    return queue();
+}
 
 std::optional<CommJobsItem> CommJobs::getJobData(const std::string& jobID) const {
     Lock lock(*mutex_);

@@ -21,11 +21,11 @@ namespace ostrelcomm {
 // Names of the queue's notifications. "id" is the job identifier (text);
 // "data" is the job's CommJobsItem (the null object when JobChanged names an
 // unknown job).
-inline constexpr char kNewJobAvailableNotification[] = "NewJobAvailable";  // id, data
-inline constexpr char kJobChangedNotification[] = "JobChanged";            // id, data
-inline constexpr char kJobResumedNotification[] = "JobResumed";            // id
-inline constexpr char kJobReleasedNotification[] = "JobReleased";          // id
-inline constexpr char kJobCleanupNotification[] = "JobCleanup";            // no userInfo
+inline constexpr char kNewJobAvailableNotification[] = "NewJobAvailable";    // id, data
+inline constexpr char kJobChangedNotification[] = "JobChanged";              // id, data
+inline constexpr char kJobResumedNotification[] = "JobResumed";              // id
+inline constexpr char kJobReleasedNotification[] = "JobReleased";            // id
+inline constexpr char kJobCleanupNotification[] = "JobCleanup";              // no userInfo
 inline constexpr char kJobsQueueChangedNotification[] = "JobsQueueChanged";  // no userInfo
 
 // The job queue of one engine: every job from queuing until the application
@@ -37,7 +37,7 @@ inline constexpr char kJobsQueueChangedNotification[] = "JobsQueueChanged";  // 
 // and may call back into the queue (the lock is recursive). An observer must
 // never wait for another thread that needs the lock.
 class CommJobs {
-public:
+  public:
     using Queue = std::unordered_map<std::string, CommJobsItem>;
 
     CommJobs();
@@ -104,7 +104,7 @@ public:
     // Removes the completed, failed and aborted jobs, releasing their contexts.
     void jobCleanup();
 
-private:
+  private:
     void storeJob(const std::string& jobID, CommJobsItem item);
     void post(const std::string& name, UserInfo userInfo = {}) const;
     void postJobChanged(const std::string& jobID, std::any data) const;

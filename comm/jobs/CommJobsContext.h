@@ -26,7 +26,7 @@ struct JobNotificationData {
 // own HTTPS session and its last failure. A context is owned by its queued
 // job and is read and written only under its engine's lock.
 class CommJobsContext {
-public:
+  public:
     virtual ~CommJobsContext() = default;
     CommJobsContext(const CommJobsContext&) = delete;
     CommJobsContext& operator=(const CommJobsContext&) = delete;
@@ -49,7 +49,7 @@ public:
     virtual void setNextStep(JobsSteps step) { nextStep = step; }
     virtual JobNotificationData getNotificationData(JobStatus status) = 0;
 
-protected:
+  protected:
     explicit CommJobsContext(JobsSteps nextStep, std::shared_ptr<Http> httpSession = nullptr,
                              std::optional<JobsSteps> abortStatus = std::nullopt)
         : httpSession(std::move(httpSession)), nextStep(nextStep), abortStatus(abortStatus) {}

@@ -2,8 +2,9 @@
 
 namespace ostrelcomm {
 
-CommJobsItem::CommJobsItem(JobType jobType, std::size_t jobSteps, std::shared_ptr<CommJobsContext> context,
-                           JobPriority priority, std::uint64_t index)
+CommJobsItem::CommJobsItem(JobType jobType, std::size_t jobSteps,
+                           std::shared_ptr<CommJobsContext> context, JobPriority priority,
+                           std::uint64_t index)
     : timestamp(std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now())),
       jobType(jobType),
       priority(priority),

@@ -8,7 +8,9 @@
 namespace ostrelcomm {
 
 // Scheduling priority; the queue runs higher raw values first.
+// clang-format off
 #define OSTRELCOMM_JOB_PRIORITIES(X) X(ImmediateRun, 9) X(Deferred, 8) X(High, 3) X(Normal, 2) X(Low, 1)
+// clang-format on
 
 enum class JobPriority : std::int8_t {
 #define OSTRELCOMM_ENUM_CASE(name, raw) name = raw,
@@ -22,7 +24,9 @@ inline constexpr std::size_t kJobPriorityCount = 0
 #undef OSTRELCOMM_COUNT_CASE
     ;
 
-constexpr std::int8_t rawValue(JobPriority priority) { return static_cast<std::int8_t>(priority); }
+constexpr std::int8_t rawValue(JobPriority priority) {
+    return static_cast<std::int8_t>(priority);
+}
 
 // The priority with this raw value; none for a number that is not listed.
 constexpr std::optional<JobPriority> jobPriorityFromRaw(std::int64_t raw) {

@@ -7,8 +7,10 @@ namespace ostrelcomm {
 
 // States of a queued job: four waiting states, two end states, the running
 // states and the end by abort.
+// clang-format off
 #define OSTRELCOMM_JOB_STATUSES(X) \
     X(pending) X(suspended) X(deferred) X(resume) X(completed) X(error) X(inProgress) X(reqAbort) X(aborting) X(aborted)
+// clang-format on
 
 enum class JobStatus {
 #define OSTRELCOMM_ENUM_CASE(name) name,

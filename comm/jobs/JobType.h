@@ -6,12 +6,14 @@
 namespace ostrelcomm {
 
 // Kinds of job, in their fixed order.
+// clang-format off
 #define OSTRELCOMM_JOB_TYPES(X)                                                                      \
     X(nop) X(userAdd) X(getProfile) X(getShareProfile) X(getSessionsInformations) X(deleteProfile) \
     X(modifyUser) X(authenticate) X(logout) X(fileSend) X(fileReceive) X(getFolderInfo)            \
     X(createFolder) X(getDirectoryTree) X(getFileInfo) X(fileModify) X(fileCopy) X(fileDelete)     \
     X(directoryModify) X(directoryDelete) X(addTrustedUser) X(listTrusts) X(removeTrust)           \
     X(shareItem) X(removeShare) X(queryForShares) X(queryForSharingPeers) X(queryForSharedItems)
+// clang-format on
 
 enum class JobType {
 #define OSTRELCOMM_ENUM_CASE(name) name,

@@ -8,6 +8,7 @@ namespace ostrelcomm {
 // The engine's steps. Their names are behaviour: a step whose name ends in
 // "_wait" waits for an answer, and an unknown step is reported by name. The
 // wait steps of the directory modification keep their older "rename" names.
+// clang-format off
 #define OSTRELCOMM_JOBS_STEPS(X)                                                                              \
     X(idle)                                                                                                   \
     X(user_create) X(user_create_wait)                                                                        \
@@ -54,6 +55,7 @@ namespace ostrelcomm {
     X(share_queryForShares) X(share_queryForShares_wait)                                                      \
     X(share_queryForSharedItems) X(share_queryForSharedItems_wait)                                            \
     X(share_removeShare) X(share_removeShare_wait)
+// clang-format on
 
 enum class JobsSteps {
 #define OSTRELCOMM_ENUM_CASE(name) name,

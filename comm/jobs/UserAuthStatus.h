@@ -6,8 +6,10 @@
 namespace ostrelcomm {
 
 // Login state of an engine.
+// clang-format off
 #define OSTRELCOMM_USER_AUTH_STATUSES(X) \
     X(notAuthenticated) X(inProgress) X(renewAuthentication) X(authFullAccess) X(authError)
+// clang-format on
 
 enum class UserAuthStatus {
 #define OSTRELCOMM_ENUM_CASE(name) name,
