@@ -234,3 +234,5 @@ OSTRELCOMM_FIELD_INLINE FieldElement FieldElementOperations::Multiply121666(cons
 }
 
 }  // namespace ostrelcomm
+
+#undef OSTRELCOMM_FIELD_INLINE
