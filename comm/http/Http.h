@@ -31,7 +31,7 @@ using HttpHeaders = std::map<std::string, std::string>;
 // Always held by std::shared_ptr: a request in flight keeps its Http alive
 // until its handler has run, even when the job has let it go. Http takes no
 // lock of its own; the engine that drives it serialises its use.
-class Http : public std::enable_shared_from_this<Http> {
+class Http final : public std::enable_shared_from_this<Http> {
 public:
     // (answer, the answer's header fields, error): on success the value and
     // every header field; on failure no value and no header fields.

@@ -108,3 +108,37 @@ TEST(HttpSession, SecondRequestReplacesTheTaskAndBothHandlersRun) {
     EXPECT_EQ(first.count(), 1u);
     EXPECT_EQ(second.count(), 1u);
 }
+
+// The engine ends a job's session: the request in flight ends once, as a
+// transfer failure, and the Http sends nothing afterwards.
+TEST(HttpSession, InvalidatedSessionEndsTheRequestOnceAndSendsNothingMore) {
+    auto& s = server();
+    s.clearRequests();
+    s.setFault("GET", "/test/confirm/", devserver::Fault::stalled());
+    auto http = makeHttp();
+    Capture<Server_GenericConfirmation> inFlight;
+    http->query<Server_GenericConfirmation>("/test/confirm/", "GET", {}, std::nullopt, "application/json",
+                                            inFlight.handler());
+    ASSERT_TRUE(s.waitForStalledRequests(1, kGuard));
+    http->session->invalidateAndCancel();
+    auto call = inFlight.first();
+    ASSERT_TRUE(call.error.has_value());
+    EXPECT_EQ(call.error->error, HTTPErrors::dataTaskError);
+    EXPECT_TRUE(call.headers.empty());
+
+    Capture<Server_GenericConfirmation> after;
+    http->queryWithPayload<Server_GenericConfirmation>("/test/confirm/", "PUT", {}, "application/json", Bytes{},
+                                                       std::nullopt, "application/json", after.payloadHandler());
+    auto late = after.first();
+    ASSERT_TRUE(late.error.has_value());
+    EXPECT_EQ(late.error->error, HTTPErrors::dataTaskError);
+    EXPECT_EQ(late.digest->size(), 32u);
+
+    s.releaseStalls();
+    s.clearFaults();
+    http.reset();
+    waitForAllSessionsToEnd();
+    EXPECT_EQ(inFlight.count(), 1u);
+    EXPECT_EQ(after.count(), 1u);
+    EXPECT_EQ(s.requestCount(), 1u) << "only the request that was already in flight reached the server";
+}
