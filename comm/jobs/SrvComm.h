@@ -1,0 +1,347 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "auth/SRPAuthParms.h"
+#include "crypto/SecretBytes.h"
+#include "crypto/StreamCryptor.h"
+#include "http/HTTPError.h"
+#include "http/Http.h"
+#include "jobs/CommJobs.h"
+#include "jobs/CommJobsContext.h"
+#include "jobs/JobStatus.h"
+#include "jobs/JobsSteps.h"
+#include "jobs/Logger.h"
+#include "jobs/UserAuthStatus.h"
+#include "platform/NotificationCenter.h"
+
+namespace ostrelcomm {
+
+// Posted on the engine's own center, without userInfo, when its last job has
+// ended and nothing is left to run.
+inline constexpr char kJobQueueEmptyNotification[] = "jobQueueEmpty";
+
+// The engine: it queues every server operation as a job and runs one job at a
+// time through its steps. A job advances only by assignments to the current
+// step (setActualJobStep), each of which runs the step operation registered
+// for that step; a step sends one request (or does local work) and, when its
+// answer arrives, reports the job's next step and status through setNextStep.
+// Every job's end is announced on the engine's own center.
+//
+// Threads and locks. The engine has one recursive mutex, owned by its queue
+// (CommJobs::mutex()) and shared with it:
+//  - every public operation takes it, and so does every queue operation, so
+//    the queue's notifications reach the engine with it held;
+//  - every answer handler given to Http::query / queryWithPayload must be
+//    wrapped with lockedHandler(), so that it waits until the step that sent
+//    the request has finished (even when the answer is faster than the step);
+//  - notifications are posted synchronously with the lock held; an observer
+//    must not wait for another thread that needs it;
+//  - the session fields (username, password, srpSessionID, srpSessionKey,
+//    authStatus) sit behind a separate small mutex, so that another engine
+//    can read or set them without this engine's lock. Take the engine lock
+//    first when both are needed, never the other way round;
+//  - nothing here joins a thread.
+//
+// An engine must be owned by a std::shared_ptr (std::make_shared<SrvComm>()):
+// answer handlers hold it weakly and are dropped once it is gone.
+//
+// Areas. Each area (login, accounts, folders and files, transfers, sharing)
+// defines its public operations and its step operations as member functions
+// of this class in a source file of its own, and registers its steps there,
+// once per program, with a static StepRegistration:
+//
+//     namespace {
+//     const SrvComm::StepRegistration kLoginSteps{
+//         {JobsSteps::auth_init, &SrvComm::auth_init},
+//         {JobsSteps::auth_getchallenge, &SrvComm::auth_getchallenge},
+//         {JobsSteps::auth_logout, &SrvComm::auth_doLogout},
+//     };
+//     }
+//
+// Every engine made afterwards has those steps in its table. ostrelcomm is a
+// shared library, so every object file's registrations run when it loads.
+class SrvComm : public std::enable_shared_from_this<SrvComm> {
+public:
+    enum class HoldStatus { run, holdReq, hold };
+
+    using StepOperation = std::function<void()>;
+    using StepTable = std::map<JobsSteps, StepOperation>;
+    using AreaStepOperation = void (SrvComm::*)();
+
+    // Adds an area's step operations to the table of every engine made from
+    // now on. A step may be registered once per program, and only an action
+    // step (neither idle nor a "_wait" step); anything else is a programming
+    // error that stops the program.
+    class StepRegistration {
+    public:
+        StepRegistration(std::initializer_list<std::pair<JobsSteps, AreaStepOperation>> steps);
+    };
+
+    // A new engine: empty log, new queue, idle, not authenticated, server key
+    // "https", running, its own notification center, and the step table of
+    // every area registered so far.
+    SrvComm();
+    ~SrvComm();
+    SrvComm(const SrvComm&) = delete;
+    SrvComm& operator=(const SrvComm&) = delete;
+
+    // --- fields ------------------------------------------------------------------
+    Logger& comLog() { return comLog_; }
+    const Logger& comLog() const { return comLog_; }
+    const std::string encoderVersion{"1.0"};
+    // The parameters of new password verifiers: the 2048-bit group, SHA-256.
+    const SRPAuthParms srpDefaultParams;
+    // The content cipher of the other areas.
+    const CipherAlgorithm encryptionAlgorithm = CipherAlgorithm::aes256;
+    const std::size_t encryptionKeySize = 32;
+    const std::size_t encryptionBlockSize = 16;
+
+    // Session fields (small session mutex only).
+    std::optional<std::string> username() const;
+    void setUsername(std::optional<std::string> username);
+    std::optional<SecretBytes> password() const;
+    void setPassword(std::optional<SecretBytes> password);
+    UserAuthStatus authStatus() const;
+    void setAuthStatus(UserAuthStatus status);
+    std::optional<std::string> srpSessionID() const;
+    void setSrpSessionID(std::optional<std::string> sessionID);
+    std::optional<SecretBytes> srpSessionKey() const;
+    void setSrpSessionKey(std::optional<SecretBytes> sessionKey);
+
+    // True for renewAuthentication and authFullAccess.
+    bool isAuthenticated() const;
+    // The same as srpSessionID() and srpSessionKey().
+    std::optional<std::string> sessionID() const;
+    std::optional<SecretBytes> sessionKey() const;
+    std::optional<std::string> getUsername() const;
+
+    // The keys of the transport's server table, sorted ascending.
+    std::vector<std::string> availableURLs() const;
+    // The server key handed to the session of every job queued from now on.
+    std::string urlToUse() const;
+    void setUrlToUse(std::string urlToUse);
+
+    // The engine's job queue. The queue's lock is the engine's lock.
+    std::shared_ptr<CommJobs> queue() const { return queue_; }
+    // Where every job notification of this engine and "jobQueueEmpty" go.
+    std::shared_ptr<NotificationCenter> notifications() const;
+    void setNotifications(std::shared_ptr<NotificationCenter> center);
+
+    // The job the engine is running or last took; callers only read it.
+    std::optional<std::string> runningJob() const;
+    void setRunningJob(std::optional<std::string> jobID);
+
+    // Library only. Assigning the current step runs the step loop before it
+    // returns: idle takes the next job (or posts "jobQueueEmpty"), a "_wait"
+    // step does nothing, any other step runs its step operation.
+    JobsSteps actualJobStep() const;
+    void setActualJobStep(JobsSteps step);
+
+    HoldStatus hold() const;
+    void setHold(HoldStatus hold);
+    std::optional<JobsSteps> holdState() const;
+    void setHoldState(std::optional<JobsSteps> step);
+
+    // A copy of the step table; setting it replaces the whole table.
+    StepTable commFunc() const;
+    void setCommFunc(StepTable table);
+    // Sets (or replaces) this engine's operation for one action step; false,
+    // and nothing changed, for idle and the "_wait" steps.
+    bool registerStep(JobsSteps step, StepOperation operation);
+
+    // --- the step loop and the public operations ----------------------------------
+
+    // Library only. Starts the job named by runningJob(): marks it inProgress
+    // and runs its context's next step. A nop job is completed at once and the
+    // engine takes the next job.
+    void dispatchJob();
+
+    // Asks for a pause before the next step of a step operation that allows
+    // one; holdResume() withdraws the request or runs the parked step.
+    void holdRequest();
+    void holdResume();
+
+    // Asks the queue to abort the running job; false when there is none or it
+    // cannot be aborted.
+    bool abortCurrentJob();
+    // The queue's abortJob / resumeJob for each identifier, by identifier.
+    std::map<std::string, bool> abortJobs(const std::vector<std::string>& ids);
+    std::map<std::string, bool> resumeJobs(const std::vector<std::string>& ids);
+
+    // Library only. Moves the running job on: `leavingJobState` is what the
+    // step reports (inProgress to go on with `nextJobStep`, completed, error,
+    // deferred, aborting or aborted). A call for any job but the running one
+    // changes nothing. Ending a job (completed, error, aborted) records it,
+    // cancels its HTTPS session, announces it and takes the next job; an
+    // error is also written to the log ("No error description?!" without a
+    // message) and fails a job deferred behind it.
+    void setNextStep(JobsSteps nextJobStep, JobStatus leavingJobState, bool holdAllowed,
+                     const std::shared_ptr<CommJobsContext>& context,
+                     const std::optional<std::string>& errorMessage = std::nullopt);
+
+    // --- for the areas' operations ------------------------------------------------
+
+    // The engine's lock (the queue's).
+    std::recursive_mutex& mutex() const { return queue_->mutex(); }
+
+    // Wraps an answer handler for Http::query / queryWithPayload: it runs
+    // under the engine's lock, and not at all once the engine is gone.
+    template <class Handler>
+    auto lockedHandler(Handler handler) {
+        std::weak_ptr<SrvComm> engine = weak_from_this();
+        if (engine.expired()) fatalError("An engine must be owned by a std::shared_ptr");
+        return [engine = std::move(engine), lock = queue_->sharedMutex(),
+                handler = std::move(handler)](auto&&... args) mutable {
+            std::lock_guard guard(*lock);
+            // Declared after the guard: if this was the last owner, the engine
+            // goes while the lock is still held.
+            std::shared_ptr<SrvComm> alive = engine.lock();
+            if (!alive) return;
+            handler(std::forward<decltype(args)>(args)...);
+        };
+    }
+
+    // The running job's context as the context type of a step, or null when
+    // there is no running job or its context is of another type.
+    template <class Context>
+    std::shared_ptr<Context> runningJobContext() const {
+        std::lock_guard guard(mutex());
+        if (!runningJob_) return nullptr;
+        auto item = queue_->getJobData(*runningJob_);
+        if (!item) return nullptr;
+        return std::dynamic_pointer_cast<Context>(item->context);
+    }
+
+    // Logs the message as a fatal event and stops the program.
+    [[noreturn]] void fatalError(const std::string& message);
+
+    // --- answer checks (defined with the login) -----------------------------------
+
+    // Decides whether an answer may be used: false when the job has already
+    // been moved on (ended in error, or deferred behind a re-login).
+    bool afterCommChecks(const std::optional<HTTPError>& reqError, JobsSteps nextJobStep,
+                         const std::shared_ptr<CommJobsContext>& context, const std::string& reqAction,
+                         const HttpHeaders& headers, bool tryAccessRenew);
+    // The job's error message for a request error.
+    static std::string prepareLogMsg(const HTTPError& error);
+
+    // --- the areas' public operations ---------------------------------------------
+    // Each area declares its public operations here, in a section of its own,
+    // and defines them in its own source.
+
+    // --- step operations: the step table's 44 entries -----------------------------
+    // Declared here, defined and registered by their areas. A step whose area
+    // has not registered it yet stops the program when it is run.
+
+    // Login
+    void auth_init();
+    void auth_getchallenge();
+    void auth_doLogout();
+    // Accounts
+    void user_create();
+    void user_getProfile();
+    void user_getShareProfile();
+    void user_renewAuthenticationForDelete();
+    void user_deleteProfile();
+    void user_renewAuthenticationForModify();
+    void user_getKeys();
+    void user_storeKeys();
+    void user_getUsersSessions();
+    // Uploads and downloads
+    void fileSend_prepare();
+    void fileSend_sendBlock();
+    void fileSend_finalize();
+    void fileSend_terminate();
+    void fileSend_abort();
+    void fileSend_resume();
+    void fileReceive_prepare();
+    void fileReceive_getBlock();
+    void fileReceive_terminate();
+    void fileReceive_abort();
+    // Folders and files
+    void directory_getInfoQuery();
+    void directory_getDirectoryTreeQuery();
+    void directory_createPrepare();
+    void directory_createExecute();
+    void directory_modifyPrepare();
+    void directory_modifyExecute();
+    void directory_delete();
+    void file_getInfoQuery();
+    void file_modifyPrepare();
+    void file_modifyExecute();
+    void file_copyPrepare();
+    void file_copyExecute();
+    void file_delete();
+    // Trust and sharing
+    void share_addTrustedUserQuery();
+    void share_listTrustsQuery();
+    void share_removeTrustedUserQuery();
+    void share_shareItem_prepare();
+    void share_shareItem_execute();
+    void share_queryForSharingPeers_query();
+    void share_queryForShares_query();
+    void share_queryForSharedItems_query();
+    void share_removeShare_query();
+
+private:
+    void initStatusTable();
+    void onQueueNotification(const Notification& notification);
+    void runStepLoop(JobsSteps step);
+    // Takes waiting jobs until one is running or none is left.
+    void takeNextJob();
+    // Starts the job named by runningJob_; true when it ended at once and the
+    // engine, still idle on it, is to take the next job.
+    bool startRunningJob();
+    void goIdle();
+
+    void recordAndEnd(const std::string& jobID, JobStatus status, const std::shared_ptr<CommJobsContext>& context);
+    void continueJob(const std::string& jobID, JobsSteps nextJobStep, JobStatus recordedStatus, bool holdAllowed,
+                     const std::shared_ptr<CommJobsContext>& context);
+    void deferJob(const std::string& jobID, JobsSteps nextJobStep, const std::shared_ptr<CommJobsContext>& context);
+    void failJob(const std::string& jobID, const std::shared_ptr<CommJobsContext>& context,
+                 const std::optional<std::string>& errorMessage);
+    void abortRunningJob(const std::string& jobID, const std::shared_ptr<CommJobsContext>& context);
+    void failLinkedJob();
+    static void cancelSession(const std::shared_ptr<CommJobsContext>& context);
+    void raiseNotificationForContext(const std::shared_ptr<CommJobsContext>& context, JobStatus requestedJobState);
+
+    Logger comLog_;
+    const std::shared_ptr<CommJobs> queue_;
+
+    mutable std::mutex sessionMutex_;
+    std::optional<std::string> username_;
+    std::optional<SecretBytes> password_;
+    UserAuthStatus authStatus_ = UserAuthStatus::notAuthenticated;
+    std::optional<std::string> srpSessionID_;
+    std::optional<SecretBytes> srpSessionKey_;
+
+    // Under the engine's lock.
+    JobsSteps actualJobStep_ = JobsSteps::idle;
+    std::optional<std::string> runningJob_;
+    std::string urlToUse_ = "https";
+    HoldStatus hold_ = HoldStatus::run;
+    std::optional<JobsSteps> holdState_;
+    std::shared_ptr<NotificationCenter> notifications_;
+    StepTable commFunc_;
+    // Set while a job is being started: the engine is not idle for the
+    // queue's notifications then, although no step has been assigned yet.
+    bool dispatching_ = false;
+
+    // The queue's center as it was when the engine registered its observers.
+    std::shared_ptr<NotificationCenter> queueCenter_;
+    std::vector<NotificationCenter::Token> queueObservers_;
+};
+
+std::string_view name(SrvComm::HoldStatus hold);
+
+}  // namespace ostrelcomm
