@@ -354,9 +354,10 @@ std::map<std::string, bool> SrvComm::resumeJobs(const std::vector<std::string>& 
 
 // --- step transitions ------------------------------------------------------------------
 
+// The context is held by value: the job it belongs to may leave the queue
+// while the transition runs (an observer may clean the queue up).
 void SrvComm::setNextStep(JobsSteps nextJobStep, JobStatus leavingJobState, bool holdAllowed,
-                          const std::shared_ptr<CommJobsContext>& context,
-                          const std::optional<std::string>& errorMessage) {
+                          std::shared_ptr<CommJobsContext> context, std::optional<std::string> errorMessage) {
     Lock lock(mutex());
     // Only the running job moves the engine: a late answer of an ended job,
     // or of a job that is not running, changes nothing.

@@ -186,8 +186,7 @@ public:
     // error is also written to the log ("No error description?!" without a
     // message) and fails a job deferred behind it.
     void setNextStep(JobsSteps nextJobStep, JobStatus leavingJobState, bool holdAllowed,
-                     const std::shared_ptr<CommJobsContext>& context,
-                     const std::optional<std::string>& errorMessage = std::nullopt);
+                     std::shared_ptr<CommJobsContext> context, std::optional<std::string> errorMessage = std::nullopt);
 
     // --- for the areas' operations ------------------------------------------------
 

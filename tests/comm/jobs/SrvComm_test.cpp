@@ -740,6 +740,28 @@ TEST(SrvComm, AHandlerForAnEngineThatIsGoneDoesNothing) {
     EXPECT_FALSE(ran);
 }
 
+// The application may keep the queue longer than its engine.
+TEST(SrvComm, AQueueThatOutlivesItsEngineNoLongerReachesIt) {
+    std::shared_ptr<CommJobs> queue;
+    {
+        Harness h;
+        queue = h.queue;
+    }
+    const std::string id = queue->addNewJob(JobType::getProfile, 1, JobPriority::Normal,
+                                            std::make_shared<TestContext>(JobsSteps::user_getProfile), std::nullopt,
+                                            std::nullopt);
+    EXPECT_EQ(queue->getJobData(id)->status, JobStatus::pending);
+}
+
+TEST(SrvComm, AnswerHandlersNeedAnEngineOwnedBySharedPointer) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto wrapOnUnownedEngine = [] {
+        SrvComm engine;
+        (void)engine.lockedHandler([] {});
+    };
+    EXPECT_DEATH(wrapOnUnownedEngine(), "owned by a std::shared_ptr");
+}
+
 // The session fields do not need the engine's lock: another engine can set
 // them while this one is busy inside a step.
 TEST(SrvComm, SessionFieldsAreReachableWhileTheEngineIsBusy) {
