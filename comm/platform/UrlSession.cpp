@@ -92,6 +92,35 @@ std::optional<Clock::duration> limitOf(double seconds) {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
+std::vector<X509*> readCertificates(const char* path) {
+    std::vector<X509*> certs;
+    BIO* bio = BIO_new_file(path, "r");
+    if (bio != nullptr) {
+        while (X509* cert = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr)) certs.push_back(cert);
+        BIO_free(bio);
+    }
+    ERR_clear_error();  // reading always ends on a "no more PEM data" error
+    return certs;
+}
+
+// The system's CA certificates, read once for the whole process: reading the
+// bundle for every new connection would cost more than the handshake itself.
+const std::vector<X509*>& systemAnchors() {
+    static const std::vector<X509*>* anchors = [] {
+        initCurlOnce();
+        std::string bundle;
+        if (CURL* probe = curl_easy_init()) {
+            char* path = nullptr;
+            if (curl_easy_getinfo(probe, CURLINFO_CAINFO, &path) == CURLE_OK && path != nullptr) bundle = path;
+            curl_easy_cleanup(probe);
+        }
+        auto* certs = new std::vector<X509*>(bundle.empty() ? std::vector<X509*>{} : readCertificates(bundle.c_str()));
+        if (certs->empty()) *certs = readCertificates(X509_get_default_cert_file());
+        return certs;
+    }();
+    return *anchors;
+}
+
 }  // namespace
 
 struct TaskState {
@@ -217,8 +246,10 @@ struct SessionCore : std::enable_shared_from_this<SessionCore> {
     void release();
 
     const UrlSessionConfiguration config;
-    std::vector<X509*> anchors;
+    std::vector<X509*> extraAnchors;
     std::optional<std::string> anchorProblem;
+    // The system's CAs and the extra ones; made by the worker on first use.
+    X509_STORE* trustStore = nullptr;
 
     std::mutex mutex;
     std::condition_variable wake;
@@ -237,6 +268,7 @@ private:
     void run();
     Outcome perform(TaskState& task);
     bool ensureHandles();
+    bool ensureTrustStore();
     void configure(Transfer& x, const TaskState& task, curl_slist* headers);
     static void releaseHandles(CURLM* m, CURL* e);
     static CURLcode onSslContext(CURL* easy, void* sslContext, void* user);
@@ -245,21 +277,25 @@ private:
 SessionCore::SessionCore(const UrlSessionConfiguration& configuration) : config(configuration) {
     if (!config.additionalCaFile) return;
     const std::string& path = *config.additionalCaFile;
-    BIO* bio = BIO_new_file(path.c_str(), "r");
-    if (bio == nullptr) {
-        anchorProblem = "The additional CA file cannot be read: " + path;
-        ERR_clear_error();
-        return;
-    }
-    while (X509* cert = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr)) anchors.push_back(cert);
-    BIO_free(bio);
-    ERR_clear_error();  // the read loop always ends on an "no more PEM data" error
-    if (anchors.empty()) anchorProblem = "The additional CA file holds no certificate: " + path;
+    extraAnchors = readCertificates(path.c_str());
+    if (extraAnchors.empty()) anchorProblem = "The additional CA file cannot be read or holds no certificate: " + path;
 }
 
 SessionCore::~SessionCore() {
     releaseHandles(std::exchange(multi, nullptr), std::exchange(easy, nullptr));
-    for (X509* cert : anchors) X509_free(cert);
+    for (X509* cert : extraAnchors) X509_free(cert);
+    X509_STORE_free(trustStore);
+}
+
+bool SessionCore::ensureTrustStore() {
+    if (trustStore != nullptr) return true;
+    X509_STORE* store = X509_STORE_new();
+    if (store == nullptr) return false;
+    for (X509* cert : systemAnchors()) X509_STORE_add_cert(store, cert);
+    for (X509* cert : extraAnchors) X509_STORE_add_cert(store, cert);  // a duplicate is harmless
+    ERR_clear_error();
+    trustStore = store;
+    return true;
 }
 
 void SessionCore::releaseHandles(CURLM* m, CURL* e) {
@@ -395,11 +431,10 @@ bool SessionCore::ensureHandles() {
 }
 
 CURLcode SessionCore::onSslContext(CURL*, void* sslContext, void* user) {
+    // libcurl was told to load no CA of its own; the session's store, made
+    // once, stands in.
     auto& core = *static_cast<SessionCore*>(user);
-    X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
-    if (store == nullptr) return CURLE_SSL_CACERT_BADFILE;
-    for (X509* cert : core.anchors) X509_STORE_add_cert(store, cert);  // a duplicate is harmless
-    ERR_clear_error();
+    SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(sslContext), core.trustStore);
     return CURLE_OK;
 }
 
@@ -527,10 +562,10 @@ void SessionCore::configure(Transfer& x, const TaskState& task, curl_slist* head
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(e, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
-    if (!anchors.empty()) {
-        curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, &SessionCore::onSslContext);
-        curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, this);
-    }
+    curl_easy_setopt(e, CURLOPT_CAINFO, nullptr);
+    curl_easy_setopt(e, CURLOPT_CAPATH, nullptr);
+    curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, &SessionCore::onSslContext);
+    curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, this);
     if (auto total = limitOf(config.timeoutIntervalForResource)) {
         const auto ms = std::chrono::ceil<std::chrono::milliseconds>(*total).count();
         curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(std::min<long long>(ms, LONG_MAX)));
@@ -571,6 +606,7 @@ Outcome SessionCore::perform(TaskState& task) {
     if (auto bad = checkRequest(request, config)) return Outcome{std::nullopt, std::nullopt, std::move(bad)};
     if (anchorProblem) return failure(UrlErrorCode::secureConnectionFailed, *anchorProblem);
     if (!ensureHandles()) return failure(UrlErrorCode::unknown, "No transfer handle could be made");
+    if (!ensureTrustStore()) return failure(UrlErrorCode::secureConnectionFailed, "No trust store could be made");
 
     // The request's own fields, then the session's additional ones it does not
     // override; libcurl's own defaults for the rest are switched off.
@@ -744,6 +780,8 @@ std::size_t UrlSession::liveWorkerThreads() {
 }
 
 std::size_t UrlSession::liveTransferHandles() { return globals().liveHandles.load(); }
+
+std::size_t UrlSession::systemTrustAnchorCount() { return urlsession_detail::systemAnchors().size(); }
 
 bool UrlSession::waitForNoLiveWorkers(std::chrono::milliseconds guard) {
     auto& g = globals();

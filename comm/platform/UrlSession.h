@@ -162,6 +162,9 @@ public:
     // handles not yet released: both return to zero once every session is done.
     static std::size_t liveWorkerThreads();
     static std::size_t liveTransferHandles();
+    // How many of the system's CA certificates every session trusts (read once
+    // per process from libcurl's default bundle).
+    static std::size_t systemTrustAnchorCount();
     // Waits (at most `guard`) until no worker thread is left; true when none is.
     static bool waitForNoLiveWorkers(std::chrono::milliseconds guard);
 

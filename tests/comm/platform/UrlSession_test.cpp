@@ -1,7 +1,11 @@
 #include "platform/UrlSession.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -72,12 +76,17 @@ private:
 
 std::string text(const std::optional<Bytes>& data) { return data ? toText(*data) : std::string("<none>"); }
 
-UrlRequest makeRequest(std::string url, std::string method, std::map<std::string, std::string> headers = {},
-                       std::optional<std::string> body = std::nullopt) {
+UrlRequest makeRequest(std::string url, std::string method, std::map<std::string, std::string> headers = {}) {
     UrlRequest request(std::move(url));
     request.httpMethod = std::move(method);
     request.allHTTPHeaderFields = std::move(headers);
-    if (body) request.httpBody = toBytes(*body);
+    return request;
+}
+
+UrlRequest makeRequest(std::string url, std::string method, std::map<std::string, std::string> headers,
+                       const std::string& body) {
+    UrlRequest request = makeRequest(std::move(url), std::move(method), std::move(headers));
+    request.httpBody = toBytes(body);
     return request;
 }
 
@@ -139,8 +148,9 @@ TEST_F(UrlSessionTest, EachMethodReachesTheServerWithExactlyTheGivenHeaders) {
         };
         if (c.withContentType) given["Content-Type"] = "application/octet-stream";
         devserver->clearRequests();
-        session->dataTask(makeRequest(devserver.url("/echo/"), c.method, given, c.body), collector->completion(i))
-            ->resume();
+        UrlRequest sent = c.body ? makeRequest(devserver.url("/echo/"), c.method, given, *c.body)
+                                 : makeRequest(devserver.url("/echo/"), c.method, given);
+        session->dataTask(sent, collector->completion(i))->resume();
         ASSERT_TRUE(collector->waitForCalls(i + 1));
         const Result result = collector->resultOf(i);
         ASSERT_FALSE(result.error) << result.error->localizedDescription;
@@ -369,6 +379,9 @@ TEST_F(UrlSessionTest, AServerWhoseCertificateIsNotTrustedFailsVerification) {
         EXPECT_FALSE(r.response);
     }
     EXPECT_EQ(devserver->requestCount(), 0u);
+    // The system's own CAs stay trusted beside any extra one; the devserver's
+    // CA is just not among them.
+    EXPECT_GT(UrlSession::systemTrustAnchorCount(), 10u);
 }
 
 TEST_F(UrlSessionTest, TheCaFileComesFromTheEnvironmentForEphemeralConfigurations) {
@@ -456,39 +469,63 @@ TEST_F(UrlSessionTest, BrokenAnswersEndInTransportErrors) {
 }
 
 TEST_F(UrlSessionTest, ManySessionsComeAndGoWithoutLeavingThreadsOrHandles) {
+    // A port bound but not listening: connecting to it is refused at once, so
+    // most sessions make and drop a transfer handle without a TLS handshake.
+    const int closed = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(closed, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::getsockname(closed, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string refusedUrl = "https://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/v1/echo/";
+
     constexpr std::size_t kSessions = 1000;
-    constexpr std::size_t kBatch = 25;
+    constexpr std::size_t kBatch = 40;
+    std::size_t expected = 0;
+    std::vector<std::optional<UrlErrorCode>> outcome(kSessions);
     for (std::size_t start = 0; start < kSessions; start += kBatch) {
         for (std::size_t i = start; i < start + kBatch; ++i) {
             auto session = newSession();
-            switch (i % 4) {
+            auto run = [&](UrlRequest request) {
+                session->dataTask(std::move(request), collector->completion(i))->resume();
+                ++expected;
+            };
+            switch (i % 8) {
                 case 0:  // never used
                     break;
-                case 1:  // released with its request in flight
-                    session->dataTask(makeRequest(devserver.url("/echo/"), "GET"), collector->completion(i))->resume();
+                case 1:  // a full exchange, the session released while it is in flight
+                    run(makeRequest(devserver.url("/echo/"), "GET"));
                     break;
-                case 2:  // invalidated with its request in flight
-                    session->dataTask(makeRequest(devserver.url("/echo/"), "GET"), collector->completion(i))->resume();
+                case 2:  // invalidated as soon as its request is queued
+                    run(makeRequest(refusedUrl, "GET"));
                     session->invalidateAndCancel();
                     break;
                 case 3:  // refused before sending
-                    session->dataTask(makeRequest(devserver.url("/echo/"), "GET", {{"X-Bad", "a\r\nb"}}),
-                                      collector->completion(i))
-                        ->resume();
+                    run(makeRequest(refusedUrl, "GET", {{"X-Bad", "a\r\nb"}}));
+                    outcome[i] = UrlErrorCode::invalidRequest;
+                    break;
+                default:  // the connection is refused
+                    run(makeRequest(refusedUrl, "PUT", {}, "body"));
+                    outcome[i] = UrlErrorCode::cannotConnectToHost;
                     break;
             }
         }
-        const std::size_t end = start + kBatch;
-        ASSERT_TRUE(collector->waitForCalls(end - (end + 3) / 4));
+        ASSERT_TRUE(collector->waitForCalls(expected));
     }
+    ::close(closed);
     ASSERT_TRUE(UrlSession::waitForNoLiveWorkers(kGuard));
     EXPECT_EQ(UrlSession::liveWorkerThreads(), 0u);
     EXPECT_EQ(UrlSession::liveTransferHandles(), 0u);
     for (std::size_t i = 0; i < kSessions; ++i) {
-        if (i % 4 == 0) continue;
+        if (i % 8 == 0) continue;
         ASSERT_EQ(collector->callsOf(i), 1u) << i;
-        if (i % 4 == 1) {
-            EXPECT_FALSE(collector->resultOf(i).error) << i;
+        const auto error = collector->resultOf(i).error;
+        if (i % 8 == 1) {
+            EXPECT_FALSE(error) << i;
+        } else if (outcome[i]) {
+            ASSERT_TRUE(error) << i;
+            EXPECT_EQ(error->code, *outcome[i]) << i << ": " << error->localizedDescription;
         }
     }
 }
