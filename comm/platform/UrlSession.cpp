@@ -493,8 +493,7 @@ UrlError transferError(CURLcode code, const Transfer& x, const UrlSessionConfigu
             return make(UrlErrorCode::timedOut, "The request timed out: the transfer took longer than " +
                                                     secondsText(config.timeoutIntervalForResource) + " s");
         case CURLE_URL_MALFORMAT:
-        case CURLE_UNSUPPORTED_PROTOCOL:
-            return make(UrlErrorCode::badURL, "The URL is not supported");
+            return make(UrlErrorCode::badURL, "The URL is not valid");
         case CURLE_COULDNT_RESOLVE_HOST:
             return make(UrlErrorCode::cannotFindHost, "The server's host name could not be found");
         case CURLE_COULDNT_CONNECT:
@@ -525,6 +524,7 @@ UrlError transferError(CURLcode code, const Transfer& x, const UrlSessionConfigu
         case CURLE_PARTIAL_FILE:
             return make(UrlErrorCode::networkConnectionLost, "The network connection was lost");
         case CURLE_WEIRD_SERVER_REPLY:
+        case CURLE_UNSUPPORTED_PROTOCOL:  // the scheme was checked before: an answer in no HTTP version we accept
         case CURLE_BAD_CONTENT_ENCODING:
             return make(UrlErrorCode::badServerResponse, "The server's answer is not valid HTTP");
         default:

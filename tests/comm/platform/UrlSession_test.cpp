@@ -230,6 +230,22 @@ TEST_F(UrlSessionTest, TasksRunInOrderOverOneConnectionOnTheSessionsOwnThread) {
     for (std::size_t i = 0; i < kTasks; ++i) EXPECT_EQ(collector->callsOf(i), 1u);
 }
 
+TEST_F(UrlSessionTest, AConnectionTheServerClosesIsReplacedForTheNextRequest) {
+    devserver->route("GET", "/last/", Endpoint{"last", devserver::Access::open, [](const ServerRequest&) {
+                                                   return Reply::json({}).with("Connection", "close");
+                                               }});
+    auto session = newSession();
+    session->dataTask(makeRequest(devserver.url("/last/"), "GET"), collector->completion(0))->resume();
+    session->dataTask(makeRequest(devserver.url("/echo/"), "PUT", {}, "after"), collector->completion(1))->resume();
+    ASSERT_TRUE(collector->waitForCalls(2));
+    EXPECT_FALSE(collector->resultOf(0).error);
+    ASSERT_FALSE(collector->resultOf(1).error) << collector->resultOf(1).error->localizedDescription;
+    EXPECT_EQ(collector->resultOf(1).response->statusCode, 200);
+    const auto recorded = devserver->requests();
+    ASSERT_EQ(recorded.size(), 2u);
+    EXPECT_NE(recorded[0].remotePort, recorded[1].remotePort);
+}
+
 TEST_F(UrlSessionTest, AnswerHeadersKeepTheirCaseAndTheMimeTypeLosesItsParameters) {
     devserver->route("GET", "/typed/", Endpoint{"typed", devserver::Access::open, [](const ServerRequest&) {
                                                     Reply reply = Reply::json({{"ok", true}});
