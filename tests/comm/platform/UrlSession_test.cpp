@@ -7,12 +7,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <openssl/ssl.h>
+
 #include <algorithm>
+#include <fstream>
 #include <condition_variable>
 #include <mutex>
 #include <set>
 #include <thread>
 
+#include "devserver/TlsIdentity.h"
 #include "support/DevserverFixture.h"
 
 namespace {
@@ -482,6 +486,132 @@ TEST_F(UrlSessionTest, BrokenAnswersEndInTransportErrors) {
     ASSERT_TRUE(collector->resultOf(3).error);
     EXPECT_EQ(collector->resultOf(3).error->code, UrlErrorCode::badURL);
     EXPECT_EQ(devserver->requestCount(), 3u);
+}
+
+// A TLS server that answers every request with the same canned bytes and then
+// closes the connection: answers no well-behaved HTTP server would give.
+class CannedTlsServer {
+public:
+    explicit CannedTlsServer(std::string answer) : answer_(std::move(answer)) {
+        const auto identity = devserver::TlsIdentity::generate();
+        char pattern[] = "/tmp/quorvel-canned-XXXXXX";
+        directory_ = mkdtemp(pattern);
+        caFile_ = directory_ + "/ca.pem";
+        std::ofstream(caFile_) << identity.caCertificatePem;
+        context_ = SSL_CTX_new(TLS_server_method());
+        SSL_CTX_use_certificate(context_, identity.certificate.get());
+        SSL_CTX_use_PrivateKey(context_, identity.privateKey.get());
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        ::listen(listener_, 8);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~CannedTlsServer() {
+        ::shutdown(listener_, SHUT_RDWR);  // ends the blocking accept()
+        thread_.join();
+        ::close(listener_);
+        SSL_CTX_free(context_);
+        std::remove(caFile_.c_str());
+        ::rmdir(directory_.c_str());
+    }
+    std::string url() const { return "https://127.0.0.1:" + std::to_string(port_) + "/v1/canned/"; }
+    const std::string& caFile() const { return caFile_; }
+
+private:
+    void serve() {
+        for (;;) {
+            const int fd = ::accept(listener_, nullptr, nullptr);
+            if (fd < 0) return;
+            SSL* ssl = SSL_new(context_);
+            SSL_set_fd(ssl, fd);
+            if (SSL_accept(ssl) == 1) {
+                std::string request;
+                char buffer[4096];
+                int n = 0;
+                while (request.find("\r\n\r\n") == std::string::npos &&
+                       (n = SSL_read(ssl, buffer, sizeof buffer)) > 0) {
+                    request.append(buffer, static_cast<std::size_t>(n));
+                }
+                SSL_write(ssl, answer_.data(), static_cast<int>(answer_.size()));
+                SSL_shutdown(ssl);
+            }
+            SSL_free(ssl);
+            ::close(fd);
+        }
+    }
+
+    std::string answer_;
+    std::string directory_;
+    std::string caFile_;
+    SSL_CTX* context_ = nullptr;
+    int listener_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+TEST_F(UrlSessionTest, HostileAnswersEndInAClearErrorOrAreReadSafely) {
+    std::string manyHeaders = "HTTP/1.1 200 OK\r\n";
+    for (int i = 0; i < 300; ++i) manyHeaders += "X-Filler-" + std::to_string(i) + ": " + std::string(1000, 'a') + "\r\n";
+    manyHeaders += "Content-Length: 0\r\n\r\n";
+    struct Case {
+        const char* name;
+        std::string answer;
+        std::optional<UrlErrorCode> error;
+        std::function<void(const Result&)> check;
+    };
+    const std::vector<Case> cases = {
+        {"not HTTP at all", "NOT HTTP AT ALL\r\n\r\n", UrlErrorCode::badServerResponse, {}},
+        {"a header block beyond the limit", manyHeaders, UrlErrorCode::badServerResponse, {}},
+        {"a body cut short", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc", UrlErrorCode::networkConnectionLost,
+         {}},
+        {"a body longer than allowed", "HTTP/1.1 200 OK\r\nContent-Length: 999999999999\r\n\r\nabc",
+         UrlErrorCode::dataLengthExceedsMaximum, {}},
+        {"folded and repeated fields",
+         "HTTP/1.1 200 OK\r\nX-Folded: first\r\n  second\r\nx-sb-twice: 1\r\nx-sb-twice: 2\r\n"
+         "Content-Type:  text/PLAIN ;q=1\r\nContent-Length: 2\r\n\r\nok",
+         std::nullopt,
+         [](const Result& r) {
+             EXPECT_EQ(r.response->value("X-Folded"), "first second");
+             EXPECT_EQ(r.response->value("x-sb-twice"), "1, 2");
+             EXPECT_EQ(r.response->mimeType, "text/plain");
+             EXPECT_EQ(text(r.data), "ok");
+         }},
+        {"a body that ends with the connection", "HTTP/1.1 503 Busy\r\nConnection: close\r\n\r\nlater",
+         std::nullopt,
+         [](const Result& r) {
+             EXPECT_EQ(r.response->statusCode, 503);
+             EXPECT_EQ(r.response->mimeType, std::nullopt);
+             EXPECT_EQ(text(r.data), "later");
+         }},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.name);
+        CannedTlsServer server(c.answer);
+        UrlSessionConfiguration configuration;
+        configuration.additionalCaFile = server.caFile();
+        configuration.maximumBodySize = 1024 * 1024;
+        auto session = std::make_shared<UrlSession>(configuration);
+        session->dataTask(makeRequest(server.url(), "GET"), collector->completion(i))->resume();
+        ASSERT_TRUE(collector->waitForCalls(i + 1));
+        session.reset();
+        ASSERT_TRUE(UrlSession::waitForNoLiveWorkers(kGuard));  // before the server goes
+        const Result r = collector->resultOf(i);
+        if (c.error) {
+            ASSERT_TRUE(r.error);
+            EXPECT_EQ(r.error->code, *c.error) << r.error->localizedDescription;
+            EXPECT_FALSE(r.response);
+        } else {
+            ASSERT_FALSE(r.error) << r.error->localizedDescription;
+            c.check(r);
+        }
+    }
 }
 
 TEST_F(UrlSessionTest, ManySessionsComeAndGoWithoutLeavingThreadsOrHandles) {
