@@ -3,6 +3,7 @@
 // Everything the application can use of the library, in one include.
 
 #include "auth/AuthContext.h"
+#include "auth/Client_GetChallenge.h"
 #include "auth/SRPAuthMode.h"
 #include "auth/SRPAuthParms.h"
 #include "auth/Server_P1_Answer.h"

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "auth/SRPAuthMode.h"
 #include "auth/SRPAuthParms.h"
 #include "crypto/SecretBytes.h"
 #include "crypto/StreamCryptor.h"
@@ -238,6 +239,53 @@ public:
     // Each area declares its public operations here, in a section of its own,
     // and defines them in its own source.
 
+    // Login and session (auth/SrvCommAuth.cpp).
+    //
+    // auth_add stores the user's name and password and queues a login job
+    // (type authenticate, 2 steps, priority Normal); it returns the job's
+    // identifier. The job posts "SRPAuthenticated" on the engine's center:
+    // "InProgress" at each step, then "Authenticated", "Error" or "Aborted".
+    // On "Authenticated" the engine holds the session identifier and key, and
+    // authStatus is authFullAccess.
+    std::string auth_add(const std::string& username, const SecretBytes& password, SRPAuthMode mode);
+    // Hands this engine a session made by another one: user, password,
+    // session identifier and key, and full access, all at once. No job, no
+    // request, no notification. Takes only the session mutex, so the other
+    // engine's observer of "SRPAuthenticated" may call it.
+    void auth_setup(const std::string& username, const SecretBytes& password, const std::string& sessionID,
+                    const SecretBytes& sessionKey);
+    // Queues a local job (type logout, 1 step, Normal) that forgets the user
+    // and the session and posts "userLogout" ("Completed"). Nothing is sent.
+    std::string auth_logout();
+
+    // For the steps that sign their request (jobs/SrvCommChecks.cpp).
+    //
+    // One consistent reading of the session a signed request needs.
+    struct SigningSession {
+        std::string username;
+        std::string sessionID;
+        SecretBytes sessionKey;
+        // {"username", "sessionid"}: the custom headers every signed request
+        // carries; a step adds its own to them.
+        std::map<std::string, std::string> headers() const;
+    };
+    // A step that must sign reads its session here, before it sends. Without
+    // a user name, session identifier or session key (a failed renewal leaves
+    // the engine without a key) nothing may go out unsigned: the job is ended
+    // in error (kNoSigningSession, with an HTTPError of kind
+    // badAuthentication in the context) and the step stops.
+    std::optional<SigningSession> signingSession(const std::shared_ptr<CommJobsContext>& context);
+    static constexpr const char* kNoSigningSession = "Not logged in: no session to sign the request";
+    // A job whose request meets "Session expired" this many times in a row
+    // (each followed by a re-login) ends in error at the next one.
+    static constexpr int kMaxRenewalsInARow = 2;
+
+private:
+    // Re-logins queued for each job since its last accepted answer, by job
+    // identifier; under the engine's lock.
+    std::map<std::string, int> renewalsInARow_;
+
+public:
     // --- step operations: the step table's 44 entries -----------------------------
     // Declared here, defined and registered by their areas. A step whose area
     // has not registered it yet stops the program when it is run.

@@ -11,7 +11,13 @@ using Table = std::map<std::string, std::string, std::less<>>;
 // The library's own tables. Each area adds its texts here.
 const std::map<std::string, Table, std::less<>>& tables() {
     static const std::map<std::string, Table, std::less<>> all = {
-        {"Localizable", Table{}},
+        {"Localizable",
+         Table{
+             // Answer checks: an answer that names another user or another
+             // request than the one asked for.
+             {"AnswerWrongUsername", "The server answered for a different user."},
+             {"AnswerWrongAction", "The server answered a different request."},
+         }},
     };
     return all;
 }
