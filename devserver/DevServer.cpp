@@ -199,6 +199,7 @@ struct DevServer::Impl {
     std::map<std::pair<std::string, std::string>, Endpoint> routes;
 
     SessionTable sessions;
+    UserStore users;
 
     mutable std::mutex logMutex;
     mutable std::condition_variable logChanged;
@@ -265,13 +266,18 @@ std::optional<Session> DevServer::Impl::verify(const ServerRequest& request, Acc
         if (session->expired) throw denied("Session expired");
         HeaderMap signedHeaders;
         std::set<std::string> covered;
+        // The HTTP layer drops a header whose value is empty, so a signed
+        // name it does not deliver is read as empty: a header that was sent
+        // with a value and lost on the way still fails the signature.
+        std::optional<std::string> absent;
         for (const auto& name : splitList(*list)) {
             auto value = request.header(name);
-            if (!value) throw denied("A signed header is missing: " + name);
-            signedHeaders[name] = *value;
+            if (!value && !absent) absent = name;
+            signedHeaders[name] = value.value_or("");
             covered.insert(lowerAscii(name));
         }
         if (!constantTimeEquals(hmacSha256Hex(session->key, canonicalHeaderText(signedHeaders)), *mac)) {
+            if (absent) throw denied("A signed header is missing: " + *absent);
             throw denied("The request's signature does not match");
         }
         for (const auto& [name, value] : request.headers) {
@@ -312,11 +318,13 @@ void DevServer::Impl::dispatch(const httplib::Request& req, httplib::Response& r
     record.body = req.body;
     record.remotePort = req.remote_port;
     ServerRequest request{record.method, record.path, record.headers, record.body, std::nullopt};
-    {
-        std::lock_guard lock(logMutex);
-        log.push_back(std::move(record));
+    if (options.recordRequests) {
+        {
+            std::lock_guard lock(logMutex);
+            log.push_back(std::move(record));
+        }
+        logChanged.notify_all();
     }
-    logChanged.notify_all();
 
     // The body digest covers the bytes as they are sent: never compress.
     const_cast<httplib::Request&>(req).headers.erase("Accept-Encoding");
@@ -544,6 +552,8 @@ void DevServer::route(const std::string& method, const std::string& path, Endpoi
 }
 
 SessionTable& DevServer::sessions() { return impl_->sessions; }
+
+UserStore& DevServer::users() { return impl_->users; }
 
 std::vector<RecordedRequest> DevServer::requests() const {
     std::lock_guard lock(impl_->logMutex);

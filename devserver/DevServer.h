@@ -9,6 +9,7 @@
 #include "devserver/Exchange.h"
 #include "devserver/Fault.h"
 #include "devserver/SessionTable.h"
+#include "devserver/Users.h"
 
 namespace devserver {
 
@@ -22,6 +23,9 @@ struct DevServerOptions {
     // stop() waits for a client that keeps one open).
     int keepAliveSeconds = 2;
     std::size_t maximumBodySize = std::size_t{64} * 1024 * 1024;
+    // Keep every request (with its body) for requests(); a long-running server
+    // that nobody inspects turns this off.
+    bool recordRequests = true;
 };
 
 struct RecordedRequest {
@@ -73,6 +77,8 @@ public:
     void route(const std::string& method, const std::string& path, Endpoint endpoint);
 
     SessionTable& sessions();
+    // The accounts the login knows; tests add users here directly.
+    UserStore& users();
 
     std::vector<RecordedRequest> requests() const;
     std::size_t requestCount() const;

@@ -1,0 +1,97 @@
+#include "devserver/Users.h"
+
+#include <nlohmann/json.hpp>
+
+#include "srp/SaltedVerificationKey.h"
+
+namespace devserver {
+
+namespace {
+
+using ostrelcomm::DigestAlgorithm;
+using ostrelcomm::SRP::Group;
+
+const char* groupName(const Group& group) {
+    switch (group.groupCase()) {
+        case Group::Case::N1024: return "N1024";
+        case Group::Case::N1536: return "N1536";
+        case Group::Case::N2048: return "N2048";
+        case Group::Case::N3072: return "N3072";
+        case Group::Case::N4096: return "N4096";
+        case Group::Case::N6144: return "N6144";
+        case Group::Case::N8192: return "N8192";
+        case Group::Case::custom: return "Custom";
+    }
+    return "Custom";
+}
+
+const char* digestName(DigestAlgorithm digest) {
+    switch (digest) {
+        case DigestAlgorithm::md2: return "md2";
+        case DigestAlgorithm::md4: return "md4";
+        case DigestAlgorithm::md5: return "md5";
+        case DigestAlgorithm::sha1: return "sha1";
+        case DigestAlgorithm::sha224: return "sha224";
+        case DigestAlgorithm::sha256: return "sha256";
+        case DigestAlgorithm::sha384: return "sha384";
+        case DigestAlgorithm::sha512: return "sha512";
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string authParmsText(const Group& group, DigestAlgorithm digest) {
+    nlohmann::ordered_json text;
+    text["group"] = groupName(group);
+    text["digestAlgo"] = digestName(digest);
+    return text.dump();
+}
+
+User User::withPassword(std::string name, std::string_view password, Group group, DigestAlgorithm digest) {
+    auto key = ostrelcomm::SRP::createSaltedVerificationKey(name, password, std::nullopt, group, digest);
+    User user;
+    user.name = std::move(name);
+    user.salt = std::move(key.salt);
+    user.verifier = std::move(key.verificationKey);
+    user.authParms = authParmsText(group, digest);
+    user.group = std::move(group);
+    user.digest = digest;
+    return user;
+}
+
+bool UserStore::add(User user) {
+    std::lock_guard lock(mutex_);
+    std::string name = user.name;
+    return users_.emplace(std::move(name), std::move(user)).second;
+}
+
+void UserStore::put(User user) {
+    std::lock_guard lock(mutex_);
+    std::string name = user.name;
+    users_.insert_or_assign(std::move(name), std::move(user));
+}
+
+std::optional<User> UserStore::find(const std::string& name) const {
+    std::lock_guard lock(mutex_);
+    auto it = users_.find(name);
+    if (it == users_.end()) return std::nullopt;
+    return it->second;
+}
+
+bool UserStore::remove(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    return users_.erase(name) > 0;
+}
+
+void UserStore::clear() {
+    std::lock_guard lock(mutex_);
+    users_.clear();
+}
+
+std::size_t UserStore::size() const {
+    std::lock_guard lock(mutex_);
+    return users_.size();
+}
+
+}  // namespace devserver
