@@ -1,12 +1,12 @@
 #include "devserver/Endpoints.h"
 
 #include "devserver/DevServer.h"
+#include "devserver/LoginEndpoints.h"
 
 namespace devserver {
 
 void installEndpoints(DevServer& server) {
-    // No area has endpoints yet.
-    (void)server;
+    installLoginEndpoints(server);
 }
 
 }  // namespace devserver
