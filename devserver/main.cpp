@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
     devserver::DevServerOptions options;
     options.port = 8443;
     options.keepAliveSeconds = 5;
+    options.recordRequests = false;
     std::string caOut;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
