@@ -1,17 +1,44 @@
 #include "platform/SerialQueue.h"
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
 namespace ostrelcomm {
 
-SerialQueue::SerialQueue(std::string label) : label_(std::move(label)), thread_([this] { run(); }) {}
+struct SerialQueue::State {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::function<void()>> tasks;
+    bool stopping = false;
+
+    static void run(const std::shared_ptr<State>& state) {
+        std::unique_lock lock(state->mutex);
+        while (true) {
+            state->wake.wait(lock, [&] { return state->stopping || !state->tasks.empty(); });
+            if (state->tasks.empty()) return;
+            auto task = std::move(state->tasks.front());
+            state->tasks.pop_front();
+            lock.unlock();
+            task();
+            task = nullptr;
+            lock.lock();
+        }
+    }
+};
+
+SerialQueue::SerialQueue(std::string label)
+    : label_(std::move(label)), state_(std::make_shared<State>()), thread_([state = state_] { State::run(state); }) {}
 
 SerialQueue::~SerialQueue() {
     {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
+        std::lock_guard lock(state_->mutex);
+        state_->stopping = true;
     }
-    wake_.notify_one();
+    state_->wake.notify_one();
     if (thread_.get_id() == std::this_thread::get_id()) {
-        // Destroyed from its own task despite the rule: never self-join.
+        // Destroyed from its own task: the worker still owns the state and ends
+        // after the remaining tasks; it cannot join itself.
         thread_.detach();
     } else {
         thread_.join();
@@ -20,26 +47,12 @@ SerialQueue::~SerialQueue() {
 
 void SerialQueue::async(std::function<void()> task) {
     {
-        std::lock_guard lock(mutex_);
-        tasks_.push_back(std::move(task));
+        std::lock_guard lock(state_->mutex);
+        state_->tasks.push_back(std::move(task));
     }
-    wake_.notify_one();
+    state_->wake.notify_one();
 }
 
 bool SerialQueue::isCurrent() const { return thread_.get_id() == std::this_thread::get_id(); }
-
-void SerialQueue::run() {
-    std::unique_lock lock(mutex_);
-    while (true) {
-        wake_.wait(lock, [&] { return stopping_ || !tasks_.empty(); });
-        if (tasks_.empty()) return;
-        auto task = std::move(tasks_.front());
-        tasks_.pop_front();
-        lock.unlock();
-        task();
-        task = nullptr;
-        lock.lock();
-    }
-}
 
 }  // namespace ostrelcomm

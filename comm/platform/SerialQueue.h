@@ -1,18 +1,16 @@
 #pragma once
 
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
 namespace ostrelcomm {
 
 // One worker thread running tasks in the order they were queued. Destroying
-// the queue lets the tasks already queued run, then ends the thread; the queue
-// must not be destroyed from one of its own tasks.
+// the queue lets the tasks already queued run, then ends the thread. The
+// worker keeps the queue's state alive by itself, so even a queue destroyed
+// from one of its own tasks leaves nothing dangling.
 class SerialQueue {
 public:
     explicit SerialQueue(std::string label = {});
@@ -26,13 +24,10 @@ public:
     const std::string& label() const { return label_; }
 
 private:
-    void run();
+    struct State;
 
     std::string label_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> tasks_;
-    bool stopping_ = false;
+    std::shared_ptr<State> state_;
     std::thread thread_;
 };
 

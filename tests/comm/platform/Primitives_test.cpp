@@ -70,3 +70,13 @@ TEST(SerialQueue, DestructionRunsWhatWasQueued) {
     }
     EXPECT_EQ(ran.load(), 50);
 }
+
+TEST(SerialQueue, MayBeDestroyedFromItsOwnTask) {
+    std::promise<void> done;
+    auto* queue = new SerialQueue("self");
+    queue->async([&] {
+        delete queue;
+        done.set_value();
+    });
+    ASSERT_EQ(done.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+}
