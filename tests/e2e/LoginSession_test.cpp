@@ -1,0 +1,132 @@
+// Handing a session from one engine to another, and logging out.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "LoginTestSupport.h"
+#include "devserver/DevServer.h"
+#include "jobs/SrvComm.h"
+
+namespace ostrelcomm {
+namespace {
+
+using namespace logintest;
+using Lines = std::vector<std::string>;
+
+// As the application does: on "Authenticated" the observer copies the
+// session into the other engine.
+NotificationCenter::Token handOver(const std::shared_ptr<SrvComm>& from, const std::shared_ptr<SrvComm>& to) {
+    SrvComm* source = from.get();
+    std::weak_ptr<SrvComm> target = to;
+    return from->notifications()->addObserver(kLogin, [source, target](const Notification& n) {
+        const auto* word = userInfoValue<std::string>(n.userInfo, "Result");
+        auto other = target.lock();
+        if (!word || *word != "Authenticated" || !other) return;
+        other->auth_setup(*source->username(), *source->password(), *source->sessionID(), *source->sessionKey());
+    });
+}
+
+TEST(LoginSession, ASecondEngineWorksWithTheFirstEnginesSession) {
+    server();
+    const std::string user = makeUser("two-engines", "pw");
+    auto first = std::make_shared<SrvComm>();
+    auto second = std::make_shared<SrvComm>();
+    registerSignedStep(second);
+    Recorder firstRecorder(first->notifications());
+    Recorder secondRecorder(second->notifications());
+    const auto token = handOver(first, second);
+
+    first->auth_add(user, SecretBytes::fromText("pw"), SRPAuthMode::new_);
+    ASSERT_TRUE(firstRecorder.waitIdle());
+    first->notifications()->removeObserver(token);
+
+    // Set at once: no job, no notification.
+    EXPECT_TRUE(second->queue()->getJobsList().empty());
+    EXPECT_TRUE(secondRecorder.lines().empty());
+    EXPECT_EQ(second->authStatus(), UserAuthStatus::authFullAccess);
+    EXPECT_EQ(second->username(), user);
+    EXPECT_EQ(second->sessionID(), first->sessionID());
+    EXPECT_EQ(second->sessionKey(), first->sessionKey());
+
+    const std::size_t loginRequests = requestsOf(user).size();
+    queueSignedJob(second);
+    ASSERT_TRUE(secondRecorder.waitIdle());
+    EXPECT_EQ(secondRecorder.lines(), (Lines{"loginTestDone:Completed", "jobQueueEmpty"}));
+    const auto requests = requestsOf(user);
+    ASSERT_EQ(requests.size(), loginRequests + 1);
+    EXPECT_EQ(requests.back().values("x-sb-sessionid"), Lines{*first->sessionID()});
+
+    // Logging the second engine out forgets its session locally only.
+    secondRecorder.clear();
+    second->auth_logout();
+    ASSERT_TRUE(secondRecorder.waitIdle());
+    EXPECT_EQ(secondRecorder.lines(), (Lines{"userLogout:Completed", "jobQueueEmpty"}));
+    EXPECT_EQ(requestsOf(user).size(), loginRequests + 1);
+    EXPECT_EQ(second->authStatus(), UserAuthStatus::notAuthenticated);
+    EXPECT_FALSE(second->username());
+    EXPECT_FALSE(second->password());
+    EXPECT_FALSE(second->sessionID());
+    EXPECT_FALSE(second->sessionKey());
+    EXPECT_EQ(first->authStatus(), UserAuthStatus::authFullAccess);
+    EXPECT_TRUE(server().sessions().find(*first->sessionID()));
+}
+
+// Each engine's observer runs under its own engine's lock and hands the
+// session to the other at the same moment; auth_setup takes only the
+// receiving engine's session mutex, so neither waits for the other's lock.
+TEST(LoginSession, TwoEnginesHandTheirSessionsToEachOtherAtOnce) {
+    server();
+    for (int round = 0; round < 8; ++round) {
+        const std::string userA = makeUser("swap-a", "pw");
+        const std::string userB = makeUser("swap-b", "pw");
+        auto a = std::make_shared<SrvComm>();
+        auto b = std::make_shared<SrvComm>();
+        Recorder recordA(a->notifications());
+        Recorder recordB(b->notifications());
+        const auto tokenA = handOver(a, b);
+        const auto tokenB = handOver(b, a);
+        std::thread startA([&] { a->auth_add(userA, SecretBytes::fromText("pw"), SRPAuthMode::new_); });
+        std::thread startB([&] { b->auth_add(userB, SecretBytes::fromText("pw"), SRPAuthMode::new_); });
+        startA.join();
+        startB.join();
+        ASSERT_TRUE(recordA.waitIdle());
+        ASSERT_TRUE(recordB.waitIdle());
+        a->notifications()->removeObserver(tokenA);
+        b->notifications()->removeObserver(tokenB);
+        // Whichever handed over last wins; both end with one consistent
+        // session of one user.
+        for (const auto& engine : {a, b}) {
+            const auto user = engine->username();
+            ASSERT_TRUE(user);
+            const auto session = server().sessions().find(*engine->sessionID());
+            ASSERT_TRUE(session);
+            EXPECT_EQ(session->userName, *user);
+            EXPECT_EQ(session->key, engine->sessionKey()->copyOut());
+        }
+    }
+}
+
+TEST(LoginSession, LogoutOfAnEngineThatNeverLoggedInCompletes) {
+    server();
+    auto engine = std::make_shared<SrvComm>();
+    Recorder recorder(engine->notifications());
+    const std::size_t sent = server().requestCount();
+    const std::string id = engine->auth_logout();
+    ASSERT_TRUE(recorder.waitIdle());
+    EXPECT_EQ(recorder.lines(), (Lines{"userLogout:Completed", "jobQueueEmpty"}));
+    const auto job = engine->queue()->getJobData(id);
+    EXPECT_EQ(job->jobType, JobType::logout);
+    EXPECT_EQ(job->jobSteps, 1u);
+    EXPECT_EQ(job->priority, JobPriority::Normal);
+    EXPECT_EQ(job->status, JobStatus::completed);
+    EXPECT_EQ(server().requestCount(), sent);
+    EXPECT_EQ(engine->authStatus(), UserAuthStatus::notAuthenticated);
+    EXPECT_TRUE(engine->comLog().events().empty());
+}
+
+}  // namespace
+}  // namespace ostrelcomm
