@@ -46,11 +46,14 @@ SerialQueue::~SerialQueue() {
 }
 
 void SerialQueue::async(std::function<void()> task) {
+    // The task may destroy this queue as soon as it is queued: touch only the
+    // shared state from then on.
+    auto state = state_;
     {
-        std::lock_guard lock(state_->mutex);
-        state_->tasks.push_back(std::move(task));
+        std::lock_guard lock(state->mutex);
+        state->tasks.push_back(std::move(task));
     }
-    state_->wake.notify_one();
+    state->wake.notify_one();
 }
 
 bool SerialQueue::isCurrent() const { return thread_.get_id() == std::this_thread::get_id(); }
