@@ -177,11 +177,11 @@ private:
         Posted p{n.name, "", std::nullopt};
         if (const auto* result = userInfoValue<std::string>(n.userInfo, "Result")) p.result = *result;
         if (const auto* error = userInfoValue<HTTPError>(n.userInfo, "httpError")) p.httpError = *error;
-        {
-            std::lock_guard lock(mutex_);
-            posted_.push_back(std::move(p));
-            if (n.name == kJobQueueEmptyNotification) ++idle_;
-        }
+        // Notified under the lock: a waiter that sees the engine idle may
+        // destroy the recorder as soon as it has the lock back.
+        std::lock_guard lock(mutex_);
+        posted_.push_back(std::move(p));
+        if (n.name == kJobQueueEmptyNotification) ++idle_;
         changed_.notify_all();
     }
 
