@@ -1,7 +1,7 @@
 // Our AES-256-CBC and SHA-256 beside OpenSSL's EVP called directly, over the
 // 4 MiB buffers a transfer block uses. The adapter must add no copies: each
 // pair should run at the same speed. Prints the ratio of each pair at the end.
-#include <benchmark/benchmark.h>
+#include "BenchSupport.h"
 #include <openssl/evp.h>
 
 #include <cstdio>
@@ -79,39 +79,14 @@ BENCHMARK(BM_Direct_AesDecrypt)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Ours_Sha256)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Direct_Sha256)->Unit(benchmark::kMillisecond);
 
-// Collects each run's time so the pairs can be compared after the run.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        // With repetitions, the median stands for the benchmark.
-        for (const auto& r : runs) {
-            std::string name = r.benchmark_name();
-            if (r.run_type == Run::RT_Aggregate) {
-                if (r.aggregate_name != "median") continue;
-                name = r.run_name.function_name;
-            }
-            times_[name] = r.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        for (const char* op : {"AesEncrypt", "AesDecrypt", "Sha256"}) {
-            double ours = times_[std::string("BM_Ours_") + op];
-            double direct = times_[std::string("BM_Direct_") + op];
-            if (ours > 0) std::printf("%-11s speed ours/direct = %.3f (target >= 0.95)\n", op, direct / ours);
-        }
-    }
-
-private:
-    std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    return benchsupport::run(argc, argv, [](const benchsupport::TimesReporter& t) {
+        for (const char* op : {"AesEncrypt", "AesDecrypt", "Sha256"}) {
+            double ours = t.seconds(std::string("BM_Ours_") + op);
+            double direct = t.seconds(std::string("BM_Direct_") + op);
+            if (ours > 0) std::printf("%-11s speed ours/direct = %.3f (target >= 0.95)\n", op, direct / ours);
+        }
+    });
 }

@@ -3,7 +3,7 @@
 // beside libcurl sending the very same request (same bytes, same headers) to
 // the same server over a reused connection, with and without the body digest
 // that the protocol makes every client compute. Prints the ratios at the end.
-#include <benchmark/benchmark.h>
+#include "BenchSupport.h"
 #include <curl/curl.h>
 #include <stdlib.h>
 
@@ -143,45 +143,22 @@ BENCHMARK(BM_Http_Upload4MiB)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Curl_Upload4MiB)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_CurlAndDigest_Upload4MiB)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& r : runs) {
-            std::string name = r.benchmark_name();
-            if (r.run_type == Run::RT_Aggregate) {
-                if (r.aggregate_name != "median") continue;
-                name = r.run_name.function_name;
-            }
-            times_[name] = r.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        const double ours = times_["BM_Http_Upload4MiB/real_time"];
-        const double curl = times_["BM_Curl_Upload4MiB/real_time"];
-        const double curlAndDigest = times_["BM_CurlAndDigest_Upload4MiB/real_time"];
-        if (ours > 0 && curl > 0) std::printf("4 MiB signed upload, speed Http/curl = %.3f\n", curl / ours);
-        if (ours > 0 && curlAndDigest > 0)
-            std::printf("4 MiB signed upload, speed Http/(curl + body digest) = %.3f (target >= 0.8)\n",
-                        curlAndDigest / ours);
-        const double build = times_["BM_BuildAndSignRequest"];
-        if (build > 0 && ours > 0)
-            std::printf("building and signing a request = %.4f%% of a 4 MiB round trip\n",
-                        100.0 * build / (ours * 1000.0));
-    }
-
-private:
-    std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     curl_global_init(CURL_GLOBAL_DEFAULT);
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    int status = benchsupport::run(argc, argv, [](const benchsupport::TimesReporter& t) {
+        const double ours = t.seconds("BM_Http_Upload4MiB");
+        const double curl = t.seconds("BM_Curl_Upload4MiB");
+        const double curlAndDigest = t.seconds("BM_CurlAndDigest_Upload4MiB");
+        if (ours > 0 && curl > 0) std::printf("4 MiB signed upload, speed Http/curl = %.3f\n", curl / ours);
+        if (ours > 0 && curlAndDigest > 0)
+            std::printf("4 MiB signed upload, speed Http/(curl + body digest) = %.3f (target >= 0.8)\n",
+                        curlAndDigest / ours);
+        const double build = t.seconds("BM_BuildAndSignRequest");
+        if (build > 0 && ours > 0)
+            std::printf("building and signing a request = %.4f%% of a 4 MiB round trip\n", 100.0 * build / ours);
+    });
     curl_global_cleanup();
+    return status;
 }

@@ -6,7 +6,7 @@
 // the bare exponentiations. Prints the ratio of each pair at the end; on a
 // shared machine run it with --benchmark_repetitions=10
 // --benchmark_enable_random_interleaving=true so that load hits both sides.
-#include <benchmark/benchmark.h>
+#include "BenchSupport.h"
 #include <openssl/bn.h>
 #include <openssl/rand.h>
 
@@ -99,38 +99,14 @@ void BM_Direct_ModExps(benchmark::State& state) {
 BENCHMARK(BM_Ours_ClientLogin)->Arg(2048)->Arg(3072)->Arg(4096)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Direct_ModExps)->Arg(2048)->Arg(3072)->Arg(4096)->Unit(benchmark::kMillisecond);
 
-// Collects each run's time so the pairs can be compared after the run.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& r : runs) {
-            std::string name = r.benchmark_name();
-            if (r.run_type == Run::RT_Aggregate) {
-                if (r.aggregate_name != "median") continue;
-                name = r.run_name.function_name + "/" + r.run_name.args;
-            }
-            times_[name] = r.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        for (const char* bits : {"2048", "3072", "4096"}) {
-            double ours = times_[std::string("BM_Ours_ClientLogin/") + bits];
-            double direct = times_[std::string("BM_Direct_ModExps/") + bits];
-            if (direct > 0) std::printf("N%s client time ours/direct = %.3f (target <= 1.2)\n", bits, ours / direct);
-        }
-    }
-
-private:
-    std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    return benchsupport::run(argc, argv, [](const benchsupport::TimesReporter& t) {
+        for (const char* bits : {"2048", "3072", "4096"}) {
+            double ours = t.seconds(std::string("BM_Ours_ClientLogin/") + bits);
+            double direct = t.seconds(std::string("BM_Direct_ModExps/") + bits);
+            if (direct > 0) std::printf("N%s client time ours/direct = %.3f (target <= 1.2)\n", bits, ours / direct);
+        }
+    });
 }

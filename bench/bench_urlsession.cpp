@@ -1,7 +1,7 @@
 // A 4 MiB PUT and GET through UrlSession to the in-process devserver, beside
 // libcurl's easy API sending the same bytes to the same server in the same run.
 // Prints UrlSession's throughput as a fraction of libcurl's (target: >= 0.8).
-#include <benchmark/benchmark.h>
+#include "BenchSupport.h"
 #include <curl/curl.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -174,48 +174,17 @@ BENCHMARK_CAPTURE(plainCurl, put_fresh, true, false)->Unit(benchmark::kMilliseco
 BENCHMARK_CAPTURE(urlSession, get_fresh, false, false)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(plainCurl, get_fresh, false, false)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Keeps each run's time per iteration, to set the pairs side by side at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        // The median of repetitions when there are some, else the single run.
-        for (const auto& run : runs) {
-            if (run.error_occurred || run.iterations <= 0) continue;
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if (run.run_type == Run::RT_Iteration || median) {
-                perIteration_[run.run_name.str()] = run.real_accumulated_time / static_cast<double>(run.iterations);
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    void printRatios() const {
-        std::printf("\nUrlSession throughput relative to libcurl on the same bytes (target >= 0.80):\n");
-        for (const char* what : {"put_reused", "get_reused", "put_fresh", "get_fresh"}) {
-            const auto ours = find(std::string("urlSession/") + what);
-            const auto reference = find(std::string("plainCurl/") + what);
-            if (ours > 0 && reference > 0) std::printf("  %-11s %.2f\n", what, reference / ours);
-        }
-    }
-
-private:
-    double find(const std::string& prefix) const {
-        for (const auto& [name, time] : perIteration_) {
-            if (name.rfind(prefix, 0) == 0) return time;
-        }
-        return 0;
-    }
-    std::map<std::string, double> perIteration_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     curl_global_init(CURL_GLOBAL_DEFAULT);
-    benchmark::Initialize(&argc, argv);
     fixture();
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatios();
-    benchmark::Shutdown();
-    return 0;
+    return benchsupport::run(argc, argv, [](const benchsupport::TimesReporter& t) {
+        std::printf("\nUrlSession throughput relative to libcurl on the same bytes (target >= 0.80):\n");
+        for (const char* what : {"put_reused", "get_reused", "put_fresh", "get_fresh"}) {
+            const double ours = t.seconds(std::string("urlSession/") + what);
+            const double reference = t.seconds(std::string("plainCurl/") + what);
+            if (ours > 0 && reference > 0) std::printf("  %-11s %.2f\n", what, reference / ours);
+        }
+    });
 }

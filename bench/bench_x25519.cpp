@@ -3,7 +3,7 @@
 // The shared point alone (the ladder) and HSalsa20 alone show where the time
 // of the shared key goes.
 
-#include <benchmark/benchmark.h>
+#include "BenchSupport.h"
 
 #include <array>
 #include <cstdint>
@@ -110,59 +110,19 @@ void HSalsa20_libsodium(benchmark::State& state) {
 BENCHMARK(HSalsa20_libsodium);
 #endif
 
-// Keeps each benchmark's time per iteration, the fastest of its repetitions,
-// so that the pairs can be compared; on a busy machine run with
-// --benchmark_repetitions=5 or so.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const auto& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.iterations == 0) {
-                continue;
-            }
-            const double ns =
-                run.GetAdjustedRealTime() * 1e9 / benchmark::GetTimeUnitMultiplier(run.time_unit);
-            const auto [it, inserted] = nanoseconds_.emplace(run.benchmark_name(), ns);
-            if (!inserted && ns < it->second) {
-                it->second = ns;
-            }
-        }
-    }
-
-    void printRatios() const {
-        const char* operations[] = {"PublicKey", "SharedPoint", "SharedKey", "HSalsa20"};
-        std::printf("\nours / libsodium (target for the key computations: <= 1.50)\n");
-        for (const char* op : operations) {
-            const auto ours = nanoseconds_.find(std::string(op) + "_ours");
-            const auto theirs = nanoseconds_.find(std::string(op) + "_libsodium");
-            if (ours == nanoseconds_.end() || theirs == nanoseconds_.end()) {
-                continue;
-            }
-            std::printf("  %-12s %10.0f ns  %10.0f ns  ratio %.2f\n", op, ours->second,
-                        theirs->second, ours->second / theirs->second);
-        }
-    }
-
-private:
-    std::map<std::string, double> nanoseconds_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
 #ifdef QUORVEL_BENCH_SODIUM
-    if (sodium_init() < 0) {
-        return 1;
-    }
+    if (sodium_init() < 0) return 1;
 #endif
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatios();
-    benchmark::Shutdown();
-    return 0;
+    return benchsupport::run(argc, argv, [](const benchsupport::TimesReporter& t) {
+        std::printf("\nours / libsodium (target for the key computations: <= 1.50)\n");
+        for (const char* op : {"PublicKey", "SharedPoint", "SharedKey", "HSalsa20"}) {
+            const double ours = t.seconds(std::string(op) + "_ours");
+            const double theirs = t.seconds(std::string(op) + "_libsodium");
+            if (ours > 0 && theirs > 0)
+                std::printf("  %-12s %10.0f ns  %10.0f ns  ratio %.2f\n", op, ours * 1e9, theirs * 1e9, ours / theirs);
+        }
+    });
 }
