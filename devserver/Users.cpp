@@ -48,6 +48,29 @@ std::string authParmsText(const Group& group, DigestAlgorithm digest) {
     return text.dump();
 }
 
+std::optional<std::pair<Group, DigestAlgorithm>> parseAuthParmsText(std::string_view text) {
+    const auto parms = nlohmann::json::parse(text, nullptr, false);
+    if (!parms.is_object()) return std::nullopt;
+    const auto group = parms.find("group");
+    const auto digest = parms.find("digestAlgo");
+    if (group == parms.end() || digest == parms.end() || !group->is_string() || !digest->is_string())
+        return std::nullopt;
+    std::optional<Group> foundGroup;
+    for (auto c : {Group::Case::N1024, Group::Case::N1536, Group::Case::N2048, Group::Case::N3072,
+                   Group::Case::N4096, Group::Case::N6144, Group::Case::N8192}) {
+        const Group candidate = Group::named(c);
+        if (*group == groupName(candidate)) foundGroup = candidate;
+    }
+    std::optional<DigestAlgorithm> foundDigest;
+    for (auto d : {DigestAlgorithm::md2, DigestAlgorithm::md4, DigestAlgorithm::md5, DigestAlgorithm::sha1,
+                   DigestAlgorithm::sha224, DigestAlgorithm::sha256, DigestAlgorithm::sha384,
+                   DigestAlgorithm::sha512}) {
+        if (*digest == digestName(d)) foundDigest = d;
+    }
+    if (!foundGroup || !foundDigest) return std::nullopt;
+    return std::make_pair(*foundGroup, *foundDigest);
+}
+
 User User::withPassword(std::string name, std::string_view password, Group group, DigestAlgorithm digest) {
     auto key = ostrelcomm::SRP::createSaltedVerificationKey(name, password, std::nullopt, group, digest);
     User user;
@@ -77,6 +100,18 @@ std::optional<User> UserStore::find(const std::string& name) const {
     auto it = users_.find(name);
     if (it == users_.end()) return std::nullopt;
     return it->second;
+}
+
+bool UserStore::modify(const std::string& name, const std::function<void(User&)>& change) {
+    std::lock_guard lock(mutex_);
+    auto it = users_.find(name);
+    if (it == users_.end()) return false;
+    change(it->second);
+    return true;
+}
+
+bool UserStore::recordLogin(const std::string& name, LoginRecord record) {
+    return modify(name, [&](User& user) { user.logins.push_back(std::move(record)); });
 }
 
 bool UserStore::remove(const std::string& name) {
