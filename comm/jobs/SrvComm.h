@@ -258,6 +258,54 @@ public:
     // and the session and posts "userLogout" ("Completed"). Nothing is sent.
     std::string auth_logout();
 
+    // Accounts (user/SrvCommUser.cpp). Each queues a job (priority Normal),
+    // writes an INFO event and returns the job's identifier at once.
+    //
+    // A new account (type userAdd, 1 step): the user master key and the
+    // sharing key pair are drawn, the secrets wrapped under the password key,
+    // the SRP verifier made with srpDefaultParams, and all of it sent
+    // unsigned. Posts "userCreationTerminated": "Created" or "Error", with
+    // the new user's identifier when known. The engine holds no user name
+    // afterwards: the new user logs in as usual.
+    std::string user_addCreation(const std::string& username, const SecretBytes& password);
+    // The logged-in user's profile (type getProfile): "userProfileDataAvailable"
+    // with "Completed" and {"notificationData": UserProfile}, or "Error".
+    std::string user_addGetProfile();
+    // Another user's public sharing profile (type getShareProfile):
+    // "peerShareData" with "Available" and the PeerShareData, or with no data
+    // when the server knows no such user; "Error" on failure.
+    std::string user_addGetShareProfile(const std::string& peerUsername);
+    // The login history from `start` to `end` as the server counts
+    // (type getSessionsInformations): "getUserSessionsData" with "Available"
+    // and a std::vector<UserSessionData> in the server's order, or "Error".
+    std::string user_addGetUserSessions(std::size_t start, std::size_t end);
+    // Changes the password (type modifyUser): logs in again with the current
+    // password, fetches the wrapped keys, wraps them under the new password
+    // key with a new verifier and stores them, then logs out. Posts
+    // "userModification" ("Modified" or "Error"), then, on success,
+    // "userLogout". `username` only names the user in the log. A current
+    // password the server refuses leaves the engine with its previous
+    // password and session.
+    std::string user_modify(const std::string& username, const SecretBytes& actualPassword,
+                            const SecretBytes& newPassword);
+    // Deletes the logged-in user's profile (type deleteProfile): logs in
+    // again with the password, deletes, then logs out. Posts
+    // "userProfileDeleted" ("Deleted" with {"notificationData": the user's
+    // identifier}, "Error" or "Aborted"), then, on success, "userLogout".
+    // A password the server refuses leaves the previous session as for
+    // user_modify.
+    std::string user_delete(const SecretBytes& actualPassword);
+
+private:
+    // The re-login both account changes begin with: the typed password into
+    // the engine, a login job queued ahead, this job deferred to `next`. If
+    // that login does not succeed, the previous password and session come
+    // back and `renewalFailed` runs (under the engine's lock).
+    void renewAuthenticationForAccountChange(const std::shared_ptr<CommJobsContext>& context,
+                                             const SecretBytes& actualPassword, JobsSteps next,
+                                             std::function<void()> renewalFailed);
+
+public:
     // For the steps that sign their request (jobs/SrvCommChecks.cpp).
     //
     // One consistent reading of the session a signed request needs.

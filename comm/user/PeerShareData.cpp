@@ -21,4 +21,12 @@ void from_json(const json::Json& value, PeerShareData& peer) {
     peer.pubSHKey = json::requireBase64(value, "pubSHKey");
 }
 
+void to_json(json::OrderedJson& value, const PeerShareData& peer) {
+    value = json::OrderedJson::object();
+    value["uuid"] = peer.uuid;
+    value["trusted"] = peer.trusted;
+    value["username"] = peer.username;
+    json::putBase64(value, "pubSHKey", peer.pubSHKey);
+}
+
 }  // namespace ostrelcomm

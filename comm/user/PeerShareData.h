@@ -20,5 +20,7 @@ struct PeerShareData {
 };
 
 void from_json(const json::Json& value, PeerShareData& peer);
+// All four keys, "pubSHKey" spelled so.
+void to_json(json::OrderedJson& value, const PeerShareData& peer);
 
 }  // namespace ostrelcomm

@@ -1,0 +1,28 @@
+#include "user/UserDeleteContext.h"
+
+#include <memory>
+#include <utility>
+
+#include "http/Http.h"
+#include "platform/UrlSession.h"
+
+namespace ostrelcomm {
+
+UserDeleteContext::UserDeleteContext(JobsSteps firstStep, SecretBytes password, const std::string& httpURL,
+                                     std::string notificationName_)
+    : CommJobsContext(firstStep,
+                      std::make_shared<Http>(httpURL, true, UrlSessionConfiguration::ephemeral(), std::nullopt)),
+      actualPassword(std::move(password)),
+      notificationName(std::move(notificationName_)) {}
+
+JobNotificationData UserDeleteContext::getNotificationData(JobStatus status) {
+    switch (status) {
+        case JobStatus::completed:
+            return {notificationName, "Deleted", httpError, Payload{{"notificationData", notificationData}}};
+        case JobStatus::error: return {notificationName, "Error", httpError, {}};
+        case JobStatus::aborted: return {notificationName, "Aborted", httpError, {}};
+        default: return {std::nullopt, "", std::nullopt, {}};
+    }
+}
+
+}  // namespace ostrelcomm

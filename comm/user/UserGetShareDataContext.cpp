@@ -1,0 +1,27 @@
+#include "user/UserGetShareDataContext.h"
+
+#include <memory>
+#include <utility>
+
+#include "http/Http.h"
+#include "platform/UrlSession.h"
+
+namespace ostrelcomm {
+
+UserGetShareDataContext::UserGetShareDataContext(const std::string& httpURL, std::string peerUsername_)
+    : CommJobsContext(JobsSteps::user_getShareProfile,
+                      std::make_shared<Http>(httpURL, true, UrlSessionConfiguration::ephemeral(), std::nullopt)),
+      peerUsername(std::move(peerUsername_)) {}
+
+JobNotificationData UserGetShareDataContext::getNotificationData(JobStatus status) {
+    std::any payload;
+    if (shareData) payload = *shareData;
+    switch (status) {
+        case JobStatus::completed: return {kNotificationName, "Available", httpError, std::move(payload)};
+        case JobStatus::error:
+        case JobStatus::aborted: return {kNotificationName, "Error", httpError, std::move(payload)};
+        default: return {std::nullopt, "", std::nullopt, {}};
+    }
+}
+
+}  // namespace ostrelcomm

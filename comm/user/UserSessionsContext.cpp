@@ -1,0 +1,25 @@
+#include "user/UserSessionsContext.h"
+
+#include <memory>
+
+#include "http/Http.h"
+#include "platform/UrlSession.h"
+
+namespace ostrelcomm {
+
+UserSessionsContext::UserSessionsContext(const std::string& httpURL, std::size_t start_, std::size_t end_)
+    : CommJobsContext(JobsSteps::user_getSessions,
+                      std::make_shared<Http>(httpURL, true, UrlSessionConfiguration::ephemeral(), std::nullopt)),
+      start(start_),
+      end(end_) {}
+
+JobNotificationData UserSessionsContext::getNotificationData(JobStatus status) {
+    switch (status) {
+        case JobStatus::completed: return {kNotificationName, "Available", httpError, notificationData};
+        case JobStatus::error:
+        case JobStatus::aborted: return {kNotificationName, "Error", httpError, {}};
+        default: return {std::nullopt, "", std::nullopt, {}};
+    }
+}
+
+}  // namespace ostrelcomm
