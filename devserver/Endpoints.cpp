@@ -1,5 +1,6 @@
 #include "devserver/Endpoints.h"
 
+#include "devserver/AccountEndpoints.h"
 #include "devserver/DevServer.h"
 #include "devserver/LoginEndpoints.h"
 
@@ -7,6 +8,7 @@ namespace devserver {
 
 void installEndpoints(DevServer& server) {
     installLoginEndpoints(server);
+    installAccountEndpoints(server);
 }
 
 }  // namespace devserver

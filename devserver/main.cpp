@@ -7,7 +7,10 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "devserver/AccountEndpoints.h"
 #include "devserver/DevServer.h"
 #include "devserver/Endpoints.h"
 
@@ -15,10 +18,12 @@ namespace {
 
 void usage() {
     std::fprintf(stderr,
-                 "usage: quorvel-devserver [--host ADDRESS] [--port N] [--ca-out FILE]\n"
-                 "  --host    address to listen on (default 127.0.0.1)\n"
-                 "  --port    port to listen on (default 8443; 0 picks a free one)\n"
-                 "  --ca-out  where to write the CA certificate that clients must trust\n");
+                 "usage: quorvel-devserver [--host ADDRESS] [--port N] [--ca-out FILE] [--demo-user NAME:PASSWORD]...\n"
+                 "  --host       address to listen on (default 127.0.0.1)\n"
+                 "  --port       port to listen on (default 8443; 0 picks a free one)\n"
+                 "  --ca-out     where to write the CA certificate that clients must trust\n"
+                 "  --demo-user  an account to log in with, made at start with its keys (repeatable;\n"
+                 "               the name ends at the first ':')\n");
 }
 
 }  // namespace
@@ -29,6 +34,7 @@ int main(int argc, char** argv) {
     options.keepAliveSeconds = 5;
     options.recordRequests = false;
     std::string caOut;
+    std::vector<std::pair<std::string, std::string>> demoUsers;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -44,6 +50,14 @@ int main(int argc, char** argv) {
             options.port = static_cast<int>(port);
         } else if (arg == "--ca-out" && hasValue) {
             caOut = argv[++i];
+        } else if (arg == "--demo-user" && hasValue) {
+            const std::string spec = argv[++i];
+            const auto colon = spec.find(':');
+            if (colon == std::string::npos || colon == 0) {
+                usage();
+                return 2;
+            }
+            demoUsers.emplace_back(spec.substr(0, colon), spec.substr(colon + 1));
         } else {
             usage();
             return arg == "--help" || arg == "-h" ? 0 : 2;
@@ -61,10 +75,12 @@ int main(int argc, char** argv) {
     try {
         devserver::DevServer server(options);
         devserver::installEndpoints(server);
+        for (const auto& [name, password] : demoUsers) devserver::addDemoUser(server.users(), name, password);
         server.start();
         if (!caOut.empty()) server.writeCaCertificate(caOut);
         std::printf("quorvel-devserver listening on %s\n", server.baseUrl().c_str());
         if (!caOut.empty()) std::printf("CA certificate: %s\n", caOut.c_str());
+        for (const auto& demoUser : demoUsers) std::printf("demo user: %s\n", demoUser.first.c_str());
         std::fflush(stdout);
         int received = 0;
         sigwait(&stopSignals, &received);
