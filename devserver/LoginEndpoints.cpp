@@ -2,6 +2,7 @@
 
 #include <openssl/rand.h>
 
+#include <chrono>
 #include <deque>
 #include <map>
 #include <memory>
@@ -61,6 +62,10 @@ std::string newSessionID() {
     std::uint8_t bytes[16];
     if (RAND_bytes(bytes, sizeof bytes) != 1) throw std::runtime_error("no random bytes for a session");
     return hexLower(bytes);
+}
+
+std::chrono::sys_seconds now() {
+    return std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
 }
 
 ProtocolError badRequest(std::string message) { return ProtocolError(400, "BadRequestException", std::move(message)); }
@@ -125,11 +130,13 @@ void installLoginEndpoints(DevServer& server) {
                      try {
                          serverProof = login->srp->verifySession(clientPublicKey, clientProof);
                      } catch (const ostrelcomm::SRP::AuthenticationFailure&) {
+                         s->users().recordLogin(name, {now(), "FAILED", "wrong password"});
                          throw denied("Unknown user or wrong password");
                      }
                      const auto key = login->srp->sessionKey();
                      if (!key) throw std::runtime_error("a verified login without a session key");
                      s->sessions().add(Session{id, key->copyOut(), name, false});
+                     s->users().recordLogin(name, {now(), "SUCCESS", ""});
 
                      nlohmann::ordered_json answer;
                      answer["sessionID"] = id;

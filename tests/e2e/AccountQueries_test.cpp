@@ -43,6 +43,25 @@ const UserProfile* profileOf(const Posted& posted) {
     return std::any_cast<UserProfile>(&payload->at("notificationData"));
 }
 
+TEST(AccountQueries, LoginHistoryListsTheLoginsTheServerSaw) {
+    server();
+    const std::string user = makeAccount("carol", "right");
+    auto engine = std::make_shared<SrvComm>();
+    Recorder recorder{engine->notifications()};
+    ASSERT_FALSE(login(*engine, recorder, user, "wrong"));
+    ASSERT_TRUE(login(*engine, recorder, user, "right"));
+
+    engine->user_addGetUserSessions(0, 20);
+    ASSERT_TRUE(recorder.waitIdle());
+    const auto answered = recorder.last("getUserSessionsData");
+    ASSERT_TRUE(answered);
+    const auto* sessions = answered->data<std::vector<UserSessionData>>();
+    ASSERT_TRUE(sessions);
+    Lines results;
+    for (const auto& entry : *sessions) results.emplace_back(UserSessionData::rawValue(entry.result));
+    EXPECT_EQ(results, (Lines{"FAILED", "SUCCESS"}));
+}
+
 TEST(AccountQueries, ProfileLoginHistoryAndPeersAsTheServerKeepsThem) {
     server();
     LoggedIn alice("alice");
