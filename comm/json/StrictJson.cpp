@@ -86,7 +86,13 @@ std::optional<std::chrono::sys_seconds> parseDate(std::string_view s) {
     } else {
         return std::nullopt;
     }
-    return sys_days{ymd} + hours{h} + minutes{mi} + seconds{sec} - minutes{offsetMinutes};
+    const sys_seconds date = sys_days{ymd} + hours{h} + minutes{mi} + seconds{sec} - minutes{offsetMinutes};
+    // An offset can carry the instant out of the years that formatDate writes
+    // and this reader takes back.
+    static constexpr sys_seconds kFirst = sys_days{year{1} / January / 1};
+    static constexpr sys_seconds kLast = sys_days{year{9999} / December / 31} + hours{23} + minutes{59} + seconds{59};
+    if (date < kFirst || date > kLast) return std::nullopt;
+    return date;
 }
 
 std::string formatDate(std::chrono::sys_seconds date) {
