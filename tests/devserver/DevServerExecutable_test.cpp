@@ -13,6 +13,31 @@ extern char** environ;
 
 namespace {
 
+// Stops the spawned server however the test ends, so that a failed assertion
+// never leaves it running after the test program has gone.
+class ChildGuard {
+public:
+    explicit ChildGuard(pid_t pid) : pid_(pid) {}
+    ChildGuard(const ChildGuard&) = delete;
+    ChildGuard& operator=(const ChildGuard&) = delete;
+    ~ChildGuard() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    // Stops it with `signal` and returns its wait status, or -1.
+    int stop(int signal) {
+        int status = -1;
+        ::kill(pid_, signal);
+        if (::waitpid(pid_, &status, 0) != pid_) status = -1;
+        pid_ = -1;
+        return status;
+    }
+
+private:
+    pid_t pid_;
+};
+
 std::string runCommand(const std::string& command) {
     std::string output;
     if (FILE* pipe = popen(command.c_str(), "r")) {
@@ -45,6 +70,7 @@ TEST(DevServerExecutable, AnswersCurlWithItsOwnCaAndStopsOnSigterm) {
     pid_t pid = 0;
     ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
+    ChildGuard server(pid);
     ::close(out[1]);
 
     // The first line names the URL; reading it also waits until the server listens.
@@ -63,9 +89,8 @@ TEST(DevServerExecutable, AnswersCurlWithItsOwnCaAndStopsOnSigterm) {
     const std::string refused = runCommand("curl -sS --max-time 60 " + url + "/ 2>&1");
     EXPECT_EQ(refused.find("NotFoundException"), std::string::npos) << "without the CA, TLS fails: " << refused;
 
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    const int status = server.stop(SIGTERM);
+    ASSERT_NE(status, -1);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     fclose(stream);
     std::remove(caFile.c_str());
