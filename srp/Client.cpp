@@ -3,23 +3,10 @@
 #include <utility>
 
 #include "crypto/Encoding.h"
-#include "crypto/Random.h"
 #include "srp/AuthenticationFailure.h"
 #include "srp/Computations.h"
 
 namespace ostrelcomm::SRP {
-
-namespace {
-
-constexpr std::size_t kPrivateValueBytes = 128;
-
-BigInt privateValue(std::optional<ByteView> given) {
-    if (given) return BigInt::fromSecretBytes(*given);
-    SecretBytes drawn(randomBytes(kPrivateValueBytes));
-    return BigInt::fromSecretBytes(drawn);
-}
-
-}  // namespace
 
 Client::Client(std::string username, std::optional<SecretBytes> password,
                std::optional<BigInt> precomputedX, Group group, DigestAlgorithm algorithm,

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "crypto/Random.h"
 #include "crypto/SecretBytes.h"
 #include "srp/AuthenticationFailure.h"
 
@@ -87,6 +88,12 @@ BigInt calculate_serverS(const Group& group, const BigInt& A, const BigInt& v, c
     secretB.markSecret();
     BigInt S = base.power(secretB, N);
     return S.markSecret();
+}
+
+BigInt privateValue(std::optional<ByteView> given) {
+    if (given) return BigInt::fromSecretBytes(*given);
+    SecretBytes drawn(randomBytes(128));
+    return BigInt::fromSecretBytes(drawn);
 }
 
 Bytes pad(ByteView data, std::size_t size) {

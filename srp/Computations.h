@@ -55,6 +55,10 @@ BigInt calculate_clientS(const Group& group, const BigInt& B, const BigInt& k, c
 BigInt calculate_serverS(const Group& group, const BigInt& A, const BigInt& v, const BigInt& u,
                          const BigInt& b);
 
+// The private value a or b: read from `given`, or from 128 fresh random
+// bytes when it is absent (CryptoError if the random source fails). Secret.
+BigInt privateValue(std::optional<ByteView> given);
+
 // size − data.size() zero bytes, then data. std::length_error when data is
 // longer than size.
 Bytes pad(ByteView data, std::size_t size);

@@ -3,21 +3,12 @@
 #include <utility>
 
 #include "crypto/Encoding.h"
-#include "crypto/Random.h"
 #include "srp/AuthenticationFailure.h"
 #include "srp/Computations.h"
 
 namespace ostrelcomm::SRP {
 
 namespace {
-
-constexpr std::size_t kPrivateValueBytes = 128;
-
-BigInt privateValue(std::optional<ByteView> given) {
-    if (given) return BigInt::fromSecretBytes(*given);
-    SecretBytes drawn(randomBytes(kPrivateValueBytes));
-    return BigInt::fromSecretBytes(drawn);
-}
 
 BigInt verifier(ByteView verificationKey) {
     // Anyone holding v can pose as the server, so it is kept like a secret.
