@@ -47,18 +47,7 @@ FieldElement FieldElementOperations::FromBytes(ByteView data, std::size_t offset
     std::int64_t h7 = load3(s + 23) << 5;
     std::int64_t h8 = load3(s + 26) << 4;
     std::int64_t h9 = (load3(s + 29) & 0x7fffff) << 2;
-
-    carryTop(h9, h0);
-    carry<25>(h1, h2);
-    carry<25>(h3, h4);
-    carry<25>(h5, h6);
-    carry<25>(h7, h8);
-    carry<26>(h0, h1);
-    carry<26>(h2, h3);
-    carry<26>(h4, h5);
-    carry<26>(h6, h7);
-    carry<26>(h8, h9);
-    return FieldElement(h0, h1, h2, h3, h4, h5, h6, h7, h8, h9);
+    return carryOddThenEven(h0, h1, h2, h3, h4, h5, h6, h7, h8, h9);
 }
 
 FieldElement FieldElementOperations::Reduce(const FieldElement& h) {

@@ -132,6 +132,24 @@ private:
         carry<26>(h0, h1);
         return FieldElement(h0, h1, h2, h3, h4, h5, h6, h7, h8, h9);
     }
+    // The carry schedule of FromBytes and Multiply121666: 9 (into 0), 1, 3, 5,
+    // 7, then 0, 2, 4, 6, 8.
+    OSTRELCOMM_FIELD_INLINE static FieldElement carryOddThenEven(std::int64_t h0, std::int64_t h1, std::int64_t h2,
+                                         std::int64_t h3, std::int64_t h4, std::int64_t h5,
+                                         std::int64_t h6, std::int64_t h7, std::int64_t h8,
+                                         std::int64_t h9) {
+        carryTop(h9, h0);
+        carry<25>(h1, h2);
+        carry<25>(h3, h4);
+        carry<25>(h5, h6);
+        carry<25>(h7, h8);
+        carry<26>(h0, h1);
+        carry<26>(h2, h3);
+        carry<26>(h4, h5);
+        carry<26>(h6, h7);
+        carry<26>(h8, h9);
+        return FieldElement(h0, h1, h2, h3, h4, h5, h6, h7, h8, h9);
+    }
     // The pre-carry sums of f^2 (the symmetric terms gathered), scaled by k.
     static FieldElement squareTimes(const FieldElement& f, std::int64_t k);
     static FieldElement Reduce(const FieldElement& h);
@@ -220,17 +238,7 @@ OSTRELCOMM_FIELD_INLINE FieldElement FieldElementOperations::Multiply121666(cons
     std::int64_t h3 = 121666 * f.X3, h4 = 121666 * f.X4, h5 = 121666 * f.X5;
     std::int64_t h6 = 121666 * f.X6, h7 = 121666 * f.X7, h8 = 121666 * f.X8;
     std::int64_t h9 = 121666 * f.X9;
-    carryTop(h9, h0);
-    carry<25>(h1, h2);
-    carry<25>(h3, h4);
-    carry<25>(h5, h6);
-    carry<25>(h7, h8);
-    carry<26>(h0, h1);
-    carry<26>(h2, h3);
-    carry<26>(h4, h5);
-    carry<26>(h6, h7);
-    carry<26>(h8, h9);
-    return FieldElement(h0, h1, h2, h3, h4, h5, h6, h7, h8, h9);
+    return carryOddThenEven(h0, h1, h2, h3, h4, h5, h6, h7, h8, h9);
 }
 
 }  // namespace ostrelcomm
