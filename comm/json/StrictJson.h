@@ -15,9 +15,10 @@
 
 // Strict decoding of the server's JSON and ordered encoding of ours. The
 // server's answers are untrusted: a required key that is missing or null, a
-// number of the wrong kind or range, a base64 text that is not strict (padding, alphabet, no whitespace) or a
-// date that is not RFC 3339 all fail with DecodeError instead of being
-// coerced. An optional key that is missing or null is absent.
+// number of the wrong kind or range, a base64 text with bad padding, another
+// alphabet or whitespace, or a date that is not RFC 3339 all fail with
+// DecodeError instead of being coerced. An optional key that is missing or
+// null is absent.
 namespace ostrelcomm::json {
 
 using Json = nlohmann::json;
