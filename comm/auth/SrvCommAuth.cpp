@@ -221,8 +221,9 @@ void SrvComm::auth_getchallenge() {
     const std::map<std::string, std::string> headers{{"username", *user}, {"sessionid", *sessionID}};
     context->httpSession->queryWithPayload<Server_P2_Answer>(
         kAuthPath, "POST", headers, std::string(kJson), std::move(body), std::nullopt, kJson,
-        lockedHandler([this, context](std::optional<Server_P2_Answer> answer, HttpHeaders answerHeaders,
-                                      std::optional<HTTPError> error, Bytes) {
+        lockedHandler([this, context, user = *user, password = *password, sessionID = *sessionID](
+                          std::optional<Server_P2_Answer> answer, HttpHeaders answerHeaders,
+                          std::optional<HTTPError> error, Bytes) {
             context->httpError = error;
             if (!afterCommChecks(error, JobsSteps::idle, context, "AUTH_GETCHALLENGE", answerHeaders, false))
                 return;
@@ -249,7 +250,13 @@ void SrvComm::auth_getchallenge() {
                 return;
             }
             {
+                // The whole session this exchange made, at once: the other
+                // engine may have handed this one a session meanwhile, and
+                // its identifier must not stay beside this exchange's key.
                 std::lock_guard session(sessionMutex_);
+                username_ = user;
+                password_ = password;
+                srpSessionID_ = sessionID;
                 srpSessionKey_ = std::move(key);
                 authStatus_ = UserAuthStatus::authFullAccess;
             }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -73,6 +74,44 @@ TEST(LoginSession, ASecondEngineWorksWithTheFirstEnginesSession) {
     EXPECT_FALSE(second->sessionKey());
     EXPECT_EQ(first->authStatus(), UserAuthStatus::authFullAccess);
     EXPECT_TRUE(server().sessions().find(*first->sessionID()));
+}
+
+// The other engine hands over a session of the same user while this
+// engine's own login (a renewal, say) waits for its second answer. The login
+// then ends with its own whole session: it never keeps the handed-over
+// session identifier with its own key, which would sign every later request
+// for a session the key does not belong to.
+TEST(LoginSession, ALoginThatEndsAfterAHandOverLeavesItsOwnWholeSession) {
+    server();
+    const std::string user = makeUser("handed-over", "pw");
+    auto first = std::make_shared<SrvComm>();
+    auto second = std::make_shared<SrvComm>();
+    registerSignedStep(second);
+    Recorder firstRecorder(first->notifications());
+    Recorder secondRecorder(second->notifications());
+    first->auth_add(user, SecretBytes::fromText("pw"), SRPAuthMode::new_);
+    ASSERT_TRUE(firstRecorder.waitIdle());
+
+    devserver::Fault stall = devserver::Fault::stalled();
+    stall.times = 1;
+    server().setFault("POST", "/authenticate/", stall);
+    second->auth_add(user, SecretBytes::fromText("pw"), SRPAuthMode::new_);
+    ASSERT_TRUE(server().waitForStalledRequests(1, std::chrono::duration_cast<std::chrono::milliseconds>(kGuard)));
+    second->auth_setup(user, SecretBytes::fromText("pw"), *first->sessionID(), *first->sessionKey());
+    server().releaseStalls();
+    ASSERT_TRUE(secondRecorder.waitIdle());
+    server().clearFaults();
+    ASSERT_EQ(secondRecorder.last(kLogin)->result, "Authenticated");
+
+    const auto session = server().sessions().find(*second->sessionID());
+    ASSERT_TRUE(session);
+    EXPECT_NE(second->sessionID(), first->sessionID());
+    EXPECT_EQ(session->key, second->sessionKey()->copyOut());
+    // And the server accepts what it signs.
+    secondRecorder.clear();
+    queueSignedJob(second);
+    ASSERT_TRUE(secondRecorder.waitIdle());
+    EXPECT_EQ(secondRecorder.lines(), (Lines{"loginTestDone:Completed", "jobQueueEmpty"}));
 }
 
 // Each engine's observer runs under its own engine's lock and hands the
