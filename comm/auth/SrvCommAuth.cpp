@@ -150,7 +150,13 @@ void SrvComm::auth_init() {
                 fail(kNoFirstAnswer);
                 return;
             }
-            setSrpSessionID(answer->answer.sessionID);
+            {
+                // The exchange cleared the key when it began; a key now means
+                // the other engine handed over a whole session meanwhile,
+                // whose identifier must stay beside its key.
+                std::lock_guard session(sessionMutex_);
+                if (!srpSessionKey_) srpSessionID_ = answer->answer.sessionID;
+            }
             context->srpUserSalt = std::move(answer->answer.salt);
             context->srpServerPublicKey = std::move(answer->answer.publickey);
             try {

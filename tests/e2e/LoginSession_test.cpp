@@ -114,6 +114,35 @@ TEST(LoginSession, ALoginThatEndsAfterAHandOverLeavesItsOwnWholeSession) {
     EXPECT_EQ(secondRecorder.lines(), (Lines{"loginTestDone:Completed", "jobQueueEmpty"}));
 }
 
+// A session of the same user handed over while this engine's login waits
+// for its first answer stays whole: the answer's session identifier does
+// not go beside the handed-over key, also when the login then fails.
+TEST(LoginSession, AHandOverDuringTheFirstExchangeIsKeptWhole) {
+    server();
+    const std::string user = makeUser("overtaken", "pw");
+    auto first = std::make_shared<SrvComm>();
+    auto second = std::make_shared<SrvComm>();
+    Recorder firstRecorder(first->notifications());
+    Recorder secondRecorder(second->notifications());
+    first->auth_add(user, SecretBytes::fromText("pw"), SRPAuthMode::new_);
+    ASSERT_TRUE(firstRecorder.waitIdle());
+
+    devserver::Fault stall = devserver::Fault::stalled();
+    stall.times = 1;
+    server().setFault("GET", "/authenticate/", stall);
+    server().setFault("POST", "/authenticate/", devserver::Fault::exception(500, "InternalServerError", "Not now"));
+    second->auth_add(user, SecretBytes::fromText("pw"), SRPAuthMode::new_);
+    ASSERT_TRUE(server().waitForStalledRequests(1, std::chrono::duration_cast<std::chrono::milliseconds>(kGuard)));
+    second->auth_setup(user, SecretBytes::fromText("pw"), *first->sessionID(), *first->sessionKey());
+    server().releaseStalls();
+    ASSERT_TRUE(secondRecorder.waitIdle());
+    server().clearFaults();
+
+    EXPECT_EQ(secondRecorder.last(kLogin)->result, "Error");
+    EXPECT_EQ(second->sessionID(), first->sessionID());
+    EXPECT_EQ(second->sessionKey(), first->sessionKey());
+}
+
 // Each engine's observer runs under its own engine's lock and hands the
 // session to the other at the same moment; auth_setup takes only the
 // receiving engine's session mutex, so neither waits for the other's lock.
