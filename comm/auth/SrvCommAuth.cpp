@@ -70,6 +70,12 @@ void SrvComm::auth_setup(const std::string& username, const SecretBytes& passwor
     authStatus_ = UserAuthStatus::authFullAccess;
 }
 
+std::optional<SrvComm::HandOverSession> SrvComm::sessionForHandOver() const {
+    std::lock_guard session(sessionMutex_);
+    if (!username_ || !password_ || !srpSessionID_ || !srpSessionKey_) return std::nullopt;
+    return HandOverSession{*username_, *password_, *srpSessionID_, *srpSessionKey_};
+}
+
 std::string SrvComm::auth_logout() {
     Lock lock(mutex());
     return queue_->addNewJob(JobType::logout, 1, JobPriority::Normal,

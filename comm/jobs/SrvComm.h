@@ -254,6 +254,18 @@ public:
     // engine's observer of "SRPAuthenticated" may call it.
     void auth_setup(const std::string& username, const SecretBytes& password, const std::string& sessionID,
                     const SecretBytes& sessionKey);
+    // The session as auth_setup takes it, read in one piece for handing it to
+    // the other engine: that engine may hand this one its own session at the
+    // same moment, and four separate reads could mix the two. Absent unless
+    // user name, password, session identifier and key are all set. Takes
+    // only the session mutex, like auth_setup.
+    struct HandOverSession {
+        std::string username;
+        SecretBytes password;
+        std::string sessionID;
+        SecretBytes sessionKey;
+    };
+    std::optional<HandOverSession> sessionForHandOver() const;
     // Queues a local job (type logout, 1 step, Normal) that forgets the user
     // and the session and posts "userLogout" ("Completed"). Nothing is sent.
     std::string auth_logout();

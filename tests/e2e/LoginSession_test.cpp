@@ -27,7 +27,10 @@ NotificationCenter::Token handOver(const std::shared_ptr<SrvComm>& from, const s
         const auto* word = userInfoValue<std::string>(n.userInfo, "Result");
         auto other = target.lock();
         if (!word || *word != "Authenticated" || !other) return;
-        other->auth_setup(*source->username(), *source->password(), *source->sessionID(), *source->sessionKey());
+        // In one piece: the other engine may be handing its own session to
+        // this one at the same moment.
+        const auto session = source->sessionForHandOver();
+        if (session) other->auth_setup(session->username, session->password, session->sessionID, session->sessionKey);
     });
 }
 

@@ -87,6 +87,22 @@ TEST(SrvCommAuth, AuthSetupIsImmediateAndSilent) {
     EXPECT_TRUE(words.posted.empty());
 }
 
+TEST(SrvCommAuth, TheSessionForHandOverIsAllFourFieldsOrNothing) {
+    auto engine = std::make_shared<SrvComm>();
+    EXPECT_FALSE(engine->sessionForHandOver());
+    const SecretBytes key(Bytes(32, 0x5a));
+    engine->auth_setup("bob", SecretBytes::fromText("secret"), "session-9", key);
+    const auto session = engine->sessionForHandOver();
+    ASSERT_TRUE(session);
+    EXPECT_EQ(session->username, "bob");
+    EXPECT_EQ(session->password, SecretBytes::fromText("secret"));
+    EXPECT_EQ(session->sessionID, "session-9");
+    EXPECT_EQ(session->sessionKey, key);
+    // A failed renewal leaves no key: nothing to hand over.
+    engine->setSrpSessionKey(std::nullopt);
+    EXPECT_FALSE(engine->sessionForHandOver());
+}
+
 // A re-login queued for an engine that holds no credentials (it never
 // logged in) fails at once instead of sending a login for nobody.
 TEST(SrvCommAuth, ALoginWithoutCredentialsFailsWithoutSending) {
