@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -80,70 +81,59 @@ TEST(LoginSession, ASecondEngineWorksWithTheFirstEnginesSession) {
 }
 
 // The other engine hands over a session of the same user while this
-// engine's own login (a renewal, say) waits for its second answer. The login
-// then ends with its own whole session: it never keeps the handed-over
-// session identifier with its own key, which would sign every later request
+// engine's own login (a renewal, say) waits for one of its answers. Whatever
+// the login then does, the engine keeps one whole session: never the
+// handed-over identifier beside the login's key, nor the login's identifier
+// beside the handed-over key, either of which would sign every later request
 // for a session the key does not belong to.
-TEST(LoginSession, ALoginThatEndsAfterAHandOverLeavesItsOwnWholeSession) {
+TEST(LoginSession, AHandOverDuringALoginLeavesOneWholeSession) {
     server();
-    const std::string user = makeUser("handed-over", "pw");
-    auto first = std::make_shared<SrvComm>();
-    auto second = std::make_shared<SrvComm>();
-    registerSignedStep(second);
-    Recorder firstRecorder(first->notifications());
-    Recorder secondRecorder(second->notifications());
-    first->auth_add(user, SecretBytes::fromText("pw"), SRPAuthMode::new_);
-    ASSERT_TRUE(firstRecorder.waitIdle());
+    struct Case {
+        const char* what;
+        const char* held;  // the method of the exchange held while the hand-over comes
+        std::optional<devserver::Fault> secondExchange;
+        const char* result;
+        bool keepsHandedOver;
+    };
+    const Case cases[] = {
+        {"during the second exchange", "POST", std::nullopt, "Authenticated", false},
+        {"during the first exchange, the login failing", "GET",
+         devserver::Fault::exception(500, "InternalServerError", "Not now"), "Error", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string user = makeUser("handed-over", "pw");
+        auto first = std::make_shared<SrvComm>();
+        auto second = std::make_shared<SrvComm>();
+        registerSignedStep(second);
+        Recorder firstRecorder(first->notifications());
+        Recorder secondRecorder(second->notifications());
+        first->auth_add(user, SecretBytes::fromText("pw"), SRPAuthMode::new_);
+        ASSERT_TRUE(firstRecorder.waitIdle());
 
-    devserver::Fault stall = devserver::Fault::stalled();
-    stall.times = 1;
-    server().setFault("POST", "/authenticate/", stall);
-    second->auth_add(user, SecretBytes::fromText("pw"), SRPAuthMode::new_);
-    ASSERT_TRUE(server().waitForStalledRequests(1, std::chrono::duration_cast<std::chrono::milliseconds>(kGuard)));
-    second->auth_setup(user, SecretBytes::fromText("pw"), *first->sessionID(), *first->sessionKey());
-    server().releaseStalls();
-    ASSERT_TRUE(secondRecorder.waitIdle());
-    server().clearFaults();
-    ASSERT_EQ(secondRecorder.last(kLogin)->result, "Authenticated");
+        devserver::Fault stall = devserver::Fault::stalled();
+        stall.times = 1;
+        server().setFault(c.held, "/authenticate/", stall);
+        if (c.secondExchange) server().setFault("POST", "/authenticate/", *c.secondExchange);
+        second->auth_add(user, SecretBytes::fromText("pw"), SRPAuthMode::new_);
+        ASSERT_TRUE(
+            server().waitForStalledRequests(1, std::chrono::duration_cast<std::chrono::milliseconds>(kGuard)));
+        second->auth_setup(user, SecretBytes::fromText("pw"), *first->sessionID(), *first->sessionKey());
+        server().releaseStalls();
+        ASSERT_TRUE(secondRecorder.waitIdle());
+        server().clearFaults();
+        EXPECT_EQ(secondRecorder.last(kLogin)->result, c.result);
 
-    const auto session = server().sessions().find(*second->sessionID());
-    ASSERT_TRUE(session);
-    EXPECT_NE(second->sessionID(), first->sessionID());
-    EXPECT_EQ(session->key, second->sessionKey()->copyOut());
-    // And the server accepts what it signs.
-    secondRecorder.clear();
-    queueSignedJob(second);
-    ASSERT_TRUE(secondRecorder.waitIdle());
-    EXPECT_EQ(secondRecorder.lines(), (Lines{"loginTestDone:Completed", "jobQueueEmpty"}));
-}
-
-// A session of the same user handed over while this engine's login waits
-// for its first answer stays whole: the answer's session identifier does
-// not go beside the handed-over key, also when the login then fails.
-TEST(LoginSession, AHandOverDuringTheFirstExchangeIsKeptWhole) {
-    server();
-    const std::string user = makeUser("overtaken", "pw");
-    auto first = std::make_shared<SrvComm>();
-    auto second = std::make_shared<SrvComm>();
-    Recorder firstRecorder(first->notifications());
-    Recorder secondRecorder(second->notifications());
-    first->auth_add(user, SecretBytes::fromText("pw"), SRPAuthMode::new_);
-    ASSERT_TRUE(firstRecorder.waitIdle());
-
-    devserver::Fault stall = devserver::Fault::stalled();
-    stall.times = 1;
-    server().setFault("GET", "/authenticate/", stall);
-    server().setFault("POST", "/authenticate/", devserver::Fault::exception(500, "InternalServerError", "Not now"));
-    second->auth_add(user, SecretBytes::fromText("pw"), SRPAuthMode::new_);
-    ASSERT_TRUE(server().waitForStalledRequests(1, std::chrono::duration_cast<std::chrono::milliseconds>(kGuard)));
-    second->auth_setup(user, SecretBytes::fromText("pw"), *first->sessionID(), *first->sessionKey());
-    server().releaseStalls();
-    ASSERT_TRUE(secondRecorder.waitIdle());
-    server().clearFaults();
-
-    EXPECT_EQ(secondRecorder.last(kLogin)->result, "Error");
-    EXPECT_EQ(second->sessionID(), first->sessionID());
-    EXPECT_EQ(second->sessionKey(), first->sessionKey());
+        EXPECT_EQ(second->sessionID() == first->sessionID(), c.keepsHandedOver);
+        const auto session = server().sessions().find(*second->sessionID());
+        ASSERT_TRUE(session);
+        EXPECT_EQ(session->key, second->sessionKey()->copyOut());
+        // And the server accepts what it signs.
+        secondRecorder.clear();
+        queueSignedJob(second);
+        ASSERT_TRUE(secondRecorder.waitIdle());
+        EXPECT_EQ(secondRecorder.lines(), (Lines{"loginTestDone:Completed", "jobQueueEmpty"}));
+    }
 }
 
 // Each engine's observer runs under its own engine's lock and hands the
