@@ -9,12 +9,8 @@
 #include <openssl/evp.h>
 #include <sodium.h>
 
-#include <any>
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +22,8 @@
 #include "devserver/DevServer.h"
 #include "jobs/SrvComm.h"
 #include "platform/NotificationCenter.h"
+#include "support/EngineRequests.h"
+#include "support/NotificationRecorder.h"
 #include "support/SharedDevserver.h"
 
 namespace ostrelcomm::accounttest {
@@ -36,116 +34,31 @@ inline constexpr auto kGuard = std::chrono::seconds(30);
 inline devserver::DevServer& server() { return testsupport::sharedDevserver().server(); }
 
 // A user name no other test of the program uses.
-inline std::string uniqueUser(const std::string& stem) {
-    static std::atomic<int> counter{0};
-    return "acct-" + stem + "-" + std::to_string(++counter);
-}
+inline std::string uniqueUser(const std::string& stem) { return testsupport::uniqueName("acct-" + stem); }
 
 inline std::vector<devserver::RecordedRequest> requestsOf(const std::string& user) {
-    std::vector<devserver::RecordedRequest> out;
-    for (auto& request : server().requests()) {
-        auto names = request.values("x-sb-username");
-        if (!names.empty() && names.front() == user) out.push_back(std::move(request));
-    }
-    return out;
+    return testsupport::requestsOf(server(), user);
 }
 
-// "METHOD path" of each request, in order of arrival.
-inline std::vector<std::string> requestLines(const std::vector<devserver::RecordedRequest>& requests) {
-    std::vector<std::string> out;
-    for (const auto& r : requests) out.push_back(r.method + " " + r.path);
-    return out;
-}
+using testsupport::lastError;
+using testsupport::requestLines;
 
 // One notification as posted.
-struct Posted {
-    std::string name;
-    std::string result;
-    std::optional<HTTPError> httpError;
-    std::any customData;
-
-    template <class T>
-    const T* data() const {
-        return std::any_cast<T>(&customData);
-    }
-    bool noData() const { return isNullObject(customData); }
-};
+using Posted = testsupport::PostedNotification;
 
 // Records the job notifications of the account jobs, the login and the
 // logout, and counts "jobQueueEmpty".
-class Recorder {
+class Recorder : public testsupport::NotificationRecorder {
 public:
-    explicit Recorder(std::shared_ptr<NotificationCenter> center) : center_(std::move(center)) {
-        for (const char* name : {"userCreationTerminated", "userProfileDataAvailable", "peerShareData",
-                                 "getUserSessionsData", "userModification", "userProfileDeleted", "SRPAuthenticated",
-                                 "userLogout"})
-            tokens_.push_back(center_->addObserver(name, [this](const Notification& n) { record(n); }));
-        tokens_.push_back(center_->addObserver(kJobQueueEmptyNotification, [this](const Notification&) {
-            std::lock_guard lock(mutex_);
-            ++idle_;
-            changed_.notify_all();
-        }));
-    }
-    ~Recorder() {
-        for (auto token : tokens_) center_->removeObserver(token);
-    }
-    Recorder(const Recorder&) = delete;
-    Recorder& operator=(const Recorder&) = delete;
+    explicit Recorder(std::shared_ptr<NotificationCenter> center)
+        : NotificationRecorder(std::move(center),
+                               {"userCreationTerminated", "userProfileDataAvailable", "peerShareData",
+                                "getUserSessionsData", "userModification", "userProfileDeleted", "SRPAuthenticated",
+                                "userLogout"}) {}
 
-    std::vector<Posted> all() const {
-        std::lock_guard lock(mutex_);
-        return posted_;
-    }
     // "name:result" of each, in order, the login's "InProgress" left out.
-    std::vector<std::string> lines() const {
-        std::vector<std::string> out;
-        for (const auto& p : all())
-            if (p.result != "InProgress") out.push_back(p.name + ":" + p.result);
-        return out;
-    }
-    std::optional<Posted> last(const std::string& name) const {
-        auto posted = all();
-        for (auto it = posted.rbegin(); it != posted.rend(); ++it)
-            if (it->name == name) return *it;
-        return std::nullopt;
-    }
-    // Waits (hang guard only) until the engine has run dry once more.
-    bool waitIdle() {
-        std::unique_lock lock(mutex_);
-        const std::size_t target = ++awaited_;
-        return changed_.wait_for(lock, kGuard, [&] { return idle_ >= target; });
-    }
-    void clear() {
-        std::lock_guard lock(mutex_);
-        posted_.clear();
-    }
-
-private:
-    void record(const Notification& n) {
-        Posted p{n.name, "", std::nullopt, {}};
-        if (const auto* result = userInfoValue<std::string>(n.userInfo, "Result")) p.result = *result;
-        if (const auto* error = userInfoValue<HTTPError>(n.userInfo, "httpError")) p.httpError = *error;
-        if (auto it = n.userInfo.find("CustomData"); it != n.userInfo.end()) p.customData = it->second;
-        std::lock_guard lock(mutex_);
-        posted_.push_back(std::move(p));
-    }
-
-    std::shared_ptr<NotificationCenter> center_;
-    std::vector<NotificationCenter::Token> tokens_;
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<Posted> posted_;
-    std::size_t idle_ = 0;
-    std::size_t awaited_ = 0;
+    std::vector<std::string> lines() const { return NotificationRecorder::lines({"InProgress"}); }
 };
-
-// The last error event of an engine's log, if any.
-inline std::optional<std::string> lastError(const SrvComm& engine) {
-    auto events = engine.comLog().events();
-    for (auto it = events.rbegin(); it != events.rend(); ++it)
-        if (it->type == Logger::EvtType::error) return it->description;
-    return std::nullopt;
-}
 
 // Logs the engine in; true on "Authenticated".
 inline bool login(SrvComm& engine, Recorder& recorder, const std::string& user, const std::string& password) {

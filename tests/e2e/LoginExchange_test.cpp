@@ -238,16 +238,16 @@ TEST(LoginExchange, RenewPresentsTheStoredSession) {
 
     // No stored session: nothing presented.
     engine->auth_add(user, SecretBytes::fromText("pw"), SRPAuthMode::renew);
-    ASSERT_TRUE(recorder.waitIdle(1));
+    ASSERT_TRUE(recorder.waitIdle());
     const auto first = engine->sessionID();
     ASSERT_TRUE(first);
     // A stored session is presented.
     engine->auth_add(user, SecretBytes::fromText("pw"), SRPAuthMode::renew);
-    ASSERT_TRUE(recorder.waitIdle(2));
+    ASSERT_TRUE(recorder.waitIdle());
     // A prepared session is local: no request, a 32-byte key.
     const std::size_t before = requestsOf(user).size();
     engine->auth_add(user, SecretBytes::fromText("pw"), SRPAuthMode::prepare);
-    ASSERT_TRUE(recorder.waitIdle(3));
+    ASSERT_TRUE(recorder.waitIdle());
     EXPECT_EQ(requestsOf(user).size(), before);
     EXPECT_EQ(engine->sessionID(), "preparedSession");
     ASSERT_TRUE(engine->sessionKey());
@@ -255,7 +255,7 @@ TEST(LoginExchange, RenewPresentsTheStoredSession) {
     EXPECT_EQ(recorder.last(kLogin)->result, "Authenticated");
     // Renewing a prepared session runs as a new login.
     engine->auth_add(user, SecretBytes::fromText("pw"), SRPAuthMode::renew);
-    ASSERT_TRUE(recorder.waitIdle(4));
+    ASSERT_TRUE(recorder.waitIdle());
     engine->notifications()->removeObserver(token);
 
     const auto gets = [&] {

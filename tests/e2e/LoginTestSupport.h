@@ -6,12 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +19,8 @@
 #include "jobs/JobPriority.h"
 #include "jobs/JobType.h"
 #include "jobs/SrvComm.h"
+#include "support/EngineRequests.h"
+#include "support/NotificationRecorder.h"
 #include "support/SharedDevserver.h"
 
 namespace ostrelcomm::logintest {
@@ -48,10 +47,7 @@ inline devserver::DevServer& server() {
 }
 
 // A user name no other test of the program uses.
-inline std::string uniqueUser(const std::string& stem) {
-    static std::atomic<int> counter{0};
-    return stem + "-" + std::to_string(++counter);
-}
+inline std::string uniqueUser(const std::string& stem) { return testsupport::uniqueName(stem); }
 
 // A user known to the server with this password; returns its name.
 inline std::string makeUser(const std::string& stem, const std::string& password) {
@@ -61,20 +57,11 @@ inline std::string makeUser(const std::string& stem, const std::string& password
 }
 
 inline std::vector<devserver::RecordedRequest> requestsOf(const std::string& user) {
-    std::vector<devserver::RecordedRequest> out;
-    for (auto& request : server().requests()) {
-        auto names = request.values("x-sb-username");
-        if (!names.empty() && names.front() == user) out.push_back(std::move(request));
-    }
-    return out;
+    return testsupport::requestsOf(server(), user);
 }
 
-// "METHOD path" of each request, in order of arrival.
-inline std::vector<std::string> requestLines(const std::vector<devserver::RecordedRequest>& requests) {
-    std::vector<std::string> out;
-    for (const auto& r : requests) out.push_back(r.method + " " + r.path);
-    return out;
-}
+using testsupport::lastError;
+using testsupport::requestLines;
 
 // Registers on `engine` (for this engine only) a signed request step under
 // user_getProfile: it reads the session through signingSession, sends GET
@@ -123,82 +110,14 @@ inline std::string queueSignedJob(const std::shared_ptr<SrvComm>& engine) {
 }
 
 // One notification as posted.
-struct Posted {
-    std::string name;
-    std::string result;
-    std::optional<HTTPError> httpError;
-};
+using Posted = testsupport::PostedNotification;
 
 // Records an engine's login, logout and test-job notifications and
 // "jobQueueEmpty".
-class Recorder {
+class Recorder : public testsupport::NotificationRecorder {
 public:
-    explicit Recorder(std::shared_ptr<NotificationCenter> center) : center_(std::move(center)) {
-        for (const char* name : {kLogin, kLogout, kSignedDone, kJobQueueEmptyNotification})
-            tokens_.push_back(center_->addObserver(name, [this](const Notification& n) { record(n); }));
-    }
-    ~Recorder() {
-        for (auto token : tokens_) center_->removeObserver(token);
-    }
-    Recorder(const Recorder&) = delete;
-    Recorder& operator=(const Recorder&) = delete;
-
-    std::vector<Posted> all() const {
-        std::lock_guard lock(mutex_);
-        return posted_;
-    }
-    // "name:result" of each, in order; "jobQueueEmpty" alone.
-    std::vector<std::string> lines() const {
-        std::vector<std::string> out;
-        for (const auto& p : all())
-            out.push_back(p.name == kJobQueueEmptyNotification ? p.name : p.name + ":" + p.result);
-        return out;
-    }
-    // The last notification with this name and one of the end words.
-    std::optional<Posted> last(const std::string& name) const {
-        auto posted = all();
-        for (auto it = posted.rbegin(); it != posted.rend(); ++it)
-            if (it->name == name) return *it;
-        return std::nullopt;
-    }
-    // Waits (hang guard only) until the engine has run dry `times` times.
-    bool waitIdle(std::size_t times = 1) const {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, kGuard, [&] { return idle_ >= times; });
-    }
-    void clear() {
-        std::lock_guard lock(mutex_);
-        posted_.clear();
-        idle_ = 0;
-    }
-
-private:
-    void record(const Notification& n) {
-        Posted p{n.name, "", std::nullopt};
-        if (const auto* result = userInfoValue<std::string>(n.userInfo, "Result")) p.result = *result;
-        if (const auto* error = userInfoValue<HTTPError>(n.userInfo, "httpError")) p.httpError = *error;
-        // Notified under the lock: a waiter that sees the engine idle may
-        // destroy the recorder as soon as it has the lock back.
-        std::lock_guard lock(mutex_);
-        posted_.push_back(std::move(p));
-        if (n.name == kJobQueueEmptyNotification) ++idle_;
-        changed_.notify_all();
-    }
-
-    std::shared_ptr<NotificationCenter> center_;
-    std::vector<NotificationCenter::Token> tokens_;
-    mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
-    std::vector<Posted> posted_;
-    std::size_t idle_ = 0;
+    explicit Recorder(std::shared_ptr<NotificationCenter> center)
+        : NotificationRecorder(std::move(center), {kLogin, kLogout, kSignedDone, kJobQueueEmptyNotification}) {}
 };
-
-// The last error event of an engine's log, if any.
-inline std::optional<std::string> lastError(const SrvComm& engine) {
-    auto events = engine.comLog().events();
-    for (auto it = events.rbegin(); it != events.rend(); ++it)
-        if (it->type == Logger::EvtType::error) return it->description;
-    return std::nullopt;
-}
 
 }  // namespace ostrelcomm::logintest

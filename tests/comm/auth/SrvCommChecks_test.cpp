@@ -17,6 +17,7 @@
 #include "jobs/JobType.h"
 #include "jobs/SrvComm.h"
 #include "platform/LocalizedString.h"
+#include "support/EngineRequests.h"
 
 namespace ostrelcomm {
 namespace {
@@ -80,12 +81,7 @@ struct Harness {
         return out;
     }
 
-    std::optional<std::string> lastError() const {
-        auto events = engine->comLog().events();
-        for (auto it = events.rbegin(); it != events.rend(); ++it)
-            if (it->type == Logger::EvtType::error) return it->description;
-        return std::nullopt;
-    }
+    std::optional<std::string> lastError() const { return testsupport::lastError(*engine); }
 };
 
 // The same harness as a fixture, for tests of one job.

@@ -135,7 +135,7 @@ TEST(CommJobs, AbortJobFollowsItsTableForEveryStatus) {
             continue;
         }
         EXPECT_EQ(recorder.names(), (Names{"JobsQueueChanged", "JobChanged"}));
-        const UserInfo changed = recorder.entries().at(1).userInfo;
+        const UserInfo changed = recorder.all().at(1).userInfo;
         EXPECT_EQ(idIn(changed), id);
         const auto* data = userInfoValue<CommJobsItem>(changed, "data");
         ASSERT_NE(data, nullptr);
@@ -221,7 +221,7 @@ TEST(CommJobs, ResumeJobChecksTheFaultyJobsContextInOrder) {
         EXPECT_EQ(context->getNextStep(), JobsSteps::fileSend_resume);
         EXPECT_EQ(stepSeenByObserver, JobsSteps::fileSend_resume);
         EXPECT_EQ(recorder.names(), (Names{"JobsQueueChanged", "JobResumed"}));
-        EXPECT_EQ(idIn(recorder.entries().at(1).userInfo), id);
+        EXPECT_EQ(idIn(recorder.all().at(1).userInfo), id);
         EXPECT_EQ(jobs.getNextJob().first, id);
     }
 }
@@ -246,7 +246,7 @@ TEST(CommJobs, SuspendResumeJobFollowsItsTableForEveryStatus) {
             EXPECT_TRUE(result);
             EXPECT_EQ(statusOf(jobs, id), JobStatus::pending);
             EXPECT_EQ(recorder.names(), (Names{"JobsQueueChanged", "JobReleased"}));
-            EXPECT_EQ(idIn(recorder.entries().at(1).userInfo), id);
+            EXPECT_EQ(idIn(recorder.all().at(1).userInfo), id);
         } else if (status == JobStatus::pending) {
             EXPECT_TRUE(result);
             EXPECT_EQ(statusOf(jobs, id), JobStatus::suspended);
@@ -296,7 +296,7 @@ TEST(CommJobs, AddingAJobStoresItBeforeAnnouncingIt) {
     EXPECT_EQ(recorder.names(), (Names{"JobsQueueChanged", "NewJobAvailable"}));
     EXPECT_EQ(storedWhenPosted, (std::vector<bool>{true, true}));
     EXPECT_EQ(context->getJobID(), id);
-    const UserInfo info = recorder.entries().at(1).userInfo;
+    const UserInfo info = recorder.all().at(1).userInfo;
     EXPECT_EQ(idIn(info), id);
     const auto* data = userInfoValue<CommJobsItem>(info, "data");
     ASSERT_NE(data, nullptr);
@@ -350,7 +350,7 @@ TEST(CommJobs, UpdateJobDataChangesOnlyTheFieldsGiven) {
     EXPECT_EQ(after.index, before.index);
     EXPECT_EQ(after.timestamp, before.timestamp);
 
-    const auto entries = recorder.entries();
+    const auto entries = recorder.all();
     ASSERT_EQ(entries.size(), 6u);
     const auto* data = userInfoValue<CommJobsItem>(entries.back().userInfo, "data");
     ASSERT_NE(data, nullptr);
@@ -370,7 +370,7 @@ TEST(CommJobs, IncrementJobStepCountsAndAnnouncesEvenForAnUnknownJob) {
     EXPECT_EQ(jobs.incrementJobStep(id), 1u);
     EXPECT_EQ(jobs.incrementJobStep(id), 2u);
     EXPECT_EQ(jobs.getJobData(id)->actStep, 2u);
-    auto entries = recorder.entries();
+    auto entries = recorder.all();
     ASSERT_EQ(recorder.names(),
               (Names{"JobsQueueChanged", "JobChanged", "JobsQueueChanged", "JobChanged"}));
     const auto* data = userInfoValue<CommJobsItem>(entries.at(1).userInfo, "data");
@@ -380,7 +380,7 @@ TEST(CommJobs, IncrementJobStepCountsAndAnnouncesEvenForAnUnknownJob) {
     recorder.clear();
     EXPECT_FALSE(jobs.incrementJobStep("NOT-A-JOB").has_value());
     ASSERT_EQ(recorder.names(), (Names{"JobsQueueChanged", "JobChanged"}));
-    const UserInfo unknown = recorder.entries().at(1).userInfo;
+    const UserInfo unknown = recorder.all().at(1).userInfo;
     EXPECT_EQ(idIn(unknown), "NOT-A-JOB");
     ASSERT_EQ(unknown.count("data"), 1u);
     EXPECT_TRUE(isNullObject(unknown.at("data")));
@@ -405,7 +405,7 @@ TEST(CommJobs, JobCleanupRemovesFinishedJobsAndReleasesTheirContexts) {
 
     EXPECT_EQ(recorder.names(),
               (Names{"JobsQueueChanged", "JobsQueueChanged", "JobsQueueChanged", "JobCleanup"}));
-    EXPECT_TRUE(recorder.entries().back().userInfo.empty());
+    EXPECT_TRUE(recorder.all().back().userInfo.empty());
     const auto remaining = jobs.getJobsList();
     EXPECT_EQ(remaining.size(), kJobStatusCount - 3);
     for (JobStatus status : allStatuses()) {
@@ -585,7 +585,7 @@ TEST(CommJobs, TwoThreadsAddAbortAndListAtOnce) {
     EXPECT_GT(largestList, 0u);
     std::set<std::uint64_t> indices;
     std::set<std::string> ids;
-    for (const auto& e : recorder.entries()) {
+    for (const auto& e : recorder.all()) {
         if (e.name != "NewJobAvailable") continue;
         ids.insert(idIn(e.userInfo));
         indices.insert(userInfoValue<CommJobsItem>(e.userInfo, "data")->index);

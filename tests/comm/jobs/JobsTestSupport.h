@@ -16,6 +16,7 @@
 #include "jobs/JobsSteps.h"
 #include "platform/NotificationCenter.h"
 #include "platform/SystemLog.h"
+#include "support/NotificationRecorder.h"
 
 namespace ostrelcomm {
 
@@ -44,50 +45,12 @@ inline std::vector<JobStatus> allStatuses() {
 }
 
 // Records every queue notification, in the order they are posted.
-class NotificationRecorder {
+class NotificationRecorder : public testsupport::NotificationRecorder {
   public:
-    struct Entry {
-        std::string name;
-        UserInfo userInfo;
-    };
-
     explicit NotificationRecorder(const std::shared_ptr<NotificationCenter>& center)
-        : center_(center) {
-        for (const char* name :
-             {kNewJobAvailableNotification, kJobChangedNotification, kJobResumedNotification,
-              kJobReleasedNotification, kJobCleanupNotification, kJobsQueueChangedNotification}) {
-            tokens_.push_back(center->addObserver(name, [this](const Notification& n) {
-                std::lock_guard lock(mutex_);
-                entries_.push_back({n.name, n.userInfo});
-            }));
-        }
-    }
-    ~NotificationRecorder() {
-        for (auto token : tokens_) center_->removeObserver(token);
-    }
-    NotificationRecorder(const NotificationRecorder&) = delete;
-    NotificationRecorder& operator=(const NotificationRecorder&) = delete;
-
-    std::vector<std::string> names() const {
-        std::lock_guard lock(mutex_);
-        std::vector<std::string> out;
-        for (const auto& e : entries_) out.push_back(e.name);
-        return out;
-    }
-    std::vector<Entry> entries() const {
-        std::lock_guard lock(mutex_);
-        return entries_;
-    }
-    void clear() {
-        std::lock_guard lock(mutex_);
-        entries_.clear();
-    }
-
-  private:
-    std::shared_ptr<NotificationCenter> center_;
-    std::vector<NotificationCenter::Token> tokens_;
-    mutable std::mutex mutex_;
-    std::vector<Entry> entries_;
+        : testsupport::NotificationRecorder(
+              center, {kNewJobAvailableNotification, kJobChangedNotification, kJobResumedNotification,
+                       kJobReleasedNotification, kJobCleanupNotification, kJobsQueueChangedNotification}) {}
 };
 
 // Takes the system log for the life of the object.

@@ -6,14 +6,11 @@
 
 #include <any>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "JobsTestSupport.h"
@@ -23,6 +20,7 @@
 #include "jobs/SrvComm.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UrlSession.h"
+#include "support/NotificationRecorder.h"
 #include "support/SharedDevserver.h"
 
 namespace ostrelcomm::enginetest {
@@ -56,45 +54,20 @@ public:
 };
 
 // One posted notification as an observer saw it.
-struct Posted {
-    std::string name;
-    std::string result;   // "Result", when a text
-    std::any httpError;   // as posted (or empty when the key was missing)
-    std::any customData;  // as posted (or empty when the key was missing)
-    bool hasAllKeys = false;
-};
+using Posted = testsupport::PostedNotification;
 
 // Records the job notifications and "jobQueueEmpty" of one engine center.
-class EngineRecorder {
+class EngineRecorder : public testsupport::NotificationRecorder {
 public:
     explicit EngineRecorder(std::shared_ptr<NotificationCenter> center,
                             std::vector<std::string> names = {kJobNotification})
-        : center_(std::move(center)) {
-        for (const auto& name : names)
-            tokens_.push_back(center_->addObserver(name, [this](const Notification& n) { record(n); }));
-        tokens_.push_back(
-            center_->addObserver(kJobQueueEmptyNotification, [this](const Notification& n) { record(n); }));
-    }
-    ~EngineRecorder() {
-        for (auto token : tokens_) center_->removeObserver(token);
-    }
-    EngineRecorder(const EngineRecorder&) = delete;
-    EngineRecorder& operator=(const EngineRecorder&) = delete;
+        : NotificationRecorder(std::move(center), withQueueEmpty(std::move(names))) {}
 
-    std::vector<Posted> all() const {
-        std::lock_guard lock(mutex_);
-        return posted_;
-    }
     // Each notification as its result word, "<empty>" for "jobQueueEmpty";
     // prefixed with "name:" when `withNames`.
     std::vector<std::string> results(bool withNames = false) const {
         std::vector<std::string> out;
-        for (const auto& p : all()) {
-            if (p.name == kJobQueueEmptyNotification)
-                out.push_back("<empty>");
-            else
-                out.push_back(withNames ? p.name + ":" + p.result : p.result);
-        }
+        for (const auto& p : all()) out.push_back(word(p, withNames));
         return out;
     }
     std::size_t count(const std::string& result) const {
@@ -102,40 +75,24 @@ public:
         for (const auto& r : results()) n += r == result;
         return n;
     }
-    void clear() {
-        std::lock_guard lock(mutex_);
-        posted_.clear();
-    }
     // Waits (hang guard only) until `result` has been posted `times` times.
     bool waitFor(const std::string& result, std::size_t times) const {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, kGuard, [&] {
+        return waitUntil([&](const std::vector<Posted>& posted) {
             std::size_t n = 0;
-            for (const auto& p : posted_) n += (p.name == kJobQueueEmptyNotification ? "<empty>" : p.result) == result;
+            for (const auto& p : posted) n += word(p, false) == result;
             return n >= times;
         });
     }
 
 private:
-    void record(const Notification& n) {
-        Posted p;
-        p.name = n.name;
-        if (const auto* result = userInfoValue<std::string>(n.userInfo, "Result")) p.result = *result;
-        if (auto it = n.userInfo.find("httpError"); it != n.userInfo.end()) p.httpError = it->second;
-        if (auto it = n.userInfo.find("CustomData"); it != n.userInfo.end()) p.customData = it->second;
-        p.hasAllKeys = n.userInfo.count("Result") && n.userInfo.count("httpError") && n.userInfo.count("CustomData");
-        {
-            std::lock_guard lock(mutex_);
-            posted_.push_back(std::move(p));
-        }
-        changed_.notify_all();
+    static std::vector<std::string> withQueueEmpty(std::vector<std::string> names) {
+        names.push_back(kJobQueueEmptyNotification);
+        return names;
     }
-
-    std::shared_ptr<NotificationCenter> center_;
-    std::vector<NotificationCenter::Token> tokens_;
-    mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
-    std::vector<Posted> posted_;
+    static std::string word(const Posted& p, bool withNames) {
+        if (p.name == kJobQueueEmptyNotification) return "<empty>";
+        return withNames ? p.name + ":" + p.result : p.result;
+    }
 };
 
 // An Http for a test job. The transport reads its server table once per

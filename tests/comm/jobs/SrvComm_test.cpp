@@ -304,11 +304,10 @@ TEST(SrvComm, EndingAJobRecordsCancelsAnnouncesLogsAndMovesOn) {
         EXPECT_EQ(p.result, c.result);
         EXPECT_TRUE(p.hasAllKeys);
         if (c.withError) {
-            const auto* error = std::any_cast<HTTPError>(&p.httpError);
-            ASSERT_NE(error, nullptr);
-            EXPECT_EQ(error->errDescr, "Internal");
+            ASSERT_TRUE(p.httpError);
+            EXPECT_EQ(p.httpError->errDescr, "Internal");
         } else {
-            EXPECT_TRUE(isNullObject(p.httpError));
+            EXPECT_TRUE(isNullObject(p.userInfo.at("httpError")));
         }
         if (c.withPayload) {
             const auto* payload = std::any_cast<std::string>(&p.customData);
