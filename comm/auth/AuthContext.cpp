@@ -9,7 +9,7 @@ namespace ostrelcomm {
 
 AuthContext::AuthContext(const std::string& urlToUse, SRPAuthMode mode)
     : CommJobsContext(JobsSteps::auth_init,
-                      std::make_shared<Http>(urlToUse, true, UrlSessionConfiguration::ephemeral(), std::nullopt)),
+                      Http::forJob(urlToUse)),
       authMode(mode) {}
 
 JobNotificationData AuthContext::getNotificationData(JobStatus status) {

@@ -65,6 +65,10 @@ Http::Http(const std::string& urlToUse, bool allowCellular, std::shared_ptr<UrlS
     if (url().count(urlToUse) != 0) this->urlToUse = urlToUse;
 }
 
+std::shared_ptr<Http> Http::forJob(const std::string& urlToUse) {
+    return std::make_shared<Http>(urlToUse, true, UrlSessionConfiguration::ephemeral(), std::nullopt);
+}
+
 Http::~Http() = default;
 
 void Http::releaseHttp() { task.reset(); }

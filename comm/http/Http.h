@@ -53,6 +53,10 @@ public:
          const std::optional<std::string>& backgroundSessionIdentifier);
     ~Http();
     Http(const Http&) = delete;
+
+    // The session of one job: cellular allowed, a new ephemeral configuration,
+    // no background identifier, as every job context builds it.
+    static std::shared_ptr<Http> forJob(const std::string& urlToUse);
     Http& operator=(const Http&) = delete;
 
     std::string urlToUse;

@@ -16,11 +16,6 @@ bool isWaiting(JobStatus status) {
            status == JobStatus::resume;
 }
 
-bool isFinished(JobStatus status) {
-    return status == JobStatus::completed || status == JobStatus::error ||
-           status == JobStatus::aborted;
-}
-
 // Higher raw priority first, then the older job.
 bool runsBefore(const CommJobsItem& a, const CommJobsItem& b) {
     if (a.priority != b.priority) return rawValue(a.priority) > rawValue(b.priority);

@@ -26,4 +26,9 @@ inline constexpr std::size_t kJobStatusCount = 0
 
 std::string_view name(JobStatus status);
 
+// True once a job has ended (completed, error or aborted): nothing runs it again.
+constexpr bool isFinished(JobStatus status) {
+    return status == JobStatus::completed || status == JobStatus::error || status == JobStatus::aborted;
+}
+
 }  // namespace ostrelcomm

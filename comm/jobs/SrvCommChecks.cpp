@@ -28,10 +28,6 @@ std::string extInfoText(const HTTPError& error) {
     return {};
 }
 
-bool isEnded(JobStatus status) {
-    return status == JobStatus::completed || status == JobStatus::error || status == JobStatus::aborted;
-}
-
 }  // namespace
 
 std::string SrvComm::prepareLogMsg(const HTTPError& error) {
@@ -66,7 +62,7 @@ bool SrvComm::afterCommChecks(const std::optional<HTTPError>& reqError, JobsStep
             // Forget the counts of jobs that have ended meanwhile.
             for (auto it = renewalsInARow_.begin(); it != renewalsInARow_.end();) {
                 auto item = queue_->getJobData(it->first);
-                it = !item || isEnded(item->status) ? renewalsInARow_.erase(it) : std::next(it);
+                it = !item || isFinished(item->status) ? renewalsInARow_.erase(it) : std::next(it);
             }
             // A server that keeps answering "Session expired" to fresh logins
             // would otherwise make an endless login-and-retry loop.

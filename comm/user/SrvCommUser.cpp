@@ -65,14 +65,6 @@ const SrvComm::StepRegistration kAccountSteps{
     {JobsSteps::user_deleteProfile, &SrvComm::user_deleteProfile},
 };
 
-bool isEnded(JobStatus status) {
-    return status == JobStatus::completed || status == JobStatus::error || status == JobStatus::aborted;
-}
-
-std::shared_ptr<Http> newHttp(const std::string& urlToUse) {
-    return std::make_shared<Http>(urlToUse, true, UrlSessionConfiguration::ephemeral(), std::nullopt);
-}
-
 // The key that wraps the user's secrets, from the password as typed.
 SecretBytes passwordKey(const SecretBytes& password) {
     return EncryptionKey::prepareEncryptionPassword(password.textView());
@@ -119,7 +111,7 @@ std::string SrvComm::user_addGetProfile() {
     comLog_.addEvent("Getting profile informations for \"" + username().value_or("") + "\"", Logger::EvtType::info);
     return queue_->addNewJob(
         JobType::getProfile, 1, JobPriority::Normal,
-        std::make_shared<CommJobBasicContext>(JobsSteps::user_getProfile, newHttp(urlToUse_), kProfileNotification),
+        std::make_shared<CommJobBasicContext>(JobsSteps::user_getProfile, Http::forJob(urlToUse_), kProfileNotification),
         std::nullopt, std::nullopt);
 }
 
@@ -339,7 +331,7 @@ void SrvComm::renewAuthenticationForAccountChange(const std::shared_ptr<CommJobs
                 const auto* id = userInfoValue<std::string>(notification.userInfo, "id");
                 if (id == nullptr || *id != loginID) return;
                 const auto* item = userInfoValue<CommJobsItem>(notification.userInfo, "data");
-                if (item != nullptr && !isEnded(item->status)) return;
+                if (item != nullptr && !isFinished(item->status)) return;
                 if (auto c = weakCenter.lock(); c && *token) c->removeObserver(**token);
                 auto engine = weakEngine.lock();
                 if (!engine || (item != nullptr && item->status == JobStatus::completed)) return;

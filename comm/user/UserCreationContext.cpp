@@ -11,7 +11,7 @@ namespace ostrelcomm {
 UserCreationContext::UserCreationContext(const std::string& httpURL, std::string username_, SecretBytes password_,
                                          SRPAuthParms authParms_)
     : CommJobsContext(JobsSteps::user_create,
-                      std::make_shared<Http>(httpURL, true, UrlSessionConfiguration::ephemeral(), std::nullopt)),
+                      Http::forJob(httpURL)),
       username(std::move(username_)),
       password(std::move(password_)),
       authParms(std::move(authParms_)) {}

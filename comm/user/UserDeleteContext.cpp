@@ -11,7 +11,7 @@ namespace ostrelcomm {
 UserDeleteContext::UserDeleteContext(JobsSteps firstStep, SecretBytes password, const std::string& httpURL,
                                      std::string notificationName_)
     : CommJobsContext(firstStep,
-                      std::make_shared<Http>(httpURL, true, UrlSessionConfiguration::ephemeral(), std::nullopt)),
+                      Http::forJob(httpURL)),
       actualPassword(std::move(password)),
       notificationName(std::move(notificationName_)) {}
 

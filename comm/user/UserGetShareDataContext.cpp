@@ -10,7 +10,7 @@ namespace ostrelcomm {
 
 UserGetShareDataContext::UserGetShareDataContext(const std::string& httpURL, std::string peerUsername_)
     : CommJobsContext(JobsSteps::user_getShareProfile,
-                      std::make_shared<Http>(httpURL, true, UrlSessionConfiguration::ephemeral(), std::nullopt)),
+                      Http::forJob(httpURL)),
       peerUsername(std::move(peerUsername_)) {}
 
 JobNotificationData UserGetShareDataContext::getNotificationData(JobStatus status) {

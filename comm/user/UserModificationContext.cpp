@@ -11,7 +11,7 @@ namespace ostrelcomm {
 UserModificationContext::UserModificationContext(const std::string& urlToUse, SecretBytes actualPassword_,
                                                  SecretBytes newPassword_)
     : CommJobsContext(JobsSteps::user_renewAuthenticationForModification,
-                      std::make_shared<Http>(urlToUse, true, UrlSessionConfiguration::ephemeral(), std::nullopt)),
+                      Http::forJob(urlToUse)),
       actualPassword(std::move(actualPassword_)),
       newPassword(std::move(newPassword_)) {}
 

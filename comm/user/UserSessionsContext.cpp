@@ -9,7 +9,7 @@ namespace ostrelcomm {
 
 UserSessionsContext::UserSessionsContext(const std::string& httpURL, std::size_t start_, std::size_t end_)
     : CommJobsContext(JobsSteps::user_getSessions,
-                      std::make_shared<Http>(httpURL, true, UrlSessionConfiguration::ephemeral(), std::nullopt)),
+                      Http::forJob(httpURL)),
       start(start_),
       end(end_) {}
 
