@@ -10,7 +10,7 @@
 #include "auth/Server_P2_Answer.h"
 #include "crypto/CryptoError.h"
 #include "crypto/Digest.h"
-#include "crypto/Encoding.h"
+#include "encoding/Encoding.h"
 #include "crypto/EncryptionKey.h"
 #include "crypto/Hmac.h"
 #include "crypto/Md2.h"

@@ -11,7 +11,7 @@
 
 #include "auth/Server_P1_Answer.h"
 #include "crypto/Digest.h"
-#include "crypto/Encoding.h"
+#include "encoding/Encoding.h"
 #include "http/Http.h"
 #include "http/Server_AddTrustConfirmation.h"
 #include "http/Server_DirectoryInformations.h"

@@ -12,7 +12,7 @@
 
 #include "auth/SRPAuthParms.h"
 #include "crypto/CryptoError.h"
-#include "crypto/Encoding.h"
+#include "encoding/Encoding.h"
 #include "crypto/EncryptionKey.h"
 #include "crypto/curve25519/PrivateKey.h"
 #include "json/StrictJson.h"

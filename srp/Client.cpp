@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "crypto/Encoding.h"
+#include "encoding/Encoding.h"
 #include "srp/AuthenticationFailure.h"
 #include "srp/Computations.h"
 

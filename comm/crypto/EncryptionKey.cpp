@@ -2,7 +2,7 @@
 
 #include "crypto/CryptoError.h"
 #include "crypto/Digest.h"
-#include "crypto/Encoding.h"
+#include "encoding/Encoding.h"
 #include "crypto/Random.h"
 #include "json/StrictJson.h"
 

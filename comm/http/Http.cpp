@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "crypto/Digest.h"
-#include "crypto/Encoding.h"
+#include "encoding/Encoding.h"
 #include "crypto/Hmac.h"
 #include "http/ServerError.h"
 #include "platform/AppInfo.h"

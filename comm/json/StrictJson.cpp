@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "crypto/Encoding.h"
+#include "encoding/Encoding.h"
 
 namespace ostrelcomm::json {
 

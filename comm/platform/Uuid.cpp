@@ -1,17 +1,30 @@
 #include "platform/Uuid.h"
 
-#include "crypto/Encoding.h"
-#include "crypto/Random.h"
+#include <openssl/rand.h>
+
+#include <array>
+#include <cstdint>
+#include <stdexcept>
 
 namespace ostrelcomm {
 
 std::string newUuidString() {
-    Bytes raw = randomBytes(16);
+    std::array<std::uint8_t, 16> raw{};
+    // Identifiers must not collide across engines or runs: the same source
+    // as every key of the library, not a seeded generator.
+    if (RAND_bytes(raw.data(), static_cast<int>(raw.size())) != 1)
+        throw std::runtime_error("No random bytes for an identifier");
     raw[6] = static_cast<std::uint8_t>((raw[6] & 0x0f) | 0x40);
     raw[8] = static_cast<std::uint8_t>((raw[8] & 0x3f) | 0x80);
-    std::string hex = toHexUpper(raw);
-    return hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" + hex.substr(16, 4) + "-" +
-           hex.substr(20);
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(36);
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) text.push_back('-');
+        text.push_back(kDigits[raw[i] >> 4]);
+        text.push_back(kDigits[raw[i] & 0x0f]);
+    }
+    return text;
 }
 
 bool isUuidString(std::string_view text) {

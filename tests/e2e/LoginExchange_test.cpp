@@ -12,7 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "LoginTestSupport.h"
-#include "crypto/Encoding.h"
+#include "encoding/Encoding.h"
 #include "devserver/DevServer.h"
 #include "jobs/SrvComm.h"
 #include "platform/LocalizedString.h"

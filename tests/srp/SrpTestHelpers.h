@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "crypto/Encoding.h"
+#include "encoding/Encoding.h"
 #include "platform/Bytes.h"
 
 namespace srptest {

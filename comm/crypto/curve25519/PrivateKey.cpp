@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "crypto/Encoding.h"
+#include "encoding/Encoding.h"
 #include "crypto/EncryptionKey.h"
 #include "crypto/curve25519/AlgorithmService.h"
 #include "crypto/curve25519/Exceptions.h"

@@ -1,6 +1,6 @@
 #include "crypto/curve25519/PublicKey.h"
 
-#include "crypto/Encoding.h"
+#include "encoding/Encoding.h"
 #include "crypto/curve25519/AlgorithmService.h"
 #include "crypto/curve25519/PrivateKey.h"
 #include "platform/Uuid.h"

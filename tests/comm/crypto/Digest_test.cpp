@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "crypto/Encoding.h"
+#include "encoding/Encoding.h"
 
 using namespace ostrelcomm;
 

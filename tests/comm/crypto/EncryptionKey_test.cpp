@@ -4,7 +4,7 @@
 
 #include "crypto/CryptoError.h"
 #include "crypto/Digest.h"
-#include "crypto/Encoding.h"
+#include "encoding/Encoding.h"
 #include "crypto/StreamCryptor.h"
 #include "json/StrictJson.h"
 

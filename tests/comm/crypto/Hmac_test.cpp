@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "crypto/Encoding.h"
+#include "encoding/Encoding.h"
 
 using namespace ostrelcomm;
 

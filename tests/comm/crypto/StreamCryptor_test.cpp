@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "crypto/CryptoError.h"
-#include "crypto/Encoding.h"
+#include "encoding/Encoding.h"
 
 using namespace ostrelcomm;
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/Encoding.h"
+#include "encoding/Encoding.h"
 #include "crypto/curve25519/Exceptions.h"
 
 // The field arithmetic against OpenSSL's big integers as the oracle: every

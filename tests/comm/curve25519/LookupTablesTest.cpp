@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "crypto/Encoding.h"
+#include "encoding/Encoding.h"
 #include "crypto/curve25519/FieldElementOperations.h"
 
 namespace ostrelcomm {

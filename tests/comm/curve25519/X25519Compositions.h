@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "crypto/Encoding.h"
+#include "encoding/Encoding.h"
 #include "crypto/curve25519/ClampOperation.h"
 #include "crypto/curve25519/FieldElementOperations.h"
 #include "crypto/curve25519/GroupElementsOperations.h"

@@ -8,7 +8,7 @@
 
 #include "HttpTestSupport.h"
 #include "crypto/Digest.h"
-#include "crypto/Encoding.h"
+#include "encoding/Encoding.h"
 #include "http/Server_DirectoryInformations.h"
 #include "http/Server_GenericConfirmation.h"
 

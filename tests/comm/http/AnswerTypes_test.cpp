@@ -6,7 +6,7 @@
 
 #include "auth/Server_P1_Answer.h"
 #include "auth/Server_P2_Answer.h"
-#include "crypto/Encoding.h"
+#include "encoding/Encoding.h"
 #include "http/ServerAnswer.h"
 #include "http/Server_AddTrustConfirmation.h"
 #include "http/Server_DirectoryInformations.h"

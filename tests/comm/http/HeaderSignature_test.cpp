@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "crypto/Encoding.h"
+#include "encoding/Encoding.h"
 #include "http/Http.h"
 
 using namespace ostrelcomm;

@@ -11,7 +11,7 @@
 
 #include "HttpTestSupport.h"
 #include "crypto/Digest.h"
-#include "crypto/Encoding.h"
+#include "encoding/Encoding.h"
 #include "devserver/Signing.h"
 #include "http/Server_GenericConfirmation.h"
 

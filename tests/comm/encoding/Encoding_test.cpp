@@ -1,4 +1,4 @@
-#include "crypto/Encoding.h"
+#include "encoding/Encoding.h"
 
 #include <gtest/gtest.h>
 
