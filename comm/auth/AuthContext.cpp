@@ -14,10 +14,10 @@ AuthContext::AuthContext(const std::string& urlToUse, SRPAuthMode mode)
 
 JobNotificationData AuthContext::getNotificationData(JobStatus status) {
     switch (status) {
-        case JobStatus::completed: return {kNotificationName, "Authenticated", httpError, {}};
-        case JobStatus::error: return {kNotificationName, "Error", httpError, {}};
-        case JobStatus::inProgress: return {kNotificationName, "InProgress", std::nullopt, {}};
-        case JobStatus::aborted: return {kNotificationName, "Aborted", httpError, {}};
+        case JobStatus::completed: return {kNotificationName, auth::kAuthenticated, httpError, {}};
+        case JobStatus::error: return {kNotificationName, auth::kError, httpError, {}};
+        case JobStatus::inProgress: return {kNotificationName, auth::kInProgress, std::nullopt, {}};
+        case JobStatus::aborted: return {kNotificationName, auth::kAborted, httpError, {}};
         default: return {std::nullopt, "", std::nullopt, {}};
     }
 }

@@ -3,9 +3,11 @@
 #include <optional>
 #include <string>
 
+#include "auth/AuthNotifications.h"
 #include "auth/SRPAuthMode.h"
 #include "auth/SRPAuthParms.h"
 #include "jobs/CommJobsContext.h"
+#include "jobs/Session.h"
 #include "platform/Bytes.h"
 #include "srp/Client.h"
 
@@ -17,7 +19,7 @@ namespace ostrelcomm {
 // Owned by its queued job; read and written under the engine's lock.
 class AuthContext : public CommJobsContext {
 public:
-    static constexpr const char* kNotificationName = "SRPAuthenticated";
+    static constexpr const char* kNotificationName = auth::kSRPAuthenticatedNotification;
 
     // Starts at auth_init with a new session for the server key `urlToUse`,
     // no abort step and nothing learnt yet.
@@ -32,6 +34,9 @@ public:
     Bytes srpClientKeyProof;
     SRPAuthMode authMode;
     std::optional<SRPAuthParms> masterAuthParms;
+    // The session the exchange completes once the server's proof checks:
+    // user, password and identifier as the second request presented them.
+    std::optional<Session::Whole> exchange;
 
     // "SRPAuthenticated" with "Authenticated", "Error", "Aborted" (and the
     // last error) at the job's end, "InProgress" while it runs; nothing for

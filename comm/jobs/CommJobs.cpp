@@ -16,12 +16,6 @@ bool isWaiting(JobStatus status) {
            status == JobStatus::resume;
 }
 
-// Higher raw priority first, then the older job.
-bool runsBefore(const CommJobsItem& a, const CommJobsItem& b) {
-    if (a.priority != b.priority) return rawValue(a.priority) > rawValue(b.priority);
-    return a.index < b.index;
-}
-
 }  // namespace
 
 CommJobs::CommJobs()
@@ -48,7 +42,21 @@ void CommJobs::setQueue(Queue queue) {
     // The replaced jobs (and their contexts) are released after the
     // announcement, outside the map.
     Queue previous = std::exchange(queue_, std::move(queue));
+    waiting_.clear();
+    for (const auto& [jobID, item] : queue_)
+        if (auto key = waitingKey(jobID, item)) waiting_.insert(std::move(*key));
     post(kJobsQueueChangedNotification);
+}
+
+std::optional<CommJobs::WaitingKey> CommJobs::waitingKey(const std::string& jobID, const CommJobsItem& item) {
+    if (!isWaiting(item.status)) return std::nullopt;
+    // Negated so that the set's ascending order puts the higher priority first.
+    return WaitingKey{-static_cast<int>(rawValue(item.priority)), item.index, jobID};
+}
+
+void CommJobs::setWaitingJobAbortedHandler(WaitingJobAbortedHandler handler) {
+    Lock lock(*mutex_);
+    waitingJobAborted_ = std::move(handler);
 }
 
 // Notifications go out under the lock; observers run with it held.
@@ -61,6 +69,9 @@ void CommJobs::postJobChanged(const std::string& jobID, std::any data) const {
 }
 
 void CommJobs::storeJob(const std::string& jobID, CommJobsItem item) {
+    if (auto it = queue_.find(jobID); it != queue_.end())
+        if (auto key = waitingKey(jobID, it->second)) waiting_.erase(*key);
+    if (auto key = waitingKey(jobID, item)) waiting_.insert(std::move(*key));
     queue_.insert_or_assign(jobID, std::move(item));
     post(kJobsQueueChangedNotification);
 }
@@ -119,15 +130,9 @@ std::optional<std::size_t> CommJobs::incrementJobStep(const std::string& jobID) 
 
 std::pair<std::optional<std::string>, std::optional<CommJobsItem>> CommJobs::getNextJob() const {
     Lock lock(*mutex_);
-    // One pass finds the first job of the sorted order: indices are unique, so
-    // the order is total.
-    const Queue::value_type* best = nullptr;
-    for (const auto& entry : queue_) {
-        if (!isWaiting(entry.second.status)) continue;
-        if (!best || runsBefore(entry.second, best->second)) best = &entry;
-    }
-    if (!best) return {std::nullopt, std::nullopt};
-    return {best->first, best->second};
+    if (waiting_.empty()) return {std::nullopt, std::nullopt};
+    const std::string& jobID = std::get<2>(*waiting_.begin());
+    return {jobID, queue_.at(jobID)};
 }
 
 CommJobs::Queue CommJobs::getJobsList() const {
@@ -163,8 +168,15 @@ bool CommJobs::abortJob(const std::string& jobID) {
         case JobStatus::aborted:
             return false;
     }
+    const bool endedNow = item.status == JobStatus::aborted;
+    std::shared_ptr<CommJobsContext> context = item.context;
     storeJob(jobID, item);
     postJobChanged(jobID, std::move(item));
+    // A job that never ran ends here: its end is announced like any other.
+    if (endedNow && waitingJobAborted_) {
+        WaitingJobAbortedHandler announce = waitingJobAborted_;
+        announce(context);
+    }
     return true;
 }
 

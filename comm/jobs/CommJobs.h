@@ -4,7 +4,10 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <functional>
 #include <optional>
+#include <set>
+#include <tuple>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -104,7 +107,19 @@ class CommJobs {
     // Removes the completed, failed and aborted jobs, releasing their contexts.
     void jobCleanup();
 
+    // Library only: the engine's announcement of a waiting job that
+    // abortJob has ended (its context's notification for aborted). Called
+    // under the lock, after "JobChanged".
+    using WaitingJobAbortedHandler = std::function<void(const std::shared_ptr<CommJobsContext>&)>;
+    void setWaitingJobAbortedHandler(WaitingJobAbortedHandler handler);
+
   private:
+    // The waiting jobs in the order they run: higher raw priority first,
+    // then the lower index. Kept beside the map so that taking the next job
+    // does not walk the finished ones.
+    using WaitingKey = std::tuple<int, std::uint64_t, std::string>;
+    static std::optional<WaitingKey> waitingKey(const std::string& jobID, const CommJobsItem& item);
+
     void storeJob(const std::string& jobID, CommJobsItem item);
     void post(const std::string& name, UserInfo userInfo = {}) const;
     void postJobChanged(const std::string& jobID, std::any data) const;
@@ -112,7 +127,9 @@ class CommJobs {
     std::shared_ptr<std::recursive_mutex> mutex_;
     std::shared_ptr<NotificationCenter> notifications_;
     Queue queue_;
+    std::set<WaitingKey> waiting_;
     std::uint64_t jobIndex_ = 0;
+    WaitingJobAbortedHandler waitingJobAborted_;
 };
 
 }  // namespace ostrelcomm

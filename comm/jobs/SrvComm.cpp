@@ -12,7 +12,6 @@ namespace ostrelcomm {
 namespace {
 
 using Lock = std::lock_guard<std::recursive_mutex>;
-using SessionLock = std::lock_guard<std::mutex>;
 
 constexpr char kLinkedJobError[] = "Aborted due to linked job error.";
 constexpr char kNoErrorDescription[] = "No error description?!";
@@ -64,8 +63,7 @@ SrvComm::StepRegistration::StepRegistration(std::initializer_list<std::pair<Jobs
 // --- construction ------------------------------------------------------------------
 
 SrvComm::SrvComm()
-    : srpDefaultParams(SRP::Group::N2048(), DigestAlgorithm::sha256),
-      queue_(std::make_shared<CommJobs>()),
+    : queue_(std::make_shared<CommJobs>()),
       notifications_(std::make_shared<NotificationCenter>()),
       queueCenter_(queue_->notifications()) {
     // The observers run on the posting thread with the engine's lock held
@@ -74,12 +72,17 @@ SrvComm::SrvComm()
     for (const char* notification : {kNewJobAvailableNotification, kJobReleasedNotification, kJobResumedNotification})
         queueObservers_.push_back(
             queueCenter_->addObserver(notification, [this](const Notification& n) { onQueueNotification(n); }));
+    queueObservers_.push_back(
+        queueCenter_->addObserver(kJobChangedNotification, [this](const Notification& n) { onJobChanged(n); }));
+    queue_->setWaitingJobAbortedHandler(
+        [this](const std::shared_ptr<CommJobsContext>& context) { onWaitingJobAborted(context); });
     initStatusTable();
 }
 
 SrvComm::~SrvComm() {
     Lock lock(mutex());
     for (auto token : queueObservers_) queueCenter_->removeObserver(token);
+    queue_->setWaitingJobAbortedHandler(nullptr);
 }
 
 void SrvComm::initStatusTable() {
@@ -92,54 +95,26 @@ void SrvComm::initStatusTable() {
 
 // --- fields ---------------------------------------------------------------------------
 
-std::optional<std::string> SrvComm::username() const {
-    SessionLock lock(sessionMutex_);
-    return username_;
-}
+std::optional<std::string> SrvComm::username() const { return session_.username(); }
 
-void SrvComm::setUsername(std::optional<std::string> username) {
-    SessionLock lock(sessionMutex_);
-    username_ = std::move(username);
-}
+void SrvComm::setUsername(std::optional<std::string> username) { session_.setUsername(std::move(username)); }
 
-std::optional<SecretBytes> SrvComm::password() const {
-    SessionLock lock(sessionMutex_);
-    return password_;
-}
+std::optional<SecretBytes> SrvComm::password() const { return session_.password(); }
 
-void SrvComm::setPassword(std::optional<SecretBytes> password) {
-    SessionLock lock(sessionMutex_);
-    password_ = std::move(password);
-}
+void SrvComm::setPassword(std::optional<SecretBytes> password) { session_.setPassword(std::move(password)); }
 
-UserAuthStatus SrvComm::authStatus() const {
-    SessionLock lock(sessionMutex_);
-    return authStatus_;
-}
+UserAuthStatus SrvComm::authStatus() const { return session_.status(); }
 
-void SrvComm::setAuthStatus(UserAuthStatus status) {
-    SessionLock lock(sessionMutex_);
-    authStatus_ = status;
-}
+void SrvComm::setAuthStatus(UserAuthStatus status) { session_.setStatus(status); }
 
-std::optional<std::string> SrvComm::srpSessionID() const {
-    SessionLock lock(sessionMutex_);
-    return srpSessionID_;
-}
+std::optional<std::string> SrvComm::srpSessionID() const { return session_.sessionID(); }
 
-void SrvComm::setSrpSessionID(std::optional<std::string> sessionID) {
-    SessionLock lock(sessionMutex_);
-    srpSessionID_ = std::move(sessionID);
-}
+void SrvComm::setSrpSessionID(std::optional<std::string> sessionID) { session_.setSessionID(std::move(sessionID)); }
 
-std::optional<SecretBytes> SrvComm::srpSessionKey() const {
-    SessionLock lock(sessionMutex_);
-    return srpSessionKey_;
-}
+std::optional<SecretBytes> SrvComm::srpSessionKey() const { return session_.sessionKey(); }
 
 void SrvComm::setSrpSessionKey(std::optional<SecretBytes> sessionKey) {
-    SessionLock lock(sessionMutex_);
-    srpSessionKey_ = std::move(sessionKey);
+    session_.setSessionKey(std::move(sessionKey));
 }
 
 bool SrvComm::isAuthenticated() const {
@@ -198,7 +173,11 @@ JobsSteps SrvComm::actualJobStep() const {
 void SrvComm::setActualJobStep(JobsSteps step) {
     Lock lock(mutex());
     actualJobStep_ = step;
-    runStepLoop(step);
+    stepPending_ = true;
+    // A loop already running on this thread (the lock is held, so it can only
+    // be this thread's) runs the step once the current one returns.
+    if (stepLoopRunning_) return;
+    runStepLoop();
 }
 
 SrvComm::HoldStatus SrvComm::hold() const {
@@ -255,7 +234,19 @@ void SrvComm::onQueueNotification(const Notification& notification) {
     dispatchJob();
 }
 
-void SrvComm::runStepLoop(JobsSteps step) {
+void SrvComm::runStepLoop() {
+    stepLoopRunning_ = true;
+    struct LoopEnd {
+        bool& running;
+        ~LoopEnd() { running = false; }
+    } loopEnd{stepLoopRunning_};
+    while (stepPending_) {
+        stepPending_ = false;
+        runStep(actualJobStep_);
+    }
+}
+
+void SrvComm::runStep(JobsSteps step) {
     if (step == JobsSteps::idle) {
         takeNextJob();
         return;
@@ -472,6 +463,8 @@ void SrvComm::abortRunningJob(const std::string& jobID, const std::shared_ptr<Co
         cancelSession(context);
         queue_->updateJobData(jobID, std::nullopt, JobStatus::aborted);
         raiseNotificationForContext(context, JobStatus::reqAbort);
+        // The job has ended: whoever waits for its end hears it.
+        raiseNotificationForContext(context, JobStatus::aborted);
         goIdle();
         return;
     }
@@ -480,6 +473,25 @@ void SrvComm::abortRunningJob(const std::string& jobID, const std::shared_ptr<Co
     queue_->updateJobData(jobID, std::nullopt, JobStatus::aborting, std::nullopt, context);
     raiseNotificationForContext(context, JobStatus::reqAbort);
     setActualJobStep(abortStep);
+}
+
+void SrvComm::onWaitingJobAborted(const std::shared_ptr<CommJobsContext>& context) {
+    // Under the engine's lock: the queue calls this from abortJob.
+    if (context) raiseNotificationForContext(context, JobStatus::aborted);
+}
+
+void SrvComm::onJobChanged(const Notification& notification) {
+    Lock lock(mutex());
+    // Only a job parked by a hold needs the engine now: a job waiting for its
+    // answer is ended when the answer comes.
+    if (hold_ != HoldStatus::hold || !runningJob_) return;
+    const auto* jobID = userInfoValue<std::string>(notification.userInfo, "id");
+    const auto* item = userInfoValue<CommJobsItem>(notification.userInfo, "data");
+    if (jobID == nullptr || item == nullptr || *jobID != *runningJob_ || item->status != JobStatus::reqAbort) return;
+    if (!item->context) return;
+    hold_ = HoldStatus::run;
+    holdState_.reset();
+    abortRunningJob(*jobID, item->context);
 }
 
 // A deferred job waits only for the re-login queued ahead of it; when that

@@ -11,8 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include "auth/SRPAuthMode.h"
-#include "auth/SRPAuthParms.h"
 #include "crypto/SecretBytes.h"
 #include "crypto/StreamCryptor.h"
 #include "http/HTTPError.h"
@@ -22,10 +20,16 @@
 #include "jobs/JobStatus.h"
 #include "jobs/JobsSteps.h"
 #include "jobs/Logger.h"
+#include "jobs/Session.h"
 #include "jobs/UserAuthStatus.h"
 #include "platform/NotificationCenter.h"
 
 namespace ostrelcomm {
+
+// The areas' types in the engine's signatures are declared by their areas;
+// the engine layer names them only.
+enum class SRPAuthMode;
+class SRPAuthParms;
 
 // Posted on the engine's own center, without userInfo, when its last job has
 // ended and nothing is left to run.
@@ -47,11 +51,18 @@ inline constexpr char kJobQueueEmptyNotification[] = "jobQueueEmpty";
 //    the request has finished (even when the answer is faster than the step);
 //  - notifications are posted synchronously with the lock held; an observer
 //    must not wait for another thread that needs it;
-//  - the session fields (username, password, srpSessionID, srpSessionKey,
-//    authStatus) sit behind a separate small mutex, so that another engine
-//    can read or set them without this engine's lock. Take the engine lock
-//    first when both are needed, never the other way round;
+//  - the session (username, password, srpSessionID, srpSessionKey,
+//    authStatus) is one Session object with its own small mutex, so that
+//    another engine can read or set it without this engine's lock; it offers
+//    whole-session operations only;
+//  - the step loop is flat: a step assigned while a step runs on this thread
+//    is stored and run by the outermost loop, so a chain of jobs that end
+//    without a request uses constant stack;
 //  - nothing here joins a thread.
+//
+// Every job's end is announced exactly once by its context: completed,
+// error or aborted, by any path (waiting or running, with or without an
+// abort step, on hold).
 //
 // An engine must be owned by a std::shared_ptr (std::make_shared<SrvComm>()):
 // answer handlers hold it weakly and are dropped once it is gone.
@@ -100,14 +111,19 @@ public:
     Logger& comLog() { return comLog_; }
     const Logger& comLog() const { return comLog_; }
     const std::string encoderVersion{"1.0"};
-    // The parameters of new password verifiers: the 2048-bit group, SHA-256.
-    const SRPAuthParms srpDefaultParams;
+    // The parameters of new password verifiers: the 2048-bit group, SHA-256
+    // (defined with the login).
+    static const SRPAuthParms& srpDefaultParams();
     // The content cipher of the other areas.
     const CipherAlgorithm encryptionAlgorithm = CipherAlgorithm::aes256;
     const std::size_t encryptionKeySize = 32;
     const std::size_t encryptionBlockSize = 16;
 
-    // Session fields (small session mutex only).
+    // The session, for the areas' whole-session operations.
+    Session& session() { return session_; }
+    const Session& session() const { return session_; }
+
+    // Session fields (the session's own mutex only).
     std::optional<std::string> username() const;
     void setUsername(std::optional<std::string> username);
     std::optional<SecretBytes> password() const;
@@ -259,12 +275,7 @@ public:
     // same moment, and four separate reads could mix the two. Absent unless
     // user name, password, session identifier and key are all set. Takes
     // only the session mutex, like auth_setup.
-    struct HandOverSession {
-        std::string username;
-        SecretBytes password;
-        std::string sessionID;
-        SecretBytes sessionKey;
-    };
+    using HandOverSession = Session::Whole;
     std::optional<HandOverSession> sessionForHandOver() const;
     // Queues a local job (type logout, 1 step, Normal) that forgets the user
     // and the session and posts "userLogout" ("Completed"). Nothing is sent.
@@ -318,17 +329,10 @@ private:
                                              std::function<void()> renewalFailed);
 
 public:
-    // For the steps that sign their request (jobs/SrvCommChecks.cpp).
+    // For the steps that sign their request (auth/SrvCommChecks.cpp).
     //
     // One consistent reading of the session a signed request needs.
-    struct SigningSession {
-        std::string username;
-        std::string sessionID;
-        SecretBytes sessionKey;
-        // {"username", "sessionid"}: the custom headers every signed request
-        // carries; a step adds its own to them.
-        std::map<std::string, std::string> headers() const;
-    };
+    using SigningSession = Session::Signing;
     // A step that must sign reads its session here, before it sends. Without
     // a user name, session identifier or session key (a failed renewal leaves
     // the engine without a key) nothing may go out unsigned: the job is ended
@@ -403,7 +407,13 @@ public:
 private:
     void initStatusTable();
     void onQueueNotification(const Notification& notification);
-    void runStepLoop(JobsSteps step);
+    void runStepLoop();
+    void runStep(JobsSteps step);
+    // Announces the end of a waiting job that the queue has aborted.
+    void onWaitingJobAborted(const std::shared_ptr<CommJobsContext>& context);
+    // A running job parked by a hold and then aborted ends without running
+    // its next step.
+    void onJobChanged(const Notification& notification);
     // Takes waiting jobs until one is running or none is left.
     void takeNextJob();
     // Starts the job named by runningJob_; true when it ended at once and the
@@ -425,12 +435,7 @@ private:
     Logger comLog_;
     const std::shared_ptr<CommJobs> queue_;
 
-    mutable std::mutex sessionMutex_;
-    std::optional<std::string> username_;
-    std::optional<SecretBytes> password_;
-    UserAuthStatus authStatus_ = UserAuthStatus::notAuthenticated;
-    std::optional<std::string> srpSessionID_;
-    std::optional<SecretBytes> srpSessionKey_;
+    Session session_;
 
     // Under the engine's lock.
     JobsSteps actualJobStep_ = JobsSteps::idle;
@@ -443,6 +448,10 @@ private:
     // Set while a job is being started: the engine is not idle for the
     // queue's notifications then, although no step has been assigned yet.
     bool dispatching_ = false;
+    // The flat step loop: set while a loop runs on the thread holding the
+    // lock; a step assigned meanwhile only marks itself pending.
+    bool stepLoopRunning_ = false;
+    bool stepPending_ = false;
 
     // The queue's center as it was when the engine registered its observers.
     std::shared_ptr<NotificationCenter> queueCenter_;

@@ -9,6 +9,7 @@
 #include "jobs/CommJobsContext.h"
 #include "platform/Bytes.h"
 #include "user/UserVerifier.h"
+#include "user/UserNotifications.h"
 
 namespace ostrelcomm {
 
@@ -18,7 +19,7 @@ namespace ostrelcomm {
 // verifier). The secrets live here only, and go with the job.
 class UserCreationContext : public CommJobsContext {
 public:
-    static constexpr const char* kNotificationName = "userCreationTerminated";
+    static constexpr const char* kNotificationName = user::kUserCreationTerminatedNotification;
 
     // The body of the creation request; every member is always sent.
     struct NewUsersData {
@@ -46,7 +47,7 @@ public:
     // "privshkey", "pubshkey", "verifiers", "authParms", in this order.
     Bytes getJSON();
 
-    // "userCreationTerminated": "Created" when completed, "Error" on error
+    // user::kUserCreationTerminatedNotification: "Created" when completed, "Error" on error
     // or abort, with the identifier (text) when known; nothing otherwise.
     JobNotificationData getNotificationData(JobStatus status) override;
 };

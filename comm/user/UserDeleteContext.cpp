@@ -5,6 +5,7 @@
 
 #include "http/Http.h"
 #include "platform/UrlSession.h"
+#include "user/UserNotifications.h"
 
 namespace ostrelcomm {
 
@@ -18,9 +19,9 @@ UserDeleteContext::UserDeleteContext(JobsSteps firstStep, SecretBytes password, 
 JobNotificationData UserDeleteContext::getNotificationData(JobStatus status) {
     switch (status) {
         case JobStatus::completed:
-            return {notificationName, "Deleted", httpError, Payload{{"notificationData", notificationData}}};
-        case JobStatus::error: return {notificationName, "Error", httpError, {}};
-        case JobStatus::aborted: return {notificationName, "Aborted", httpError, {}};
+            return {notificationName, user::kDeleted, httpError, Payload{{user::kNotificationDataKey, notificationData}}};
+        case JobStatus::error: return {notificationName, user::kError, httpError, {}};
+        case JobStatus::aborted: return {notificationName, user::kAborted, httpError, {}};
         default: return {std::nullopt, "", std::nullopt, {}};
     }
 }

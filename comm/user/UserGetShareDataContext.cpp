@@ -5,6 +5,7 @@
 
 #include "http/Http.h"
 #include "platform/UrlSession.h"
+#include "user/UserNotifications.h"
 
 namespace ostrelcomm {
 
@@ -17,9 +18,9 @@ JobNotificationData UserGetShareDataContext::getNotificationData(JobStatus statu
     std::any payload;
     if (shareData) payload = *shareData;
     switch (status) {
-        case JobStatus::completed: return {kNotificationName, "Available", httpError, std::move(payload)};
+        case JobStatus::completed: return {kNotificationName, user::kAvailable, httpError, std::move(payload)};
         case JobStatus::error:
-        case JobStatus::aborted: return {kNotificationName, "Error", httpError, std::move(payload)};
+        case JobStatus::aborted: return {kNotificationName, user::kError, httpError, std::move(payload)};
         default: return {std::nullopt, "", std::nullopt, {}};
     }
 }

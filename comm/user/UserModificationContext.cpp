@@ -5,6 +5,7 @@
 
 #include "http/Http.h"
 #include "platform/UrlSession.h"
+#include "user/UserNotifications.h"
 
 namespace ostrelcomm {
 
@@ -24,9 +25,9 @@ JobNotificationData UserModificationContext::getNotificationData(JobStatus statu
     std::any payload;
     if (uuid) payload = *uuid;
     switch (status) {
-        case JobStatus::completed: return {kNotificationName, "Modified", httpError, std::move(payload)};
+        case JobStatus::completed: return {kNotificationName, user::kModified, httpError, std::move(payload)};
         case JobStatus::error:
-        case JobStatus::aborted: return {kNotificationName, "Error", httpError, std::move(payload)};
+        case JobStatus::aborted: return {kNotificationName, user::kError, httpError, std::move(payload)};
         default: return {std::nullopt, "", std::nullopt, {}};
     }
 }

@@ -11,6 +11,7 @@
 #include "jobs/CommJobsContext.h"
 #include "platform/Bytes.h"
 #include "user/UserVerifier.h"
+#include "user/UserNotifications.h"
 
 namespace ostrelcomm {
 
@@ -19,7 +20,7 @@ namespace ostrelcomm {
 // under the new password key.
 class UserModificationContext : public CommJobsContext {
 public:
-    static constexpr const char* kNotificationName = "userModification";
+    static constexpr const char* kNotificationName = user::kUserModificationNotification;
 
     // The body of the key storage request; every member is always sent.
     struct NewUserProfileData {
@@ -56,7 +57,7 @@ public:
     // encodes it: "umk", "verifiers", "authParms", "privshkey".
     Bytes getJSON();
 
-    // "userModification": "Modified" when completed, "Error" on error or
+    // user::kUserModificationNotification: "Modified" when completed, "Error" on error or
     // abort, with the identifier (text) when known; nothing otherwise.
     JobNotificationData getNotificationData(JobStatus status) override;
 };

@@ -4,6 +4,7 @@
 
 #include "http/Http.h"
 #include "platform/UrlSession.h"
+#include "user/UserNotifications.h"
 
 namespace ostrelcomm {
 
@@ -15,9 +16,9 @@ UserSessionsContext::UserSessionsContext(const std::string& httpURL, std::size_t
 
 JobNotificationData UserSessionsContext::getNotificationData(JobStatus status) {
     switch (status) {
-        case JobStatus::completed: return {kNotificationName, "Available", httpError, notificationData};
+        case JobStatus::completed: return {kNotificationName, user::kAvailable, httpError, notificationData};
         case JobStatus::error:
-        case JobStatus::aborted: return {kNotificationName, "Error", httpError, {}};
+        case JobStatus::aborted: return {kNotificationName, user::kError, httpError, {}};
         default: return {std::nullopt, "", std::nullopt, {}};
     }
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "jobs/CommJobsContext.h"
+#include "user/UserNotifications.h"
 
 namespace ostrelcomm {
 
@@ -12,7 +13,7 @@ namespace ostrelcomm {
 // `end`, as the server counts them.
 class UserSessionsContext : public CommJobsContext {
 public:
-    static constexpr const char* kNotificationName = "getUserSessionsData";
+    static constexpr const char* kNotificationName = user::kGetUserSessionsDataNotification;
 
     // Starts at user_getSessions with a new session for `httpURL`.
     UserSessionsContext(const std::string& httpURL, std::size_t start, std::size_t end);
@@ -22,7 +23,7 @@ public:
     // The answer's std::vector<UserSessionData>, once answered.
     std::any notificationData;
 
-    // "getUserSessionsData": "Available" with the list when completed,
+    // user::kGetUserSessionsDataNotification: "Available" with the list when completed,
     // "Error" on error or abort.
     JobNotificationData getNotificationData(JobStatus status) override;
 };

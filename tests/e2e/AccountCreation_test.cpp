@@ -16,6 +16,7 @@
 #include "AccountTestSupport.h"
 #include "devserver/Base64.h"
 #include "jobs/CommJobBasicContext.h"
+#include "auth/SRPAuthMode.h"
 #include "jobs/SrvComm.h"
 #include "platform/LocalizedString.h"
 #include "user/UserProfile.h"

@@ -20,6 +20,7 @@
 #include "devserver/AccountEndpoints.h"
 #include "devserver/Base64.h"
 #include "devserver/DevServer.h"
+#include "auth/SRPAuthMode.h"
 #include "jobs/SrvComm.h"
 #include "platform/NotificationCenter.h"
 #include "support/EngineRequests.h"

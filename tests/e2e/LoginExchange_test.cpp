@@ -14,6 +14,7 @@
 #include "LoginTestSupport.h"
 #include "encoding/Encoding.h"
 #include "devserver/DevServer.h"
+#include "auth/SRPAuthMode.h"
 #include "jobs/SrvComm.h"
 #include "platform/LocalizedString.h"
 #include "srp/Group.h"

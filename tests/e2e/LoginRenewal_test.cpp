@@ -11,6 +11,7 @@
 
 #include "LoginTestSupport.h"
 #include "devserver/DevServer.h"
+#include "auth/SRPAuthMode.h"
 #include "jobs/SrvComm.h"
 #include "platform/LocalizedString.h"
 

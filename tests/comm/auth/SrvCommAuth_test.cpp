@@ -12,6 +12,7 @@
 #include "auth/Client_GetChallenge.h"
 #include "jobs/JobPriority.h"
 #include "jobs/JobType.h"
+#include "auth/SRPAuthMode.h"
 #include "jobs/SrvComm.h"
 
 namespace ostrelcomm {

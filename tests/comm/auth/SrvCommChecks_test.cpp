@@ -15,6 +15,7 @@
 #include "jobs/CommJobBasicContext.h"
 #include "jobs/JobPriority.h"
 #include "jobs/JobType.h"
+#include "auth/SRPAuthMode.h"
 #include "jobs/SrvComm.h"
 #include "platform/LocalizedString.h"
 #include "support/EngineRequests.h"

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "SrvCommTestSupport.h"
+#include "auth/SRPAuthParms.h"
 #include "jobs/SrvComm.h"
 
 namespace ostrelcomm {
@@ -114,8 +115,8 @@ TEST(SrvComm, NewEngineStartsIdleAndEmpty) {
     EXPECT_EQ(engine->encryptionAlgorithm, CipherAlgorithm::aes256);
     EXPECT_EQ(engine->encryptionKeySize, 32u);
     EXPECT_EQ(engine->encryptionBlockSize, blockSize(CipherAlgorithm::aes256));
-    EXPECT_TRUE(engine->srpDefaultParams.group == SRP::Group::N2048());
-    EXPECT_EQ(engine->srpDefaultParams.digestAlgo, DigestAlgorithm::sha256);
+    EXPECT_TRUE(engine->srpDefaultParams().group == SRP::Group::N2048());
+    EXPECT_EQ(engine->srpDefaultParams().digestAlgo, DigestAlgorithm::sha256);
 
     // The areas fill the table as they land: only action steps, at most one
     // entry each (44 in all).

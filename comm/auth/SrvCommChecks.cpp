@@ -100,17 +100,9 @@ bool SrvComm::afterCommChecks(const std::optional<HTTPError>& reqError, JobsStep
     return false;
 }
 
-std::map<std::string, std::string> SrvComm::SigningSession::headers() const {
-    return {{"username", username}, {"sessionid", sessionID}};
-}
-
 std::optional<SrvComm::SigningSession> SrvComm::signingSession(const std::shared_ptr<CommJobsContext>& context) {
     Lock lock(mutex());
-    {
-        std::lock_guard session(sessionMutex_);
-        if (username_ && srpSessionID_ && srpSessionKey_ && !srpSessionKey_->empty())
-            return SigningSession{*username_, *srpSessionID_, *srpSessionKey_};
-    }
+    if (auto signing = session_.forSigning()) return signing;
     if (context) {
         context->httpError = HTTPError{std::nullopt, HTTPErrors::badAuthentication, kNoSigningSession, {}};
         setNextStep(JobsSteps::idle, JobStatus::error, false, context, std::string(kNoSigningSession));

@@ -1,0 +1,84 @@
+#include "jobs/RequestStep.h"
+
+namespace ostrelcomm {
+
+namespace {
+
+struct RowRegistry {
+    std::mutex mutex;
+    std::vector<RequestSpec> rows;
+};
+
+RowRegistry& rowRegistry() {
+    static RowRegistry registry;
+    return registry;
+}
+
+}  // namespace
+
+RequestRows::RequestRows(std::initializer_list<RequestSpec> rows) {
+    RowRegistry& registry = rowRegistry();
+    std::lock_guard guard(registry.mutex);
+    registry.rows.insert(registry.rows.end(), rows.begin(), rows.end());
+}
+
+std::vector<RequestSpec> RequestRows::all() {
+    RowRegistry& registry = rowRegistry();
+    std::lock_guard guard(registry.mutex);
+    return registry.rows;
+}
+
+namespace steps {
+
+std::string wrongContextMessage(JobsSteps step) {
+    return "The step " + std::string(name(step)) + " cannot run a job of this kind";
+}
+
+std::string requestBuildMessage(JobsSteps step, const std::exception& error) {
+    return "Unable to prepare the request of " + std::string(name(step)) + ": " + error.what();
+}
+
+std::string answerHandlingMessage(JobsSteps step, const std::exception& error) {
+    return "Unable to use the answer of " + std::string(name(step)) + ": " + error.what();
+}
+
+void apply(SrvComm& engine, const std::shared_ptr<CommJobsContext>& context, const Next& next, bool rowHoldAllowed) {
+    switch (next.kind()) {
+        case Next::Kind::done:
+            engine.setNextStep(JobsSteps::idle, JobStatus::completed, false, context);
+            return;
+        case Next::Kind::go:
+            engine.setNextStep(next.step(), JobStatus::inProgress, next.holdAllowed().value_or(rowHoldAllowed), context);
+            return;
+        case Next::Kind::fail:
+            engine.setNextStep(JobsSteps::idle, JobStatus::error, false, context, next.message());
+            return;
+        case Next::Kind::handled:
+            return;
+    }
+}
+
+std::shared_ptr<CommJobsContext> beginStepBase(SrvComm& engine, JobsSteps step, bool needsSession,
+                                               const std::function<bool(const CommJobsContext&)>& isStepContext) {
+    const std::optional<std::string> jobID = engine.runningJob();
+    if (!jobID) return nullptr;
+    const std::optional<CommJobsItem> item = engine.queue()->getJobData(*jobID);
+    if (!item || !item->context) return nullptr;
+    std::shared_ptr<CommJobsContext> context = item->context;
+    engine.queue()->incrementJobStep(*jobID);
+    // A step that cannot run its job must still end it: a job left running
+    // with no request in flight would hold the engine for ever.
+    if (!isStepContext(*context)) {
+        engine.setNextStep(JobsSteps::idle, JobStatus::error, false, context, wrongContextMessage(step));
+        return nullptr;
+    }
+    if (needsSession && !context->httpSession) {
+        engine.setNextStep(JobsSteps::idle, JobStatus::error, false, context, std::string(kNoHttpSession));
+        return nullptr;
+    }
+    return context;
+}
+
+}  // namespace steps
+
+}  // namespace ostrelcomm

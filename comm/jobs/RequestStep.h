@@ -1,0 +1,314 @@
+#pragma once
+
+// The common frame of every step that sends one request, written once.
+//
+// A request step is a row of data (RequestSpec) plus its own lines: what it
+// adds to the request and what it does with the answer. The frame does the
+// rest in the same order for every step: engine lock; begin the step (count
+// it, and end a job whose context is not the step's, or has no session, in
+// error rather than leave the engine stalled); read the signing session (a
+// signed step never sends without one); build the request, a throw ending the
+// job; send it through the job's session; in the answer handler, under the
+// engine's lock, the request-error hook, the answer checks with the row's step
+// as retry step, the step's answer lines, a throw ending the job; and the
+// closing moves of the job.
+//
+// Each area keeps its rows as one table at the top of its source, so step →
+// endpoint → action reads in one place:
+//
+//     constexpr RequestSpec kGetSessions{JobsSteps::user_getSessions, JobsSteps::user_getSessions_wait,
+//                                        "GET", "/userprofile/sessions/", "USER_GET_SESSIONS"};
+//     const RequestRows kAccountRows{kGetSessions, ...};
+//
+//     void SrvComm::user_getUsersSessions() {
+//         requestStep<UserSessionsContext, Server_UsersSessions>(*this, kGetSessions, {
+//             .request = [](UserSessionsContext& c, const Session::Signing*) {
+//                 return Outgoing{.headers = {{"start", std::to_string(c.start)}}};
+//             },
+//             .answer = [](UserSessionsContext& c, Server_UsersSessions&& a, const AnswerMeta&) {
+//                 c.notificationData = std::move(a.sessions);
+//                 return Next::done();
+//             }});
+//     }
+
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "http/HTTPError.h"
+#include "http/Http.h"
+#include "jobs/CommJobs.h"
+#include "jobs/JobsSteps.h"
+#include "jobs/Session.h"
+#include "jobs/SrvComm.h"
+#include "platform/Bytes.h"
+
+namespace ostrelcomm {
+
+// One request step as data.
+struct RequestSpec {
+    // The step this row runs; a request that meets an expired session is sent
+    // again from it after the login.
+    JobsSteps step;
+    // Where the job waits for the answer (not always `step` + "_wait").
+    JobsSteps waitStep;
+    const char* method;
+    // Below the server's base URL, e.g. "/dir/list/".
+    const char* path;
+    // The "x-sb-action" the answer must carry.
+    const char* action;
+    // An unsigned step sends no session headers and no signature, and an
+    // expired session is not renewed for it.
+    bool isSigned = true;
+    // A hold requested meanwhile may park the job before the step its answer
+    // moves it to.
+    bool holdAllowed = false;
+};
+
+// Every area's rows, for the engine's self-checks: an area lists its table
+// once with a static RequestRows.
+class RequestRows {
+public:
+    RequestRows(std::initializer_list<RequestSpec> rows);
+    // Every row of every area loaded so far, in registration order.
+    static std::vector<RequestSpec> all();
+};
+
+// The job's next move, as a step's own lines decide it.
+class Next {
+public:
+    enum class Kind { done, go, fail, handled };
+
+    // The job has completed.
+    static Next done() { return Next(Kind::done); }
+    // On to `step`; the row says whether a hold may park it first.
+    static Next go(JobsSteps step) {
+        Next next(Kind::go);
+        next.step_ = step;
+        return next;
+    }
+    // On to `step`, with a hold allowed or not whatever the row says.
+    static Next go(JobsSteps step, bool holdAllowed) {
+        Next next = go(step);
+        next.holdAllowed_ = holdAllowed;
+        return next;
+    }
+    // The job ends in error with this message (logged, and the job's info).
+    static Next fail(std::string message) {
+        Next next(Kind::fail);
+        next.message_ = std::move(message);
+        return next;
+    }
+    // The step has moved the job itself (deferred it, queued another, …).
+    static Next handled() { return Next(Kind::handled); }
+
+    Kind kind() const { return kind_; }
+    JobsSteps step() const { return step_; }
+    std::optional<bool> holdAllowed() const { return holdAllowed_; }
+    const std::string& message() const { return message_; }
+
+private:
+    explicit Next(Kind kind) : kind_(kind) {}
+    Kind kind_;
+    JobsSteps step_ = JobsSteps::idle;
+    std::optional<bool> holdAllowed_;
+    std::string message_;
+};
+
+// Thrown by a step's own lines (building the request or reading the answer):
+// the job ends in error with this message.
+class StepFailure : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// What a step sends besides the row's method and path.
+struct Outgoing {
+    // Added to the session's {"username", "sessionid"} (a signed step) or
+    // sent alone (an unsigned one); the transport prefixes them with "x-sb-".
+    std::map<std::string, std::string> headers;
+    // Present: the request carries it (queryWithPayload), even when empty.
+    std::optional<Bytes> body;
+    std::optional<std::string> contentType = std::string("application/json");
+    std::string answerType = "application/json";
+};
+
+// What an accepted answer came with besides its value.
+struct AnswerMeta {
+    const HttpHeaders& headers;
+    // SHA-256 of the request body (empty for a request without one).
+    const Bytes& bodyDigest;
+};
+
+// A step's own lines. `request` and `answer` are required; the others are
+// the lower layer for steps that must act whatever the checks say.
+template <class Context, class Answer>
+struct RequestStep {
+    // A local decision before anything is read or sent: a move ends the step.
+    std::function<std::optional<Next>(Context&)> before;
+    // The request's headers and body. `session` is null for an unsigned step.
+    std::function<Outgoing(Context&, const Session::Signing* session)> request;
+    // What the step does with an accepted answer.
+    std::function<Next(Context&, Answer&&, const AnswerMeta&)> answer;
+    // Sees a request error of the running job before the answer checks; a
+    // move returned ends the handling (the checks do not run).
+    std::function<std::optional<Next>(Context&, const HTTPError&)> beforeChecks;
+    // Runs on every outcome right after the checks, whatever they found;
+    // `usable` is false when the checks have moved the job (or the job is not
+    // the running one any more).
+    std::function<void(Context&, bool usable)> afterChecks;
+};
+
+namespace steps {
+
+inline constexpr char kNoAnswer[] = "No valid answer on decoded structure!";
+inline constexpr char kNoHttpSession[] = "The job has no HTTPS session";
+
+std::string wrongContextMessage(JobsSteps step);
+std::string requestBuildMessage(JobsSteps step, const std::exception& error);
+std::string answerHandlingMessage(JobsSteps step, const std::exception& error);
+
+// Applies a step's decision to the job.
+void apply(SrvComm& engine, const std::shared_ptr<CommJobsContext>& context, const Next& next, bool rowHoldAllowed);
+
+// The running job's context as the step's context type, its step counted.
+// Null when the engine runs no job; a job of another kind, or (when
+// `needsSession`) one without an HTTPS session, is ended in error and null
+// returned.
+std::shared_ptr<CommJobsContext> beginStepBase(SrvComm& engine, JobsSteps step, bool needsSession,
+                                               const std::function<bool(const CommJobsContext&)>& isStepContext);
+
+template <class Context>
+std::shared_ptr<Context> beginStep(SrvComm& engine, JobsSteps step, bool needsSession) {
+    auto base = beginStepBase(engine, step, needsSession, [](const CommJobsContext& context) {
+        return dynamic_cast<const Context*>(&context) != nullptr;
+    });
+    return std::static_pointer_cast<Context>(base);
+}
+
+}  // namespace steps
+
+// A step without a request: begin the step, run its lines, apply the move.
+template <class Context>
+void localStep(SrvComm& engine, JobsSteps step, const std::function<Next(const std::shared_ptr<Context>&)>& lines) {
+    std::lock_guard lock(engine.mutex());
+    auto context = steps::beginStep<Context>(engine, step, false);
+    if (!context) return;
+    Next next = Next::handled();
+    try {
+        next = lines(context);
+    } catch (const StepFailure& failure) {
+        next = Next::fail(failure.what());
+    } catch (const std::exception& error) {
+        next = Next::fail(steps::requestBuildMessage(step, error));
+    }
+    steps::apply(engine, context, next, false);
+}
+
+template <class Context, class Answer>
+void requestStep(SrvComm& engine, const RequestSpec& spec, RequestStep<Context, Answer> parts) {
+    std::lock_guard lock(engine.mutex());
+    std::shared_ptr<Context> context = steps::beginStep<Context>(engine, spec.step, true);
+    if (!context) return;
+
+    if (parts.before) {
+        std::optional<Next> early;
+        try {
+            early = parts.before(*context);
+        } catch (const StepFailure& failure) {
+            early = Next::fail(failure.what());
+        } catch (const std::exception& error) {
+            early = Next::fail(steps::requestBuildMessage(spec.step, error));
+        }
+        if (early) {
+            steps::apply(engine, context, *early, false);
+            return;
+        }
+    }
+
+    std::optional<Session::Signing> session;
+    if (spec.isSigned) {
+        session = engine.signingSession(context);
+        if (!session) return;
+    }
+
+    Outgoing outgoing;
+    try {
+        outgoing = parts.request(*context, session ? &*session : nullptr);
+    } catch (const StepFailure& failure) {
+        steps::apply(engine, context, Next::fail(failure.what()), false);
+        return;
+    } catch (const std::exception& error) {
+        steps::apply(engine, context, Next::fail(steps::requestBuildMessage(spec.step, error)), false);
+        return;
+    }
+
+    std::map<std::string, std::string> headers = session ? session->headers() : std::map<std::string, std::string>{};
+    for (auto& [name, value] : outgoing.headers) headers.insert_or_assign(name, std::move(value));
+    std::optional<SecretBytes> key;
+    if (session) key = session->sessionKey;
+
+    auto shared = std::make_shared<RequestStep<Context, Answer>>(std::move(parts));
+    SrvComm* enginePointer = &engine;
+    // Runs under the engine's lock, and only while the engine exists.
+    auto onOutcome = [enginePointer, context, spec, shared](std::optional<Answer> answer, HttpHeaders answerHeaders,
+                                                            std::optional<HTTPError> error, Bytes digest) {
+        SrvComm& engine = *enginePointer;
+        context->httpError = error;
+        if (error && shared->beforeChecks) {
+            const auto running = engine.runningJob();
+            if (running && context->getJobID() == running) {
+                std::optional<Next> move;
+                try {
+                    move = shared->beforeChecks(*context, *error);
+                } catch (const std::exception& failure) {
+                    move = Next::fail(steps::answerHandlingMessage(spec.step, failure));
+                }
+                if (move) {
+                    steps::apply(engine, context, *move, spec.holdAllowed);
+                    return;
+                }
+            }
+        }
+        const bool usable = engine.afterCommChecks(error, spec.step, context, spec.action, answerHeaders, spec.isSigned);
+        if (shared->afterChecks) shared->afterChecks(*context, usable);
+        if (!usable) return;
+        if (!answer) {
+            steps::apply(engine, context, Next::fail(steps::kNoAnswer), false);
+            return;
+        }
+        Next next = Next::handled();
+        try {
+            next = shared->answer(*context, std::move(*answer), AnswerMeta{answerHeaders, digest});
+        } catch (const StepFailure& failure) {
+            next = Next::fail(failure.what());
+        } catch (const std::exception& failure) {
+            next = Next::fail(steps::answerHandlingMessage(spec.step, failure));
+        }
+        steps::apply(engine, context, next, spec.holdAllowed);
+    };
+
+    if (outgoing.body) {
+        context->httpSession->template queryWithPayload<Answer>(
+            spec.path, spec.method, headers, outgoing.contentType, std::move(*outgoing.body), std::move(key),
+            outgoing.answerType, engine.lockedHandler(std::move(onOutcome)));
+    } else {
+        context->httpSession->template query<Answer>(
+            spec.path, spec.method, headers, std::move(key), outgoing.answerType,
+            engine.lockedHandler([onOutcome = std::move(onOutcome)](std::optional<Answer> answer, HttpHeaders answerHeaders,
+                                                                    std::optional<HTTPError> error) mutable {
+                onOutcome(std::move(answer), std::move(answerHeaders), std::move(error), Bytes{});
+            }));
+    }
+    engine.setNextStep(spec.waitStep, JobStatus::inProgress, false, context);
+}
+
+}  // namespace ostrelcomm
