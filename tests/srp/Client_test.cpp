@@ -37,6 +37,9 @@ struct LoginCase {
 
 std::string caseName(const testing::TestParamInfo<LoginCase>& info) { return info.param.name; }
 
+// A failing case names its group or digest, not the bytes of its parameter.
+void PrintTo(const LoginCase& c, std::ostream* os) { *os << c.name; }
+
 class Login : public testing::TestWithParam<LoginCase> {};
 
 // A full exchange as the login runs it, with a tampered proof presented to
