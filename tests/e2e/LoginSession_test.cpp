@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -170,6 +171,61 @@ TEST(LoginSession, TwoEnginesHandTheirSessionsToEachOtherAtOnce) {
             EXPECT_EQ(session->key, engine->sessionKey()->copyOut());
         }
     }
+}
+
+// Many rounds of both engines logging in at once (each handing its session
+// to the other), both signing a request, then both logging out at once: every
+// round ends with one consistent session the server accepts on each engine,
+// and each logout leaves nothing of it.
+TEST(LoginSession, TwoEnginesLogInHandOverAndLogOutAtOnceForManyRounds) {
+    server();
+    auto a = std::make_shared<SrvComm>();
+    auto b = std::make_shared<SrvComm>();
+    registerSignedStep(a);
+    registerSignedStep(b);
+    Recorder recordA(a->notifications());
+    Recorder recordB(b->notifications());
+    const auto tokenA = handOver(a, b);
+    const auto tokenB = handOver(b, a);
+    auto atOnce = [&](const std::function<void(SrvComm&)>& action) {
+        std::thread onA([&] { action(*a); });
+        std::thread onB([&] { action(*b); });
+        onA.join();
+        onB.join();
+        ASSERT_TRUE(recordA.waitIdle());
+        ASSERT_TRUE(recordB.waitIdle());
+    };
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        const std::string userA = makeUser("rounds-a", "pw");
+        const std::string userB = makeUser("rounds-b", "pw");
+        std::thread loginA([&] { a->auth_add(userA, SecretBytes::fromText("pw"), SRPAuthMode::new_); });
+        std::thread loginB([&] { b->auth_add(userB, SecretBytes::fromText("pw"), SRPAuthMode::new_); });
+        loginA.join();
+        loginB.join();
+        ASSERT_TRUE(recordA.waitIdle());
+        ASSERT_TRUE(recordB.waitIdle());
+        for (const auto& engine : {a, b}) {
+            const auto session = server().sessions().find(engine->sessionID().value_or(""));
+            ASSERT_TRUE(session);
+            EXPECT_EQ(session->userName, engine->username());
+            EXPECT_EQ(session->key, engine->sessionKey()->copyOut());
+        }
+        recordA.clear();
+        recordB.clear();
+        atOnce([](SrvComm& engine) { queueSignedJob(engine.shared_from_this()); });
+        EXPECT_EQ(recordA.lines(), (Lines{"loginTestDone:Completed", "jobQueueEmpty"}));
+        EXPECT_EQ(recordB.lines(), (Lines{"loginTestDone:Completed", "jobQueueEmpty"}));
+        atOnce([](SrvComm& engine) { engine.auth_logout(); });
+        for (const auto& engine : {a, b}) {
+            EXPECT_FALSE(engine->sessionForHandOver().has_value());
+            EXPECT_EQ(engine->authStatus(), UserAuthStatus::notAuthenticated);
+        }
+        recordA.clear();
+        recordB.clear();
+    }
+    a->notifications()->removeObserver(tokenA);
+    b->notifications()->removeObserver(tokenB);
 }
 
 TEST(LoginSession, LogoutOfAnEngineThatNeverLoggedInCompletes) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -572,6 +573,65 @@ TEST(SrvComm, AbortWithoutAnAbortStepEndsAtTheNextReport) {
         EXPECT_EQ(h.recorder.results().front(), "reqAbort");
         EXPECT_TRUE(h.engine->comLog().events().empty());
         EXPECT_EQ(h.engine->runningJob(), Harness::id(b));
+    }
+}
+
+// Every way a job can be aborted ends it with its context's "aborted"
+// notification, exactly once, and the engine goes on with the next job.
+TEST(SrvComm, EveryAbortedJobAnnouncesItsEndOnce) {
+    struct Case {
+        const char* what;
+        // Queues the job to abort behind or as the running job, aborts it and
+        // plays whatever answer ends it; returns the aborted job.
+        std::function<std::shared_ptr<TestContext>(Harness&)> abort;
+    };
+    const std::vector<Case> cases = {
+        {"waiting behind a running job",
+         [](Harness& h) {
+             auto running = h.add();
+             auto waiting = h.add(JobsSteps::user_getKeys);
+             EXPECT_EQ(h.engine->abortJobs({Harness::id(waiting)}).at(Harness::id(waiting)), true);
+             h.answer(running, JobsSteps::idle, JobStatus::completed);
+             return waiting;
+         }},
+        {"running, no abort step",
+         [](Harness& h) {
+             auto running = h.add();
+             EXPECT_TRUE(h.engine->abortCurrentJob());
+             h.answer(running, JobsSteps::idle, JobStatus::completed);
+             return running;
+         }},
+        {"running, with an abort step",
+         [](Harness& h) {
+             auto running = h.add(JobsSteps::user_getProfile, JobPriority::Normal, nullptr, JobsSteps::fileSend_abort);
+             EXPECT_TRUE(h.engine->abortCurrentJob());
+             h.answer(running, JobsSteps::idle, JobStatus::completed);  // the request's answer: the abort step runs
+             h.answer(running, JobsSteps::idle, JobStatus::completed);  // the abort step's answer
+             return running;
+         }},
+        {"parked by a hold",
+         [](Harness& h) {
+             auto running = h.add();
+             h.engine->holdRequest();
+             h.answer(running, JobsSteps::user_getKeys, JobStatus::inProgress, std::nullopt, true);
+             EXPECT_EQ(h.engine->hold(), SrvComm::HoldStatus::hold);
+             EXPECT_TRUE(h.engine->abortCurrentJob());
+             EXPECT_EQ(h.engine->hold(), SrvComm::HoldStatus::run);
+             return running;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Harness h;
+        auto aborted = c.abort(h);
+        auto next = h.add(JobsSteps::auth_logout);
+        EXPECT_EQ(h.status(aborted), JobStatus::aborted);
+        std::size_t announced = 0;
+        for (const auto& p : h.recorder.all()) announced += p.result == "aborted";
+        EXPECT_EQ(announced, 1u);
+        EXPECT_EQ(h.status(next), JobStatus::completed);
+        EXPECT_EQ(h.engine->actualJobStep(), JobsSteps::idle);
+        EXPECT_FALSE(h.engine->hold() == SrvComm::HoldStatus::hold);
     }
 }
 

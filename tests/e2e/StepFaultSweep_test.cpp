@@ -1,0 +1,205 @@
+// Every request step of every area against every fault the stand-in server
+// can inject: whatever goes wrong, the job ends with exactly one terminal
+// notification, the engine is idle afterwards, nothing went out unsigned once
+// the user was logged in, and no session worker is left running.
+//
+// The rows come from the areas' own step tables (RequestRows): a new row joins
+// the sweep by itself. What the sweep needs to know beside a row is how to
+// queue a job that reaches it (a probe, below); a row without one fails.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "auth/AuthNotifications.h"
+#include "auth/SRPAuthMode.h"
+#include "devserver/AccountEndpoints.h"
+#include "devserver/DevServer.h"
+#include "jobs/CommJobs.h"
+#include "jobs/RequestStep.h"
+#include "jobs/SrvComm.h"
+#include "platform/UrlSession.h"
+#include "support/EngineRequests.h"
+#include "support/NotificationRecorder.h"
+#include "support/SharedDevserver.h"
+#include "user/UserNotifications.h"
+
+namespace ostrelcomm {
+
+// A failing row names its step, not the bytes of its parameter.
+void PrintTo(const RequestSpec& row, std::ostream* os) { *os << name(row.step); }
+
+namespace {
+
+constexpr auto kGuard = std::chrono::seconds(30);
+constexpr char kPassword[] = "sweep password";
+
+devserver::DevServer& server() { return testsupport::sharedDevserver().server(); }
+
+// What a probe's job is, for the sweep: the notification that announces it
+// and the result words it posts while it runs (the others end it).
+struct Probe {
+    std::string notification;
+    std::set<std::string> progressWords;
+    // Queues the job on a logged-in engine of `user`; returns its identifier.
+    std::function<std::string(SrvComm& engine, const std::string& user)> queue;
+};
+
+// How to reach each row. A job may pass other rows first (a password change
+// logs in again before it fetches the keys): the fault sits on the row's
+// own method and path only.
+const std::map<JobsSteps, Probe>& probes() {
+    static const std::map<JobsSteps, Probe> table = [] {
+        const Probe login{auth::kSRPAuthenticatedNotification, {auth::kInProgress},
+                          [](SrvComm& e, const std::string& user) {
+                              return e.auth_add(user, SecretBytes::fromText(kPassword), SRPAuthMode::new_);
+                          }};
+        const Probe passwordChange{user::kUserModificationNotification, {}, [](SrvComm& e, const std::string& user) {
+                                       return e.user_modify(user, SecretBytes::fromText(kPassword),
+                                                            SecretBytes::fromText("another password"));
+                                   }};
+        return std::map<JobsSteps, Probe>{
+            {JobsSteps::auth_init, login},
+            {JobsSteps::auth_getchallenge, login},
+            {JobsSteps::user_create,
+             {user::kUserCreationTerminatedNotification, {}, [](SrvComm& e, const std::string&) {
+                  return e.user_addCreation(testsupport::uniqueName("sweep-new"), SecretBytes::fromText(kPassword));
+              }}},
+            {JobsSteps::user_getProfile,
+             {user::kUserProfileDataAvailableNotification, {}, [](SrvComm& e, const std::string&) {
+                  return e.user_addGetProfile();
+              }}},
+            {JobsSteps::user_getShareProfile,
+             {user::kPeerShareDataNotification, {}, [](SrvComm& e, const std::string& user) {
+                  return e.user_addGetShareProfile(user);
+              }}},
+            {JobsSteps::user_getSessions,
+             {user::kGetUserSessionsDataNotification, {}, [](SrvComm& e, const std::string&) {
+                  return e.user_addGetUserSessions(0, 10);
+              }}},
+            {JobsSteps::user_getKeys, passwordChange},
+            {JobsSteps::user_storeKeys, passwordChange},
+            {JobsSteps::user_deleteProfile,
+             {user::kUserProfileDeletedNotification, {}, [](SrvComm& e, const std::string&) {
+                  return e.user_delete(SecretBytes::fromText(kPassword));
+              }}},
+        };
+    }();
+    return table;
+}
+
+struct FaultCase {
+    const char* name;
+    devserver::Fault fault;
+    // Stall the request, abort the job while it waits, then release it.
+    bool abortWhileStalled = false;
+};
+
+std::vector<FaultCase> faultCases() {
+    using devserver::Fault;
+    using devserver::HeaderTamper;
+    auto tampered = [](auto set) {
+        Fault f;
+        set(f);
+        return f;
+    };
+    auto once = [](Fault f) {
+        f.times = 1;
+        return f;
+    };
+    return {
+        {"status 500", Fault::exception(500, "InternalServerError", "The server broke")},
+        {"status 404", once(tampered([](Fault& f) { f.status = 404; }))},
+        {"exception", Fault::exception(400, "BadRequestException", "Malformed request")},
+        {"undecodable body", tampered([](Fault& f) {
+             f.rawBody = "{not json";
+             f.contentType = "application/json";
+         })},
+        {"no content type", tampered([](Fault& f) { f.omitContentType = true; })},
+        {"signature dropped", tampered([](Fault& f) { f.auth = HeaderTamper::drop(); })},
+        {"signature corrupted", tampered([](Fault& f) { f.auth = HeaderTamper::corrupt(); })},
+        {"signed names corrupted", tampered([](Fault& f) { f.authHeaders = HeaderTamper::corrupt(); })},
+        {"body digest corrupted", tampered([](Fault& f) { f.payloadSha256 = HeaderTamper::corrupt(); })},
+        {"body digest upper case", tampered([](Fault& f) { f.payloadSha256 = HeaderTamper::upperCase(); })},
+        {"wrong action", tampered([](Fault& f) { f.action = "SOMETHING_ELSE"; })},
+        {"wrong user", tampered([](Fault& f) { f.username = "somebody-else"; })},
+        {"dropped connection", Fault::droppedConnection()},
+        {"stall, then abort", once(Fault::stalled()), true},
+        {"session expired once", once(Fault::sessionExpired())},
+        {"session expired for ever", Fault::sessionExpired()},
+    };
+}
+
+std::string caseName(const testing::TestParamInfo<RequestSpec>& info) { return std::string(name(info.param.step)); }
+
+class StepFaultSweep : public testing::TestWithParam<RequestSpec> {};
+
+TEST_P(StepFaultSweep, EveryFaultEndsTheJobOnceAndLeavesTheEngineIdle) {
+    const RequestSpec row = GetParam();
+    auto probe = probes().find(row.step);
+    ASSERT_NE(probe, probes().end()) << "no probe for the row " << name(row.step)
+                                     << ": add one to the sweep's table";
+    // The rows that go out unsigned by design (the login, the account creation).
+    std::set<std::string> unsignedRows;
+    for (const auto& r : RequestRows::all())
+        if (!r.isSigned) unsignedRows.insert(std::string(r.method) + " " + r.path);
+
+    for (const auto& c : faultCases()) {
+        SCOPED_TRACE(c.name);
+        const std::string user = testsupport::uniqueName("sweep");
+        devserver::addDemoUser(server().users(), user, kPassword);
+        {
+            auto engine = std::make_shared<SrvComm>();
+            testsupport::NotificationRecorder recorder(engine->notifications(), {probe->second.notification});
+            testsupport::NotificationRecorder logins(engine->notifications(), {auth::kSRPAuthenticatedNotification});
+            engine->auth_add(user, SecretBytes::fromText(kPassword), SRPAuthMode::new_);
+            ASSERT_TRUE(logins.waitIdle());
+            ASSERT_EQ(logins.last(auth::kSRPAuthenticatedNotification)->result, auth::kAuthenticated);
+            ASSERT_TRUE(recorder.waitIdle());
+            recorder.clear();
+            const std::size_t requestsBefore = testsupport::requestsOf(server(), user).size();
+
+            server().setFault(row.method, row.path, c.fault);
+            const std::string jobID = probe->second.queue(*engine, user);
+            if (c.abortWhileStalled) {
+                ASSERT_TRUE(server().waitForStalledRequests(1, kGuard));
+                EXPECT_TRUE(engine->abortJobs({jobID}).at(jobID));
+                server().releaseStalls();
+            }
+            // The engine runs dry once the job (and whatever it queued) ends.
+            ASSERT_TRUE(recorder.waitIdle()) << "the job never ended";
+            auto item = engine->queue()->getJobData(jobID);
+            ASSERT_TRUE(item && isFinished(item->status));
+            ASSERT_TRUE(server().waitForStalledRequests(0, kGuard));
+            server().clearFault(row.method, row.path);
+
+            std::size_t terminal = 0;
+            for (const auto& p : recorder.all())
+                if (!probe->second.progressWords.count(p.result)) ++terminal;
+            EXPECT_EQ(terminal, 1u) << "terminal notifications of the job";
+            EXPECT_EQ(engine->actualJobStep(), JobsSteps::idle);
+            EXPECT_FALSE(engine->queue()->getNextJob().first.has_value());
+
+            const auto requests = testsupport::requestsOf(server(), user);
+            for (std::size_t i = requestsBefore; i < requests.size(); ++i) {
+                const std::string line = requests[i].method + " " + requests[i].path;
+                if (unsignedRows.count(line)) continue;
+                EXPECT_TRUE(requests[i].has("x-sb-auth")) << line << " went out unsigned";
+            }
+            engine->queue()->jobCleanup();
+        }
+        EXPECT_TRUE(UrlSession::waitForNoLiveWorkers(std::chrono::duration_cast<std::chrono::milliseconds>(kGuard)))
+            << "a session worker is still running";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryRow, StepFaultSweep, testing::ValuesIn(RequestRows::all()), caseName);
+
+}  // namespace
+}  // namespace ostrelcomm
