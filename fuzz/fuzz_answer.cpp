@@ -16,10 +16,10 @@
 #include "http/Server_AddTrustConfirmation.h"
 #include "http/Server_DirectoryInformations.h"
 #include "http/Server_GenericConfirmation.h"
-#include "http/Server_SendBlockAnswer.h"
 #include "user/PeerShareData.h"
 #include "user/Server_UserProfile.h"
 #include "user/Server_UsersSessions.h"
+#include "xfer/Server_SendBlockAnswer.h"
 
 using namespace ostrelcomm;
 
