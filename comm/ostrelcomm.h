@@ -87,3 +87,4 @@
 #include "xfer/Server_SendBlockAnswer.h"
 #include "xfer/Server_SendPrepareAnswer.h"
 #include "xfer/Server_TerminateAnswer.h"
+#include "xfer/TreeHash.h"
