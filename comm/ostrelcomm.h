@@ -84,6 +84,7 @@
 #include "user/UserSessionsContext.h"
 #include "user/UserVerifier.h"
 #include "xfer/FileChunk.h"
+#include "xfer/FileManagerExtensions.h"
 #include "xfer/FileSend_TerminateData.h"
 #include "xfer/Server_FinalizeAnswer.h"
 #include "xfer/Server_RecvPrepareAnswer.h"
