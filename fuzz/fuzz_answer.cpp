@@ -16,10 +16,11 @@
 #include "http/Server_AddTrustConfirmation.h"
 #include "http/Server_DirectoryInformations.h"
 #include "http/Server_GenericConfirmation.h"
-#include "http/Server_SendBlockAnswer.h"
 #include "user/PeerShareData.h"
 #include "user/Server_UserProfile.h"
 #include "user/Server_UsersSessions.h"
+#include "xfer/Server_RecvPrepareAnswer.h"
+#include "xfer/Server_SendBlockAnswer.h"
 
 using namespace ostrelcomm;
 
@@ -48,7 +49,7 @@ void run(std::optional<Bytes> body, const std::optional<HttpUrlResponse>& respon
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
 
-    const auto type = in.ConsumeIntegralInRange<int>(0, 8);
+    const auto type = in.ConsumeIntegralInRange<int>(0, 9);
     const auto variant = in.ConsumeBool() ? Http::AnswerVariant::payload : Http::AnswerVariant::plain;
     const std::string answerType = in.ConsumeBool() ? "application/json" : "application/octet-stream";
 
@@ -103,6 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 5: run<Server_DirectoryInformations>(std::move(body), response, error, answerType, key, variant); break;
         case 6: run<Bytes>(std::move(body), response, error, answerType, key, variant); break;
         case 7: run<Server_SendBlockAnswer>(std::move(body), response, error, answerType, key, variant); break;
+        case 8: run<Server_RecvPrepareAnswer>(std::move(body), response, error, answerType, key, variant); break;
         default: run<Server_AddTrustConfirmation>(std::move(body), response, error, answerType, key, variant); break;
     }
     return 0;

@@ -1,4 +1,4 @@
-#include "http/Server_SendPrepareAnswer.h"
+#include "xfer/Server_SendPrepareAnswer.h"
 
 #include "http/ServerAnswer.h"
 

@@ -1,4 +1,4 @@
-#include "http/Server_FinalizeAnswer.h"
+#include "xfer/Server_FinalizeAnswer.h"
 
 #include "http/ServerAnswer.h"
 

@@ -1,4 +1,4 @@
-#include "http/Server_SendBlockAnswer.h"
+#include "xfer/Server_SendBlockAnswer.h"
 
 #include "http/ServerAnswer.h"
 

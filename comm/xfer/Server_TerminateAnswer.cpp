@@ -1,4 +1,4 @@
-#include "http/Server_TerminateAnswer.h"
+#include "xfer/Server_TerminateAnswer.h"
 
 #include "http/ServerAnswer.h"
 
