@@ -49,7 +49,8 @@ void mend(nlohmann::json& body) {
         item["itemkey"] = keys().wrappedItem;
         if (item.contains("metadata") && item["metadata"].is_string()) {
             const auto& clear = item["metadata"].get_ref<const std::string&>();
-            item["metadata"] = base64Encode(CbcEnvelope::seal(keys().item.key.key.view(), Bytes(16, 7), asBytes(clear)));
+            const Bytes sealed = CbcEnvelope::seal(keys().item.key.key.view(), Bytes(16, 7), asBytes(clear));
+            item["metadata"] = base64Encode(sealed);
         }
     };
     if (body.contains("informations")) mendItem(body["informations"]);

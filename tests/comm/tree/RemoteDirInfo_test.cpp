@@ -93,7 +93,8 @@ TEST(RemoteDirInfo, ReadsWhatTheOracleWrote) {
     EXPECT_EQ(info->content[2].type, RemoteItemType::ROOT);
     for (std::size_t n = 0; n < items.size(); ++n) {
         EXPECT_EQ(info->content[n].uuid, items[n].uuid);
-        EXPECT_EQ(info->content[n].filekey.key.iv.copyOut(), Bytes(items[n].itemKey.begin(), items[n].itemKey.begin() + 16));
+        const Bytes& oracleKey = items[n].itemKey;
+        EXPECT_EQ(info->content[n].filekey.key.iv.copyOut(), Bytes(oracleKey.begin(), oracleKey.begin() + 16));
         EXPECT_EQ(info->content[n].filekey.key.key.copyOut(), ListingOracle::keyBytes(items[n]));
     }
 }
@@ -175,7 +176,8 @@ TEST(RemoteDirInfo, BodiesThatDoNotDecode) {
         {"orig_size missing", [](auto& b) { b["content"][0].erase("orig_size"); }},
         {"orig_size -1", [](auto& b) { b["content"][0]["orig_size"] = -1; }},
         {"orig_size 1.5", [](auto& b) { b["content"][0]["orig_size"] = 1.5; }},
-        {"orig_size 2^64", [](auto& b) { b["content"][0]["orig_size"] = nlohmann::json::parse("18446744073709551616"); }},
+        {"orig_size 2^64",
+         [](auto& b) { b["content"][0]["orig_size"] = nlohmann::json::parse("18446744073709551616"); }},
         {"orig_size text", [](auto& b) { b["content"][0]["orig_size"] = "12"; }},
         {"attrib missing", [](auto& b) { b["content"][0].erase("attrib"); }},
         {"attrib not texts", [](auto& b) { b["content"][0]["attrib"] = {1}; }},

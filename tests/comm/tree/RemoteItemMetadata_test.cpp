@@ -101,7 +101,8 @@ TEST(RemoteItemMetadata, EncryptsWhatTheCommandLineReads) {
     const RemoteItemMetadata bare("x", date(2021, 3, 4), date(2021, 3, 4));
     const auto clear = cliOpen(kKey, RemoteItemMetadata::encrypt(bare, itemKey(kKey)));
     ASSERT_TRUE(clear);
-    EXPECT_EQ(*clear, R"({"name":"x","creationDate":"2021-03-04T00:00:00Z","modificationDate":"2021-03-04T00:00:00Z"})");
+    EXPECT_EQ(*clear,
+              R"({"name":"x","creationDate":"2021-03-04T00:00:00Z","modificationDate":"2021-03-04T00:00:00Z"})");
 }
 
 TEST(RemoteItemMetadata, RoundTripsWithoutTheThumbnail) {
