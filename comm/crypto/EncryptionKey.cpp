@@ -1,5 +1,7 @@
 #include "crypto/EncryptionKey.h"
 
+#include <utility>
+
 #include "crypto/CryptoError.h"
 #include "crypto/Digest.h"
 #include "encoding/Encoding.h"
@@ -14,6 +16,10 @@ EncryptionKey::EncryptionKey(CipherAlgorithm algorythm, std::int64_t keyLen_)
     key.iv = SecretBytes(randomBytes(static_cast<std::size_t>(blockSize)));
     key.key = SecretBytes(randomBytes(static_cast<std::size_t>(keyLen)));
 }
+
+EncryptionKey::EncryptionKey(Key key_, CipherAlgorithm algorythm, std::int64_t keyLen_)
+    : key(std::move(key_)), algo(algorythm), keyLen(keyLen_),
+      blockSize(static_cast<std::int64_t>(ostrelcomm::blockSize(algorythm))) {}
 
 EncryptionKey::Key EncryptionKey::encryptKey(ByteView encryptionKey) const {
     SecretBytes plain(key.iv.view());
@@ -58,7 +64,6 @@ EncryptionKey EncryptionKey::decryptKey(std::string_view encryptedKey, ByteView 
     n += cryptor.final(plain.data() + n);
     plain.resize(n);
 
-    EncryptionKey result(CipherAlgorithm::aes256, 32);
     // The IV is what precedes the last keyLen bytes and the key what follows
     // the first block; for a well-formed 48-byte plaintext they split it.
     auto len = plain.size();
@@ -66,9 +71,9 @@ EncryptionKey EncryptionKey::decryptKey(std::string_view encryptedKey, ByteView 
     auto block = ostrelcomm::blockSize(algorythm);
     std::size_t ivLen = len > keyLength ? len - keyLength : 0;
     std::size_t keyStart = len > block ? block : len;
-    result.key.iv = SecretBytes(ByteView(plain.data(), ivLen));
-    result.key.key = SecretBytes(ByteView(plain.data() + keyStart, len - keyStart));
-    return result;
+    return EncryptionKey(Key{SecretBytes(ByteView(plain.data(), ivLen)),
+                             SecretBytes(ByteView(plain.data() + keyStart, len - keyStart))},
+                         CipherAlgorithm::aes256, 32);
 }
 
 EncryptionKey EncryptionKey::decryptKeyHex(std::string_view encryptedKey, std::string_view encryptionKeyHex,

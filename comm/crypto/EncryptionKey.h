@@ -55,6 +55,11 @@ public:
     // The wrapped-key JSON text of a record, and back.
     static std::string encodeWrapped(const Key& wrapped);
     static Key decodeWrapped(std::string_view text);
+
+private:
+    // A key object from bytes already at hand, without drawing random ones:
+    // a listing unwraps thousands of keys.
+    EncryptionKey(Key key, CipherAlgorithm algorythm, std::int64_t keyLen);
 };
 
 class KeyDecodeError : public std::runtime_error {

@@ -6,7 +6,6 @@
 // the client's own key code.
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <sodium.h>
 
 #include <chrono>
@@ -18,11 +17,11 @@
 #include <nlohmann/json.hpp>
 
 #include "devserver/AccountEndpoints.h"
-#include "devserver/Base64.h"
 #include "devserver/DevServer.h"
 #include "auth/SRPAuthMode.h"
 #include "jobs/SrvComm.h"
 #include "platform/NotificationCenter.h"
+#include "support/CryptoOracle.h"
 #include "support/EngineRequests.h"
 #include "support/NotificationRecorder.h"
 #include "support/SharedDevserver.h"
@@ -80,38 +79,8 @@ inline std::string makeAccount(const std::string& stem, const std::string& passw
 
 // --- oracles ------------------------------------------------------------------------
 
-// The password key: UTF-8 bytes padded with zeros to 32, SHA-256 when longer.
-inline Bytes oraclePasswordKey(const std::string& password) {
-    Bytes key(32, 0);
-    if (password.size() > 32) {
-        unsigned int n = 0;
-        EVP_Digest(password.data(), password.size(), key.data(), &n, EVP_sha256(), nullptr);
-    } else {
-        std::copy(password.begin(), password.end(), key.begin());
-    }
-    return key;
-}
-
-// The plaintext (IV and key of the wrapped key object) of a wrapped-key JSON
-// text, by AES-256-CBC with PKCS#7 under `key`; absent when it does not
-// decrypt.
-inline std::optional<Bytes> oracleUnwrap(const std::string& wrappedText, const Bytes& key) {
-    const auto text = nlohmann::json::parse(wrappedText, nullptr, false);
-    if (!text.is_object() || !text.contains("iv") || !text.contains("key")) return std::nullopt;
-    auto iv = devserver::base64Decode(text["iv"].is_string() ? text["iv"].get<std::string>() : std::string("!"));
-    auto cipher = devserver::base64Decode(text["key"].is_string() ? text["key"].get<std::string>() : std::string("!"));
-    if (!iv || !cipher || iv->size() != 16) return std::nullopt;
-    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
-    Bytes plain(cipher->size() + 16);
-    int n = 0;
-    int tail = 0;
-    if (EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_cbc(), nullptr, key.data(), iv->data()) != 1 ||
-        EVP_DecryptUpdate(ctx.get(), plain.data(), &n, cipher->data(), static_cast<int>(cipher->size())) != 1 ||
-        EVP_DecryptFinal_ex(ctx.get(), plain.data() + n, &tail) != 1)
-        return std::nullopt;
-    plain.resize(static_cast<std::size_t>(n + tail));
-    return plain;
-}
+using testsupport::oraclePasswordKey;
+using testsupport::oracleUnwrap;
 
 // The X25519 public key of a private key, by libsodium.
 inline Bytes oraclePublicKey(const Bytes& privateKey) {

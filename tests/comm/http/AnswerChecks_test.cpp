@@ -9,8 +9,8 @@
 #include "HttpTestSupport.h"
 #include "crypto/Digest.h"
 #include "encoding/Encoding.h"
-#include "http/Server_DirectoryInformations.h"
 #include "http/Server_GenericConfirmation.h"
+#include "tree/Server_DirectoryInformations.h"
 
 using namespace httptest;
 using devserver::Fault;

@@ -7,7 +7,7 @@
 namespace ostrelcomm {
 
 // Answer of a folder listing: the body exactly as received. Nothing is parsed
-// here; the requesting step parses it once it has its keys.
+// here; RemoteDirInfo::create reads it once the requesting step has its keys.
 class Server_DirectoryInformations {
 public:
     Bytes jsonAnswer;
