@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "user/UserNotifications.h"
 #include "AccountTestSupport.h"
 #include "devserver/Base64.h"
 #include "jobs/CommJobBasicContext.h"
@@ -62,7 +63,7 @@ TEST(AccountCreation, SendsTheKeyHierarchyUnsignedAndTheNewUserLogsIn) {
     EXPECT_FALSE(engine->username());
     const auto stored = server().users().find(user);
     ASSERT_TRUE(stored);
-    const auto created = recorder.last("userCreationTerminated");
+    const auto created = recorder.last(user::kUserCreationTerminatedNotification);
     ASSERT_TRUE(created && created->data<std::string>());
     EXPECT_EQ(*created->data<std::string>(), stored->uuid);
     EXPECT_EQ(engine->comLog().events().back().description, "Creating user \"" + user + "\"");
@@ -105,7 +106,7 @@ TEST(AccountCreation, SendsTheKeyHierarchyUnsignedAndTheNewUserLogsIn) {
     ASSERT_TRUE(login(*engine, recorder, user, password));
     engine->user_addGetProfile();
     ASSERT_TRUE(recorder.waitIdle());
-    const auto answered = recorder.last("userProfileDataAvailable");
+    const auto answered = recorder.last(user::kUserProfileDataAvailableNotification);
     ASSERT_TRUE(answered);
     EXPECT_EQ(answered->result, "Completed");
     const auto* payload = answered->data<CommJobBasicContext::Payload>();
@@ -185,7 +186,7 @@ TEST(AccountCreation, AFailedCreationEndsInErrorAndLeavesNoUserName) {
         server().clearFaults();
 
         EXPECT_EQ(recorder.lines(), Lines{"userCreationTerminated:Error"});
-        const auto end = recorder.last("userCreationTerminated");
+        const auto end = recorder.last(user::kUserCreationTerminatedNotification);
         EXPECT_TRUE(end->noData());
         EXPECT_EQ(end->httpError ? end->httpError->exception : std::nullopt, c.exception);
         if (!c.logText.empty()) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "user/UserNotifications.h"
 #include "AccountTestSupport.h"
 #include "jobs/SrvComm.h"
 #include "user/UserDeleteContext.h"
@@ -31,7 +32,7 @@ TEST(AccountDeletion, DeletesTheProfileThenLogsOut) {
 
     EXPECT_EQ(recorder.lines(),
               (Lines{"SRPAuthenticated:Authenticated", "userProfileDeleted:Deleted", "userLogout:Completed"}));
-    const auto deleted = recorder.last("userProfileDeleted");
+    const auto deleted = recorder.last(user::kUserProfileDeletedNotification);
     const auto* payload = deleted->data<UserDeleteContext::Payload>();
     ASSERT_TRUE(payload);
     ASSERT_EQ(payload->count("notificationData"), 1u);

@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "user/UserNotifications.h"
 #include "AccountTestSupport.h"
 #include "devserver/Base64.h"
 #include "jobs/SrvComm.h"
@@ -77,7 +78,7 @@ TEST(AccountPasswordChange, RewrapsTheSameKeysUnderTheNewPasswordAndLogsOut) {
         // A login with the typed password first, the change, then the logout.
         EXPECT_EQ(recorder.lines(),
                   (Lines{"SRPAuthenticated:Authenticated", "userModification:Modified", "userLogout:Completed"}));
-        const auto modified = recorder.last("userModification");
+        const auto modified = recorder.last(user::kUserModificationNotification);
         ASSERT_TRUE(modified && modified->data<std::string>());
         EXPECT_EQ(*modified->data<std::string>(), before->uuid);
         EXPECT_EQ(engine->comLog().events().front().description, "Modifying user's data for \"" + user + "\"");

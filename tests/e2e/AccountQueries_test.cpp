@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "user/UserNotifications.h"
 #include "AccountTestSupport.h"
 #include "jobs/CommJobBasicContext.h"
 #include "jobs/SrvComm.h"
@@ -53,7 +54,7 @@ TEST(AccountQueries, LoginHistoryListsTheLoginsTheServerSaw) {
 
     engine->user_addGetUserSessions(0, 20);
     ASSERT_TRUE(recorder.waitIdle());
-    const auto answered = recorder.last("getUserSessionsData");
+    const auto answered = recorder.last(user::kGetUserSessionsDataNotification);
     ASSERT_TRUE(answered);
     const auto* sessions = answered->data<std::vector<UserSessionData>>();
     ASSERT_TRUE(sessions);
@@ -86,7 +87,7 @@ TEST(AccountQueries, ProfileLoginHistoryAndPeersAsTheServerKeepsThem) {
     engine.user_addGetProfile();
     ASSERT_TRUE(recorder.waitIdle());
     ASSERT_EQ(recorder.lines(), Lines{"userProfileDataAvailable:Completed"});
-    const auto answered = recorder.last("userProfileDataAvailable");
+    const auto answered = recorder.last(user::kUserProfileDataAvailableNotification);
     const UserProfile* profile = profileOf(*answered);
     ASSERT_TRUE(profile);
     EXPECT_EQ(profile->userUUID, stored->uuid);
@@ -114,7 +115,7 @@ TEST(AccountQueries, ProfileLoginHistoryAndPeersAsTheServerKeepsThem) {
         EXPECT_EQ(request.path, "/userprofile/sessions/");
         EXPECT_EQ(request.values("x-sb-start"), Lines{std::to_string(range.start)});
         EXPECT_EQ(request.values("x-sb-end"), Lines{std::to_string(range.end)});
-        const auto answered = recorder.last("getUserSessionsData");
+        const auto answered = recorder.last(user::kGetUserSessionsDataNotification);
         ASSERT_TRUE(answered);
         EXPECT_EQ(answered->result, "Available");
         const auto* sessions = answered->data<std::vector<UserSessionData>>();
@@ -134,7 +135,7 @@ TEST(AccountQueries, ProfileLoginHistoryAndPeersAsTheServerKeepsThem) {
     engine.user_addGetShareProfile("nobody-of-that-name");
     ASSERT_TRUE(recorder.waitIdle());
     EXPECT_EQ(requestsOf(alice.user).back().values("x-sb-peer-username"), Lines{"nobody-of-that-name"});
-    auto peer = recorder.last("peerShareData");
+    auto peer = recorder.last(user::kPeerShareDataNotification);
     ASSERT_TRUE(peer);
     EXPECT_EQ(peer->result, "Available");
     EXPECT_TRUE(peer->noData());
@@ -142,7 +143,7 @@ TEST(AccountQueries, ProfileLoginHistoryAndPeersAsTheServerKeepsThem) {
     recorder.clear();
     engine.user_addGetShareProfile(bob);
     ASSERT_TRUE(recorder.waitIdle());
-    peer = recorder.last("peerShareData");
+    peer = recorder.last(user::kPeerShareDataNotification);
     ASSERT_TRUE(peer);
     EXPECT_EQ(peer->result, "Available");
     const auto* shared = peer->data<PeerShareData>();
@@ -176,11 +177,11 @@ TEST(AccountQueries, AnExpiredSessionRepeatsTheSameQueryAfterTheLogin) {
         std::string result;
     };
     const std::vector<Case> cases = {
-        {"/userprofile/getprofile/", [](SrvComm& e) { e.user_addGetProfile(); }, "userProfileDataAvailable",
+        {"/userprofile/getprofile/", [](SrvComm& e) { e.user_addGetProfile(); }, user::kUserProfileDataAvailableNotification,
          "Completed"},
-        {"/userprofile/sessions/", [](SrvComm& e) { e.user_addGetUserSessions(0, 20); }, "getUserSessionsData",
+        {"/userprofile/sessions/", [](SrvComm& e) { e.user_addGetUserSessions(0, 20); }, user::kGetUserSessionsDataNotification,
          "Available"},
-        {"/untrustedpeer/getShareProfile/", [](SrvComm& e) { e.user_addGetShareProfile("x"); }, "peerShareData",
+        {"/untrustedpeer/getShareProfile/", [](SrvComm& e) { e.user_addGetShareProfile("x"); }, user::kPeerShareDataNotification,
          "Available"},
     };
     for (const auto& c : cases) {

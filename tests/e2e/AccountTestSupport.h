@@ -16,6 +16,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "auth/AuthNotifications.h"
+#include "user/UserNotifications.h"
 #include "devserver/AccountEndpoints.h"
 #include "devserver/DevServer.h"
 #include "auth/SRPAuthMode.h"
@@ -52,9 +54,9 @@ class Recorder : public testsupport::NotificationRecorder {
 public:
     explicit Recorder(std::shared_ptr<NotificationCenter> center)
         : NotificationRecorder(std::move(center),
-                               {"userCreationTerminated", "userProfileDataAvailable", "peerShareData",
-                                "getUserSessionsData", "userModification", "userProfileDeleted", "SRPAuthenticated",
-                                "userLogout"}) {}
+                               {user::kUserCreationTerminatedNotification, user::kUserProfileDataAvailableNotification, user::kPeerShareDataNotification,
+                                user::kGetUserSessionsDataNotification, user::kUserModificationNotification, user::kUserProfileDeletedNotification, auth::kSRPAuthenticatedNotification,
+                                auth::kUserLogoutNotification}) {}
 
     // "name:result" of each, in order, the login's "InProgress" left out.
     std::vector<std::string> lines() const { return NotificationRecorder::lines({"InProgress"}); }
@@ -64,7 +66,7 @@ public:
 inline bool login(SrvComm& engine, Recorder& recorder, const std::string& user, const std::string& password) {
     engine.auth_add(user, SecretBytes::fromText(password), SRPAuthMode::new_);
     if (!recorder.waitIdle()) return false;
-    auto end = recorder.last("SRPAuthenticated");
+    auto end = recorder.last(auth::kSRPAuthenticatedNotification);
     recorder.clear();
     return end && end->result == "Authenticated";
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "auth/AuthNotifications.h"
 #include "devserver/DevServer.h"
 #include "http/Server_GenericConfirmation.h"
 #include "jobs/CommJobBasicContext.h"
@@ -29,8 +30,8 @@ inline constexpr auto kGuard = std::chrono::seconds(30);
 inline constexpr char kSignedPath[] = "/logintest/signed/";
 inline constexpr char kSignedAction[] = "LOGIN_TEST";
 inline constexpr char kSignedDone[] = "loginTestDone";
-inline constexpr char kLogin[] = "SRPAuthenticated";
-inline constexpr char kLogout[] = "userLogout";
+inline constexpr const char* kLogin = auth::kSRPAuthenticatedNotification;
+inline constexpr const char* kLogout = auth::kUserLogoutNotification;
 
 // The shared stand-in server (before any Http of the program), with a signed
 // test endpoint that confirms the header "x-sb-item-uuid".

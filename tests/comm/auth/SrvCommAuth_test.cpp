@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "auth/AuthNotifications.h"
 #include "auth/AuthContext.h"
 #include "auth/Client_GetChallenge.h"
 #include "jobs/JobPriority.h"
@@ -18,10 +19,10 @@
 namespace ostrelcomm {
 namespace {
 
-// Records the engine's "SRPAuthenticated" words.
+// Records the words of the engine's login notification.
 struct Words {
     explicit Words(const std::shared_ptr<SrvComm>& engine) : center(engine->notifications()) {
-        token = center->addObserver("SRPAuthenticated", [this](const Notification& n) {
+        token = center->addObserver(auth::kSRPAuthenticatedNotification, [this](const Notification& n) {
             const auto* word = userInfoValue<std::string>(n.userInfo, "Result");
             posted.push_back(word ? *word : "?");
         });
