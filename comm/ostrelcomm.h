@@ -87,3 +87,4 @@
 #include "user/UserSessionData.h"
 #include "user/UserSessionsContext.h"
 #include "user/UserVerifier.h"
+#include "xfer/ThumbnailHelper.h"
