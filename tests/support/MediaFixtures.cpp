@@ -36,6 +36,12 @@ std::filesystem::path TempFolder::write(const std::string& name, const Bytes& co
     return target;
 }
 
+std::filesystem::path FixtureShelf::get(const std::string& name) {
+    const auto path = folder_.file(name);
+    if (!std::filesystem::exists(path)) makers_.at(name)(path);
+    return path;
+}
+
 std::pair<int, Bytes> runProgram(const std::vector<std::string>& argv) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return {-1, {}};

@@ -7,6 +7,8 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -35,6 +37,23 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// Named media files made on first use, so that each test program (one
+// process per test) makes only the files its test reads. Not for use from
+// several threads at once.
+class FixtureShelf {
+public:
+    using Maker = std::function<void(const std::filesystem::path& output)>;
+    explicit FixtureShelf(std::map<std::string, Maker> makers) : makers_(std::move(makers)) {}
+
+    // The named file, made now if it is not there yet.
+    std::filesystem::path get(const std::string& name);
+    const TempFolder& folder() const { return folder_; }
+
+private:
+    TempFolder folder_;
+    std::map<std::string, Maker> makers_;
 };
 
 // Runs a program found on PATH with its standard error discarded; gives its

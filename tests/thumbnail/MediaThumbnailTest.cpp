@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -27,30 +28,55 @@ RgbPicture decodedThumbnail(const ThumbnailResult& result) {
     return decoded.value_or(RgbPicture{});
 }
 
+FixtureShelf::Maker picture(int width, int height) {
+    return [=](const std::filesystem::path& output) { twoColourPicture(output, width, height); };
+}
+
 class MediaThumbnail : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        folder_ = std::make_unique<TempFolder>();
-        for (const auto& [name, width, height] : std::vector<std::tuple<std::string, int, int>>{
-                 {"wide.png", 1000, 500}, {"small.png", 100, 50}, {"tall.png", 500, 1000},
-                 {"photo.jpg", 640, 480}, {"drawing.gif", 300, 200}, {"scan.bmp", 200, 400},
-                 {"strip.png", kMaxPictureSide, 2}, {"overlong.png", kMaxPictureSide + 1, 2}}) {
-            twoColourPicture(file(name), width, height);
-        }
-        twoColourClip(file("clip.mp4"), 1920, 1080);
-        for (const char* degrees : {"90", "180", "270"}) {
-            ffmpeg({"-i", file("clip.mp4").string(), "-c", "copy", "-metadata:s:v:0",
-                    std::string("rotate=") + degrees, file(std::string("rotate") + degrees + ".mp4").string()});
-        }
+        // The clip tagged with a display rotation, its frames untouched.
+        auto rotated = [](const char* degrees) -> FixtureShelf::Maker {
+            return [degrees](const std::filesystem::path& output) {
+                ffmpeg({"-i", file("clip.mp4").string(), "-c", "copy", "-metadata:s:v:0",
+                        std::string("rotate=") + degrees, output.string()});
+            };
+        };
+        shelf_ = std::make_unique<FixtureShelf>(std::map<std::string, FixtureShelf::Maker>{
+            {"wide.png", picture(1000, 500)},
+            {"small.png", picture(100, 50)},
+            {"tall.png", picture(500, 1000)},
+            {"photo.jpg", picture(640, 480)},
+            {"drawing.gif", picture(300, 200)},
+            {"scan.bmp", picture(200, 400)},
+            {"strip.png", picture(kMaxPictureSide, 2)},
+            {"overlong.png", picture(kMaxPictureSide + 1, 2)},
+            {"clip.mp4", [](const auto& output) { twoColourClip(output, 1920, 1080); }},
+            {"rotate90.mp4", rotated("90")},
+            {"rotate180.mp4", rotated("180")},
+            {"rotate270.mp4", rotated("270")},
+            // The index first, so that the frames can be overwritten alone.
+            {"indexed.mp4",
+             [](const auto& output) {
+                 ffmpeg({"-i", file("clip.mp4").string(), "-c", "copy", "-movflags", "+faststart",
+                         output.string()});
+             }},
+            // A frame too wide for a thumbnail, in a container that declares it.
+            {"wide-frames.mov",
+             [](const auto& output) { twoColourClip(output, kMaxPictureSide + 16, 16, {"-c:v", "png"}); }},
+        });
     }
-    static void TearDownTestSuite() { folder_.reset(); }
+    static void TearDownTestSuite() { shelf_.reset(); }
 
-    static std::filesystem::path file(const std::string& name) { return folder_->file(name); }
+    static std::filesystem::path file(const std::string& name) { return shelf_->get(name); }
+    static std::filesystem::path write(const std::string& name, const Bytes& contents) {
+        return shelf_->folder().write(name, contents);
+    }
 
-    static std::unique_ptr<TempFolder> folder_;
+    static std::unique_ptr<FixtureShelf> shelf_;
 };
 
-std::unique_ptr<TempFolder> MediaThumbnail::folder_;
+std::unique_ptr<FixtureShelf> MediaThumbnail::shelf_;
 
 TEST_F(MediaThumbnail, PicturesAreFittedInto320PixelsKeepingTheirColours) {
     const std::vector<std::tuple<std::string, int, int>> cases{
@@ -105,24 +131,19 @@ TEST_F(MediaThumbnail, DamagedVideoLogsOneLineAndGivesNothing) {
     Bytes garbage = Bytes{0, 0, 0, 0x18, 'f', 't', 'y', 'p', 'i', 's', 'o', 'm', 0, 0, 2, 0,
                           'i', 's', 'o', 'm', 'i', 's', 'o', '2'};
     for (int i = 0; i < 4000; ++i) garbage.push_back(static_cast<std::uint8_t>(i * 37 + 11));
-    // The index first, the frames' bytes then all overwritten.
-    const auto indexed = file("indexed.mp4");
-    ffmpeg({"-i", file("clip.mp4").string(), "-c", "copy", "-movflags", "+faststart", indexed.string()});
-    Bytes blanked = readFile(indexed);
+    // The index kept, the frames' bytes all overwritten.
+    Bytes blanked = readFile(file("indexed.mp4"));
     const std::string mdat = "mdat";
     const auto at = std::search(blanked.begin(), blanked.end(), mdat.begin(), mdat.end());
     ASSERT_NE(at, blanked.end());
     std::fill(at + 4, blanked.end(), 0xff);
-    // A frame too wide for a thumbnail, in a container that declares it.
-    const auto wide = file("wide-frames.mov");
-    twoColourClip(wide, kMaxPictureSide + 16, 16, {"-c:v", "png"});
 
     const std::vector<std::pair<std::string, std::filesystem::path>> cases{
-        {"truncated", folder_->write("truncated.mp4", truncated)},
-        {"garbage_after_header", folder_->write("garbage.mp4", garbage)},
-        {"frames_unreadable", folder_->write("blanked.mp4", blanked)},
-        {"frame_too_large", wide},
-        {"missing", file("no-such-clip.mp4")}};
+        {"truncated", write("truncated.mp4", truncated)},
+        {"garbage_after_header", write("garbage.mp4", garbage)},
+        {"frames_unreadable", write("blanked.mp4", blanked)},
+        {"frame_too_large", file("wide-frames.mov")},
+        {"missing", shelf_->folder().file("no-such-clip.mp4")}};
     for (const auto& [label, path] : cases) {
         SCOPED_TRACE(label);
         SystemLogCapture log;
@@ -138,9 +159,9 @@ TEST_F(MediaThumbnail, DamagedVideoLogsOneLineAndGivesNothing) {
 // (AddressSanitizer would stop the test on a buffer of many gigabytes).
 TEST_F(MediaThumbnail, PicturesBeyondTheLimitsGiveNothingAndNoLogLine) {
     const std::vector<std::pair<std::string, std::filesystem::path>> cases{
-        {"png_claiming_100000_square", folder_->write("huge.png", pngClaimingSize(100'000, 100'000))},
-        {"png_claiming_too_wide", folder_->write("wide-header.png", pngClaimingSize(kMaxPictureSide + 1, 1))},
-        {"gif_screen_of_108_megapixels", folder_->write("screen.gif", gifWithScreen(12'000, 9'000))},
+        {"png_claiming_100000_square", write("huge.png", pngClaimingSize(100'000, 100'000))},
+        {"png_claiming_too_wide", write("wide-header.png", pngClaimingSize(kMaxPictureSide + 1, 1))},
+        {"gif_screen_of_108_megapixels", write("screen.gif", gifWithScreen(12'000, 9'000))},
         {"png_one_pixel_too_wide", file("overlong.png")}};
     SystemLogCapture log;
     for (const auto& [label, path] : cases) {
@@ -151,7 +172,7 @@ TEST_F(MediaThumbnail, PicturesBeyondTheLimitsGiveNothingAndNoLogLine) {
 
     // The same kind of GIF within the limits is read, so the size is what refused it.
     const auto picture =
-        decodedThumbnail(createImageThumbnail(folder_->write("screen-ok.gif", gifWithScreen(4'000, 3'000))));
+        decodedThumbnail(createImageThumbnail(write("screen-ok.gif", gifWithScreen(4'000, 3'000))));
     EXPECT_EQ(picture.width, 320);
     EXPECT_EQ(picture.height, 240);
 }

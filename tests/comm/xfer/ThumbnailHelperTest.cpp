@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -20,23 +21,27 @@ using namespace testsupport;
 class ThumbnailHelper : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        folder_ = std::make_unique<TempFolder>();
-        twoColourPicture(file("picture.png"), 1000, 500);
-        twoColourClip(file("clip.mp4"), 1920, 1080);
-        folder_->write("page.pdf", pdfDocument({PdfPage{}}));
+        shelf_ = std::make_unique<FixtureShelf>(std::map<std::string, FixtureShelf::Maker>{
+            {"picture.png", [](const auto& output) { twoColourPicture(output, 1000, 500); }},
+            {"clip.mp4", [](const auto& output) { twoColourClip(output, 1920, 1080); }},
+            {"page.pdf",
+             [](const auto& output) {
+                 shelf_->folder().write(output.filename().string(), pdfDocument({PdfPage{}}));
+             }},
+        });
     }
-    static void TearDownTestSuite() { folder_.reset(); }
+    static void TearDownTestSuite() { shelf_.reset(); }
 
-    static std::filesystem::path file(const std::string& name) { return folder_->file(name); }
+    static std::filesystem::path file(const std::string& name) { return shelf_->get(name); }
     // The content of one fixture under another name.
     static std::filesystem::path renamed(const std::string& name, const std::string& as) {
-        return folder_->write(as, readFile(file(name)));
+        return shelf_->folder().write(as, readFile(file(name)));
     }
 
-    static std::unique_ptr<TempFolder> folder_;
+    static std::unique_ptr<FixtureShelf> shelf_;
 };
 
-std::unique_ptr<TempFolder> ThumbnailHelper::folder_;
+std::unique_ptr<FixtureShelf> ThumbnailHelper::shelf_;
 
 // The content decides the kind of thumbnail, whatever the name says.
 TEST_F(ThumbnailHelper, ContentChoosesTheMaker) {
