@@ -102,4 +102,5 @@
 #include "xfer/Server_SendBlockAnswer.h"
 #include "xfer/Server_SendPrepareAnswer.h"
 #include "xfer/Server_TerminateAnswer.h"
+#include "xfer/ThumbnailHelper.h"
 #include "xfer/TreeHash.h"

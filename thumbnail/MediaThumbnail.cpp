@@ -1,0 +1,349 @@
+// Pictures and video frames through FFmpeg. The file is read through our own
+// descriptor, and the demuxer may open nothing else: a playlist or a
+// reference inside hostile content cannot reach other files or the network.
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/display.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include "platform/SystemLog.h"
+#include "thumbnail/FfmpegLog.h"
+#include "thumbnail/RegularFile.h"
+#include "thumbnail/ThumbnailImage.h"
+#include "thumbnail/ThumbnailMakers.h"
+
+namespace ostrelcomm {
+
+namespace {
+
+constexpr int kIoBufferSize = 64 * 1024;
+// Packets read before giving up on a first frame: enough for a stream cut in
+// the middle of a group of pictures, bounded for one that never decodes.
+constexpr int kMaxPacketsRead = 4096;
+constexpr std::size_t kRowAlignment = 64;
+
+std::string ffmpegError(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+int readFile(void* opaque, std::uint8_t* buffer, int size) {
+    auto* file = static_cast<RegularFile*>(opaque);
+    for (;;) {
+        const ssize_t got = ::read(file->descriptor(), buffer, static_cast<std::size_t>(size));
+        if (got > 0) return static_cast<int>(got);
+        if (got == 0) return AVERROR_EOF;
+        if (errno != EINTR) return AVERROR(errno);
+    }
+}
+
+std::int64_t seekFile(void* opaque, std::int64_t offset, int whence) {
+    auto* file = static_cast<RegularFile*>(opaque);
+    if (whence & AVSEEK_SIZE) {
+        const std::int64_t size = file->size();
+        return size < 0 ? AVERROR(EIO) : size;
+    }
+    const off_t position = ::lseek(file->descriptor(), offset, whence & ~AVSEEK_FORCE);
+    return position < 0 ? AVERROR(errno) : position;
+}
+
+int refuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
+    return AVERROR(EPERM);
+}
+
+// Where the decoder asks for a picture buffer: a size beyond the limits is
+// refused before any pixel memory is taken.
+int limitedBuffer(AVCodecContext* decoder, AVFrame* frame, int flags) {
+    if (!withinPictureLimits(frame->width, frame->height)) {
+        *static_cast<bool*>(decoder->opaque) = true;
+        return AVERROR(ERANGE);
+    }
+    return avcodec_default_get_buffer2(decoder, frame, flags);
+}
+
+struct FrameFree {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct PacketFree {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct DecoderFree {
+    void operator()(AVCodecContext* decoder) const { avcodec_free_context(&decoder); }
+};
+struct SwsFree {
+    void operator()(SwsContext* context) const { sws_freeContext(context); }
+};
+using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+
+// One opened media file: our descriptor under FFmpeg's demuxer.
+class MediaInput {
+  public:
+    explicit MediaInput(RegularFile file) : file_(std::move(file)) {}
+    ~MediaInput() {
+        avformat_close_input(&format_);
+        if (io_ != nullptr) {
+            av_freep(&io_->buffer);
+            avio_context_free(&io_);
+        }
+    }
+    MediaInput(const MediaInput&) = delete;
+    MediaInput& operator=(const MediaInput&) = delete;
+
+    // 0 or an FFmpeg error code.
+    int open() {
+        auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferSize));
+        if (buffer == nullptr) return AVERROR(ENOMEM);
+        io_ = avio_alloc_context(buffer, kIoBufferSize, 0, &file_, readFile, nullptr, seekFile);
+        if (io_ == nullptr) {
+            av_free(buffer);
+            return AVERROR(ENOMEM);
+        }
+        format_ = avformat_alloc_context();
+        if (format_ == nullptr) return AVERROR(ENOMEM);
+        format_->pb = io_;
+        format_->flags |= AVFMT_FLAG_CUSTOM_IO;
+        format_->io_open = refuseNestedOpen;
+        // On failure the context is freed and the pointer cleared; the I/O
+        // context stays ours.
+        return avformat_open_input(&format_, nullptr, nullptr, nullptr);
+    }
+
+    AVFormatContext* format() const { return format_; }
+
+  private:
+    RegularFile file_;
+    AVIOContext* io_ = nullptr;
+    AVFormatContext* format_ = nullptr;
+};
+
+// The first video stream that has a decoder, cover pictures aside; -1 when
+// there is none yet (some containers announce their streams as they go).
+int firstVideoStream(const AVFormatContext& format) {
+    for (unsigned i = 0; i < format.nb_streams; ++i) {
+        const AVStream* stream = format.streams[i];
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+            (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0 &&
+            avcodec_find_decoder(stream->codecpar->codec_id) != nullptr) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+// A side the container gives beyond the limits; an unknown side (0) passes.
+bool declaredTooLarge(const AVCodecParameters& parameters) {
+    const std::int64_t width = parameters.width > 0 ? parameters.width : 1;
+    const std::int64_t height = parameters.height > 0 ? parameters.height : 1;
+    return !withinPictureLimits(width, height);
+}
+
+// Clockwise quarter turns that show the stream upright, from its display
+// matrix; angles that are no multiple of 90 degrees are not applied.
+int uprightQuarterTurns(const AVStream& stream) {
+    std::size_t size = 0;
+    const std::uint8_t* matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (matrix == nullptr || size < 9 * sizeof(std::int32_t)) return 0;
+    std::int32_t values[9];
+    std::memcpy(values, matrix, sizeof values);
+    // The matrix gives the counter-clockwise angle of the picture as stored.
+    const double clockwise = -av_display_rotation_get(values);
+    if (!std::isfinite(clockwise)) return 0;
+    const double turns = clockwise / 90.0;
+    const double nearest = std::round(turns);
+    if (std::fabs(turns - nearest) * 90.0 > 1.0) return 0;
+    return ((static_cast<int>(nearest) % 4) + 4) % 4;
+}
+
+struct FirstFrame {
+    FramePtr frame;
+    int quarterTurns = 0;
+    std::string failure;  // why there is no frame
+};
+
+FirstFrame failed(std::string why) {
+    FirstFrame result;
+    result.failure = std::move(why);
+    return result;
+}
+
+std::unique_ptr<AVCodecContext, DecoderFree> openDecoder(const AVStream& stream, bool* tooLarge) {
+    const AVCodec* codec = avcodec_find_decoder(stream.codecpar->codec_id);
+    std::unique_ptr<AVCodecContext, DecoderFree> decoder(avcodec_alloc_context3(codec));
+    if (!decoder || avcodec_parameters_to_context(decoder.get(), stream.codecpar) < 0) return {};
+    decoder->thread_count = 1;
+    decoder->max_pixels = kMaxPicturePixels;
+    decoder->pkt_timebase = stream.time_base;
+    decoder->get_buffer2 = limitedBuffer;
+    decoder->opaque = tooLarge;
+    if (avcodec_open2(decoder.get(), codec, nullptr) < 0) return {};
+    return decoder;
+}
+
+// Demuxes until the first video stream yields one frame; nothing past it is
+// decoded.
+FirstFrame decodeFirstFrame(const std::filesystem::path& url) {
+    silenceFfmpegLog();
+    auto file = RegularFile::open(url);
+    if (!file) return failed("the file cannot be opened");
+    MediaInput input(std::move(*file));
+    if (const int code = input.open(); code < 0) {
+        return failed("the file cannot be read as media (" + ffmpegError(code) + ")");
+    }
+    AVFormatContext* format = input.format();
+
+    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    FramePtr frame(av_frame_alloc());
+    if (!packet || !frame) return failed("out of memory");
+
+    const char* const kTooLarge = "the picture is larger than the thumbnail limits";
+    int streamIndex = -1;
+    bool tooLarge = false;
+    std::unique_ptr<AVCodecContext, DecoderFree> decoder;
+    int lastError = AVERROR_EOF;
+
+    auto receive = [&]() -> bool {
+        const int code = avcodec_receive_frame(decoder.get(), frame.get());
+        if (code == 0) return true;
+        if (code != AVERROR(EAGAIN) && code != AVERROR_EOF) lastError = code;
+        return false;
+    };
+    auto finish = [&]() {
+        FirstFrame result;
+        result.quarterTurns = uprightQuarterTurns(*format->streams[streamIndex]);
+        result.frame = std::move(frame);
+        return result;
+    };
+
+    for (int read = 0; read < kMaxPacketsRead; ++read) {
+        const int code = av_read_frame(format, packet.get());
+        if (code < 0) {
+            if (code != AVERROR_EOF) lastError = code;
+            break;
+        }
+        std::unique_ptr<AVPacket, decltype(&av_packet_unref)> unref(packet.get(), av_packet_unref);
+        if (streamIndex < 0) {
+            streamIndex = firstVideoStream(*format);
+            if (streamIndex < 0) continue;
+            const AVStream& stream = *format->streams[streamIndex];
+            if (declaredTooLarge(*stream.codecpar)) return failed(kTooLarge);
+            decoder = openDecoder(stream, &tooLarge);
+            if (!decoder) return failed("the video track cannot be decoded");
+            for (unsigned i = 0; i < format->nb_streams; ++i) {
+                if (static_cast<int>(i) != streamIndex) format->streams[i]->discard = AVDISCARD_ALL;
+            }
+        }
+        if (packet->stream_index != streamIndex) continue;
+        const int sent = avcodec_send_packet(decoder.get(), packet.get());
+        if (tooLarge) return failed(kTooLarge);
+        if (sent < 0 && sent != AVERROR(EAGAIN)) {
+            lastError = sent;  // a damaged packet; a later one may decode
+            continue;
+        }
+        if (receive()) return finish();
+        if (tooLarge) return failed(kTooLarge);
+    }
+    if (!decoder) return failed("the file holds no video track");
+    // Frames the decoder still holds back (reordering, a single picture).
+    if (avcodec_send_packet(decoder.get(), nullptr) >= 0 && receive()) return finish();
+    if (tooLarge) return failed(kTooLarge);
+    if (lastError == AVERROR_EOF) return failed("no frame could be decoded");
+    return failed("no frame could be decoded (" + ffmpegError(lastError) + ")");
+}
+
+// The frame redrawn at the given size as RGB; transparent parts lie on white.
+std::optional<ThumbnailImage> copyFrame(const AVFrame& frame, ImageSize size) {
+    if (!withinPictureLimits(frame.width, frame.height)) return std::nullopt;
+    std::unique_ptr<SwsContext, SwsFree> scaler(sws_getContext(
+        frame.width, frame.height, static_cast<AVPixelFormat>(frame.format), size.width,
+        size.height, AV_PIX_FMT_RGBA, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
+        nullptr, nullptr));
+    if (!scaler) return std::nullopt;
+
+    int* inverse = nullptr;
+    int* table = nullptr;
+    int sourceRange = 0;
+    int targetRange = 0;
+    int brightness = 0;
+    int contrast = 0;
+    int saturation = 0;
+    if (sws_getColorspaceDetails(scaler.get(), &inverse, &sourceRange, &table, &targetRange,
+                                 &brightness, &contrast, &saturation) >= 0) {
+        const int* matrix = inverse;
+        if (frame.colorspace != AVCOL_SPC_UNSPECIFIED)
+            matrix = sws_getCoefficients(frame.colorspace);
+        if (frame.color_range == AVCOL_RANGE_JPEG) sourceRange = 1;
+        sws_setColorspaceDetails(scaler.get(), matrix, sourceRange, table, targetRange, brightness,
+                                 contrast, saturation);
+    }
+
+    const std::size_t width = static_cast<std::size_t>(size.width);
+    const std::size_t height = static_cast<std::size_t>(size.height);
+    const std::size_t stride = (width * 4 + kRowAlignment - 1) / kRowAlignment * kRowAlignment;
+    Bytes rgba(stride * height + kRowAlignment);
+    std::uint8_t* target[4] = {rgba.data(), nullptr, nullptr, nullptr};
+    const int targetStride[4] = {static_cast<int>(stride), 0, 0, 0};
+    if (sws_scale(scaler.get(), frame.data, frame.linesize, 0, frame.height, target,
+                  targetStride) != size.height) {
+        return std::nullopt;
+    }
+
+    Bytes rgb(width * height * 3);
+    std::uint8_t* out = rgb.data();
+    for (std::size_t y = 0; y < height; ++y) {
+        const std::uint8_t* in = rgba.data() + stride * y;
+        for (std::size_t x = 0; x < width; ++x, in += 4) {
+            const unsigned alpha = in[3];
+            for (int c = 0; c < 3; ++c) {
+                *out++ =
+                    static_cast<std::uint8_t>((in[c] * alpha + 255 * (255 - alpha) + 127) / 255);
+            }
+        }
+    }
+    return ThumbnailImage::make(size, rgb);
+}
+
+ThumbnailResult thumbnailOf(const FirstFrame& decoded) {
+    const bool sideways = decoded.quarterTurns % 2 != 0;
+    const int width = sideways ? decoded.frame->height : decoded.frame->width;
+    const int height = sideways ? decoded.frame->width : decoded.frame->height;
+    const auto fitted = fittedSize(width, height, kThumbnailBox);
+    if (!fitted) return {};
+    const ImageSize stored = sideways ? ImageSize{fitted->height, fitted->width} : *fitted;
+    auto image = copyFrame(*decoded.frame, stored);
+    if (!image) return {};
+    return ThumbnailResult::fromJpeg(
+        image->rotated(decoded.quarterTurns).jpegData(kThumbnailJpegQuality));
+}
+
+}  // namespace
+
+ThumbnailResult createImageThumbnail(const std::filesystem::path& url) {
+    const auto decoded = decodeFirstFrame(url);
+    if (!decoded.frame) return {};
+    return thumbnailOf(decoded);
+}
+
+ThumbnailResult createMovieThumbnail(const std::filesystem::path& url) {
+    const auto decoded = decodeFirstFrame(url);
+    if (!decoded.frame) {
+        systemLog("*** Error generating thumbnail: " + decoded.failure);
+        return {};
+    }
+    return thumbnailOf(decoded);
+}
+
+}  // namespace ostrelcomm

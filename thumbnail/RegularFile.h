@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+#include "platform/Bytes.h"
+
+namespace ostrelcomm {
+
+// A local file opened for reading only when it is a regular file. Anything
+// else (a FIFO, a device, a folder) is refused before it is opened: opening a
+// FIFO for reading waits for a writer, and reading a device may never end.
+class RegularFile {
+  public:
+    static std::optional<RegularFile> open(const std::filesystem::path& path);
+
+    ~RegularFile();
+    RegularFile(RegularFile&& other) noexcept;
+    RegularFile& operator=(RegularFile&& other) noexcept;
+    RegularFile(const RegularFile&) = delete;
+    RegularFile& operator=(const RegularFile&) = delete;
+
+    int descriptor() const { return fd_; }
+    // Up to maxLength bytes from the current position; nothing on a read error.
+    std::optional<Bytes> read(std::size_t maxLength);
+    // The current size, or -1 when it cannot be had.
+    std::int64_t size() const;
+    // A path that opens this very file again, for libraries that want a path:
+    // whatever is renamed into the original path meanwhile is not reached.
+    std::filesystem::path reopenPath() const;
+
+  private:
+    explicit RegularFile(int fd) : fd_(fd) {}
+
+    int fd_ = -1;
+};
+
+}  // namespace ostrelcomm
