@@ -93,6 +93,7 @@
 #include "xfer/FileManagerExtensions.h"
 #include "xfer/FileSend_TerminateData.h"
 #include "xfer/LocalItemInfo.h"
+#include "xfer/MultipleLocalFileSend.h"
 #include "xfer/Server_FinalizeAnswer.h"
 #include "xfer/Server_RecvPrepareAnswer.h"
 #include "xfer/Server_SendBlockAnswer.h"
