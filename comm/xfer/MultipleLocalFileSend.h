@@ -151,20 +151,18 @@ private:
     void onNewRemoteDirectoryCreated(const Notification& notification);
     void onQueryRemoteDirectoryContent(const Notification& notification);
 
-    // Set at construction, never changed.
+    // In the order of the run's description. Set when it is made and never
+    // changed: the first five. Written under the engine's lock and read
+    // without it: abortOperation_ and status_. Everything else is under the
+    // engine's lock.
     const std::shared_ptr<SrvComm> srvComm_;
     const std::shared_ptr<NotificationCenter> notifications_;
     const std::string instanceUUID_;
     // The engine's center the observers were registered on, and their tokens.
     std::shared_ptr<NotificationCenter> observedCenter_;
     std::vector<NotificationCenter::Token> observers_;
-
-    // Written under the engine's lock, read without it.
-    std::atomic<bool> abortOperation_{false};
-    std::atomic<Status> status_{Status::idle};
-
-    // Under the engine's lock.
     std::optional<std::size_t> sourceIterator_;
+    std::atomic<bool> abortOperation_{false};
     std::optional<std::filesystem::path> baseSourceURL_;
     std::vector<std::shared_ptr<LocalItemInfo>> sourceItems_;
     // Relative to the destination folder: folder names joined by "/"; empty
@@ -188,6 +186,7 @@ private:
     std::optional<std::string> destinationDirName_;
     ConflictingBehaviours conflictingBehaviour_ = ConflictingBehaviours::alwaysReplace;
     std::string errorText_ = "No error";
+    std::atomic<Status> status_{Status::idle};
 };
 
 std::string_view name(MultipleLocalFileSend::Status status);
