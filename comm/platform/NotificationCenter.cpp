@@ -34,6 +34,12 @@ void NotificationCenter::post(const std::string& name, UserInfo userInfo) {
         if (e->active) e->observer(notification);
 }
 
+std::size_t NotificationCenter::observerCount(const std::string& name) const {
+    std::lock_guard lock(mutex_);
+    return static_cast<std::size_t>(
+        std::count_if(entries_.begin(), entries_.end(), [&](const auto& e) { return e->name == name; }));
+}
+
 NotificationCenter& NotificationCenter::defaultCenter() {
     static NotificationCenter center;
     return center;

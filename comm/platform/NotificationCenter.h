@@ -2,6 +2,7 @@
 
 #include <any>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -41,6 +42,8 @@ public:
     Token addObserver(std::string name, Observer observer);
     void removeObserver(Token token);
     void post(const std::string& name, UserInfo userInfo = {});
+    // How many observers of this name are registered now.
+    std::size_t observerCount(const std::string& name) const;
 
     // The process-wide center; it carries only the event log's announcements.
     static NotificationCenter& defaultCenter();
@@ -53,7 +56,7 @@ private:
         std::atomic<bool> active{true};
     };
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     Token nextToken_ = 1;
     std::vector<std::shared_ptr<Entry>> entries_;
 };

@@ -1,0 +1,194 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/NotificationCenter.h"
+#include "xfer/ConflictingBehaviours.h"
+#include "xfer/LocalItemInfo.h"
+
+namespace ostrelcomm {
+
+class SrvComm;
+class VirtualPath;
+class RemoteDirInfo;
+struct RemoteItemInfo;
+
+// The states of a multi-file upload's run, in order.
+// clang-format off
+#define OSTRELCOMM_MULTIPLE_LOCAL_FILE_SEND_STATUSES(X) \
+    X(idle) X(getNextItem) X(checkIfDestinationDir) X(changeLevel) X(queryForRemoteDirectoryContent) \
+    X(waitForDestDirContent) X(checkRemoteExist) X(deleteOldFile) X(waitForFileDeleted) X(createDestDir) \
+    X(waitForDestDirCreated) X(sendFile) X(waitForFileSent) X(completed) X(aborted) X(error)
+// clang-format on
+
+// Uploads a set of local files and folders into one remote folder, keeping
+// the local folder structure, one upload job at a time on its engine. The
+// application keeps one for the life of its main view and reuses it for every
+// upload: clearSource(), appendToSource() once per chosen item,
+// startTransfer(); then, optionally, setAbortOperation(true). isIdle() tells
+// whether a run is going on.
+//
+// It observes four notifications of the engine's own center ("localFileUpload",
+// "deleteFile", "newRemoteDirectoryCreated", "queryRemoteDirectoryContent").
+// The observers hold it weakly and are removed when it goes, so it lives only
+// as long as its owner keeps it.
+//
+// Threads. The owner calls the public operations on its own thread; the
+// observers run on the engine's thread with the engine's lock held. Every
+// operation that changes the object takes the engine's lock, so no field is
+// touched by two threads at once; a folder is walked before the lock is taken
+// and its items are appended under it. isIdle() and abortOperation() read
+// atomics and never wait for the lock, which the engine's thread may hold for
+// a while.
+class MultipleLocalFileSend {
+    struct Passkey {
+        explicit Passkey() = default;
+    };
+
+public:
+    // What to do with a file whose name a remote item already has; the
+    // settings store the raw values.
+    using ConflictingBehaviours = ostrelcomm::ConflictingBehaviours;
+    // The rule with this raw value (0, 1 or 2); none for any other number.
+    static constexpr std::optional<ConflictingBehaviours> fromRaw(std::int64_t raw) {
+        return conflictingBehavioursFromRaw(raw);
+    }
+
+    enum class Status {
+#define OSTRELCOMM_ENUM_CASE(name) name,
+        OSTRELCOMM_MULTIPLE_LOCAL_FILE_SEND_STATUSES(OSTRELCOMM_ENUM_CASE)
+#undef OSTRELCOMM_ENUM_CASE
+    };
+    static constexpr std::size_t kStatusCount = 0
+#define OSTRELCOMM_COUNT_CASE(name) +1
+        OSTRELCOMM_MULTIPLE_LOCAL_FILE_SEND_STATUSES(OSTRELCOMM_COUNT_CASE)
+#undef OSTRELCOMM_COUNT_CASE
+        ;
+
+    // An idle uploader that queues its jobs on `srvComm` and posts its
+    // progress on `notifications`, with a new upper-case UUID text as its
+    // "source" tag. Its four observers are registered on the engine's center
+    // as it is at this moment. Throws std::invalid_argument for a null
+    // engine or center.
+    static std::shared_ptr<MultipleLocalFileSend> create(std::shared_ptr<SrvComm> srvComm,
+                                                         std::shared_ptr<NotificationCenter> notifications);
+    // For create() only.
+    MultipleLocalFileSend(Passkey, std::shared_ptr<SrvComm> srvComm,
+                          std::shared_ptr<NotificationCenter> notifications);
+    ~MultipleLocalFileSend();
+    MultipleLocalFileSend(const MultipleLocalFileSend&) = delete;
+    MultipleLocalFileSend& operator=(const MultipleLocalFileSend&) = delete;
+
+    // The tag passed as "source" with every job the uploader queues.
+    const std::string& instanceUUID() const { return instanceUUID_; }
+
+    // True unless a run is going on (idle, completed, aborted or error).
+    bool isIdle() const;
+
+    // Whether an abort was asked and not yet taken by the run. Setting true
+    // also asks the engine to abort the upload job that runs for this object,
+    // if there is one; the run then ends as aborted at its next change of
+    // state (a request made while no run is going on ends the next run at
+    // its first). Setting false only stores.
+    bool abortOperation() const;
+    void setAbortOperation(bool abortOperation);
+
+    // Adds a local file, or a folder with everything it holds, to the source
+    // list and returns the number of items in the list afterwards. A file
+    // counts towards bytesToSend() with its size.
+    //
+    // A folder is followed by its contents, depth first: each folder before
+    // what it holds, the entries of a folder in the byte order of their
+    // names. The walk skips hidden entries (a name starting with ".") and all
+    // they hold, symbolic links (never followed), and anything that is
+    // neither a regular file nor a folder. An entry that cannot be read ends
+    // the walk, logged in the system log; the items found before it stay.
+    //
+    // An item chosen directly may be hidden, but must be a regular file or a
+    // folder itself (not a symbolic link, FIFO, socket or device: an upload
+    // of those would block or never end). Otherwise, or when its properties
+    // cannot be read, nothing is added, the reason goes to the system log
+    // and the result is none.
+    std::optional<std::size_t> appendToSource(const std::filesystem::path& localURL);
+
+    // Empties the source list and the destination folder map, sets both byte
+    // counters to 0 and forgets the start time. Nothing else changes.
+    void clearSource();
+
+    // Starts a run that sends the source list into the remote folder that the
+    // last component of `destination` names ("root" for the empty path),
+    // recreating the items' folders under it, as counted from
+    // `baseSourceURL`. An empty list ends at once as completed. The byte
+    // counters, the error text and an abort request are not reset: the caller
+    // clears and fills the source list before each run.
+    void startTransfer(const std::filesystem::path& baseSourceURL, const VirtualPath& destination,
+                       ConflictingBehaviours conflictingBehaviour);
+
+    // A copy of the source list, in order.
+    std::vector<LocalItemInfo> sourceItems() const;
+    // The sum of the sizes of the files in the source list.
+    std::int64_t bytesToSend() const;
+    // The sum of the sizes of the files whose upload has ended in this run.
+    std::int64_t bytesSent() const;
+
+private:
+    void registerObservers(const std::shared_ptr<MultipleLocalFileSend>& self);
+    // Every assignment of the state runs that state's handler.
+    void setStatus(Status status);
+    void handleStatus(Status status);
+    void onLocalFileUpload(const Notification& notification);
+    void onDeleteFile(const Notification& notification);
+    void onNewRemoteDirectoryCreated(const Notification& notification);
+    void onQueryRemoteDirectoryContent(const Notification& notification);
+
+    // In the order of the run's description. Set when it is made and never
+    // changed: the first five. Written under the engine's lock and read
+    // without it: abortOperation_ and status_. Everything else is under the
+    // engine's lock.
+    const std::shared_ptr<SrvComm> srvComm_;
+    const std::shared_ptr<NotificationCenter> notifications_;
+    const std::string instanceUUID_;
+    // The engine's center the observers were registered on, and their tokens.
+    std::shared_ptr<NotificationCenter> observedCenter_;
+    std::vector<NotificationCenter::Token> observers_;
+    std::optional<std::size_t> sourceIterator_;
+    std::atomic<bool> abortOperation_{false};
+    std::optional<std::filesystem::path> baseSourceURL_;
+    std::vector<std::shared_ptr<LocalItemInfo>> sourceItems_;
+    // Relative to the destination folder: folder names joined by "/"; empty
+    // for the destination folder itself.
+    std::string actDestPath_;
+    // Relative destination path to remote folder identifier.
+    std::map<std::string, std::string> destinationDirsMap_;
+    // The last listing of the folder at actDestPath_; null when absent.
+    std::shared_ptr<RemoteDirInfo> remoteDirectoryContent_;
+    std::shared_ptr<LocalItemInfo> itemUnderWork_;
+    std::optional<std::string> fileSendingJobUUID_;
+    std::int64_t bytesToSend_ = 0;
+    std::int64_t bytesSent_ = 0;
+    // Only the run's elapsed time is measured from it, so a clock that never
+    // goes back.
+    std::optional<std::chrono::steady_clock::time_point> startTime_;
+    // The remote item that has the name of the file under work; null when
+    // absent.
+    std::shared_ptr<const RemoteItemInfo> existingItemData_;
+    std::optional<std::string> destinationFileName_;
+    std::optional<std::string> destinationDirName_;
+    ConflictingBehaviours conflictingBehaviour_ = ConflictingBehaviours::alwaysReplace;
+    std::string errorText_ = "No error";
+    std::atomic<Status> status_{Status::idle};
+};
+
+std::string_view name(MultipleLocalFileSend::Status status);
+
+}  // namespace ostrelcomm
