@@ -91,3 +91,4 @@
 #include "user/UserSessionData.h"
 #include "user/UserSessionsContext.h"
 #include "user/UserVerifier.h"
+#include "xfer/ConflictingBehaviours.h"
