@@ -138,15 +138,17 @@ private slots:
         SrvComm& slow = *appwise->engine(CommTasks::slowTask);
         EngineRecorder fastRecorder(fast);
         EngineRecorder slowRecorder(slow);
-        namespace auth = ostrelcomm::auth;
-        namespace account = ostrelcomm::user;
+        const char* login = ostrelcomm::auth::kSRPAuthenticatedNotification;
+        const char* profile = ostrelcomm::user::kUserProfileDataAvailableNotification;
+        // Each engine has posted `count` ends of `name`.
+        auto bothEnded = [&](const char* name, std::size_t count) {
+            return fastRecorder.words(name).size() == count && slowRecorder.words(name).size() == count;
+        };
 
         for (std::size_t round = 1; round <= 20; ++round) {
             fast.auth_add(user, SecretBytes::fromText(kPassword), ostrelcomm::SRPAuthMode::new_);
             slow.auth_add(user, SecretBytes::fromText(kPassword), ostrelcomm::SRPAuthMode::new_);
-            QTRY_VERIFY_WITH_TIMEOUT(fastRecorder.words(auth::kSRPAuthenticatedNotification).size() == round &&
-                                         slowRecorder.words(auth::kSRPAuthenticatedNotification).size() == round,
-                                     kGuardMs);
+            QTRY_VERIFY_WITH_TIMEOUT(bothEnded(login, round), kGuardMs);
             // A login may end in error: the other engine's session, handed
             // over during its first exchange, takes the place of the
             // exchange's. The engine still holds a whole session.
@@ -155,13 +157,9 @@ private slots:
 
             fast.user_addGetProfile();
             slow.user_addGetProfile();
-            QTRY_VERIFY_WITH_TIMEOUT(fastRecorder.words(account::kUserProfileDataAvailableNotification).size() == round &&
-                                         slowRecorder.words(account::kUserProfileDataAvailableNotification).size() == round,
-                                     kGuardMs);
-            QCOMPARE(fastRecorder.words(account::kUserProfileDataAvailableNotification).back(),
-                     std::string(account::kCompleted));
-            QCOMPARE(slowRecorder.words(account::kUserProfileDataAvailableNotification).back(),
-                     std::string(account::kCompleted));
+            QTRY_VERIFY_WITH_TIMEOUT(bothEnded(profile, round), kGuardMs);
+            QCOMPARE(fastRecorder.words(profile).back(), std::string(ostrelcomm::user::kCompleted));
+            QCOMPARE(slowRecorder.words(profile).back(), std::string(ostrelcomm::user::kCompleted));
         }
     }
 };

@@ -142,8 +142,9 @@ private slots:
         profile.userUUID = "USER-1";
         const HTTPError failure{"AccessDeniedException", HTTPErrors::badStatusCode, "Denied", std::int64_t{403}};
 
-        postFromEngineThread(*engine, auth::kSRPAuthenticatedNotification,
-                             {{"Result", std::string(auth::kError)}, {"httpError", failure}, {"CustomData", NullObject{}}});
+        postFromEngineThread(
+            *engine, auth::kSRPAuthenticatedNotification,
+            {{"Result", std::string(auth::kError)}, {"httpError", failure}, {"CustomData", NullObject{}}});
         postFromEngineThread(*engine, auth::kSRPAuthenticatedNotification, {{"Result", 42}});
         postFromEngineThread(*engine, user::kUserProfileDataAvailableNotification,
                              {{"Result", std::string(user::kCompleted)},
