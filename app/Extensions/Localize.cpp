@@ -1,0 +1,61 @@
+#include "app/Extensions/Localize.h"
+
+#include <functional>
+#include <map>
+
+namespace quorvel {
+
+namespace {
+
+using Table = std::map<std::string, std::string, std::less<>>;
+
+// Each screen adds its keys to "Localizable".
+const std::map<std::string, Table, std::less<>>& tables() {
+    static const std::map<std::string, Table, std::less<>> all = {
+        {kLocalizableTable, Table{}},
+        {kCommStatesTable,
+         Table{
+             {"jobType.nop", "No operation"},
+             {"jobType.userAdd", "Create account"},
+             {"jobType.getProfile", "Read profile"},
+             {"jobType.getShareProfile", "Read sharing profile"},
+             {"jobType.getSessionsInformations", "Read login activities"},
+             {"jobType.deleteProfile", "Delete profile"},
+             {"jobType.modifyUser", "Change password"},
+             {"jobType.authenticate", "Log in"},
+             {"jobType.logout", "Log out"},
+             {"jobType.fileSend", "Upload"},
+             {"jobType.fileReceive", "Download"},
+             {"jobType.getFolderInfo", "List folder"},
+             {"jobType.createFolder", "Create folder"},
+             {"jobType.getDirectoryTree", "Read folder tree"},
+             {"jobType.getFileInfo", "Read file information"},
+             {"jobType.fileModify", "Modify file"},
+             {"jobType.fileCopy", "Copy file"},
+             {"jobType.fileDelete", "Delete file"},
+             {"jobType.directoryModify", "Modify folder"},
+             {"jobType.directoryDelete", "Delete folder"},
+             {"jobType.addTrustedUser", "Trust user"},
+             {"jobType.listTrusts", "List trusted users"},
+             {"jobType.removeTrust", "Remove trusted user"},
+             {"jobType.shareItem", "Share item"},
+             {"jobType.removeShare", "Remove share"},
+             {"jobType.queryForShares", "List shares"},
+             {"jobType.queryForSharingPeers", "List users sharing with you"},
+             {"jobType.queryForSharedItems", "List items shared with you"},
+         }},
+    };
+    return all;
+}
+
+}  // namespace
+
+std::string localize(std::string_view key, std::string_view table) {
+    auto t = tables().find(table);
+    if (t == tables().end()) return std::string(key);
+    auto entry = t->second.find(key);
+    if (entry == t->second.end()) return std::string(key);
+    return entry->second;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,158 @@
+#include "app/utils/EngineBridge.h"
+
+#include <QMetaObject>
+
+#include <any>
+
+#include "auth/AuthNotifications.h"
+#include "jobs/CommJobs.h"
+
+namespace quorvel {
+
+namespace {
+
+using ostrelcomm::UserInfo;
+using ostrelcomm::userInfoValue;
+
+template <class Payload>
+JobEvent<Payload> readFrame(const UserInfo& info) {
+    JobEvent<Payload> event;
+    if (const auto* result = userInfoValue<std::string>(info, "Result")) event.result = *result;
+    if (const auto* error = userInfoValue<ostrelcomm::HTTPError>(info, "httpError")) event.httpError = *error;
+    return event;
+}
+
+// "CustomData" is the payload itself.
+template <class Payload>
+JobEvent<Payload> readDirect(const UserInfo& info) {
+    JobEvent<Payload> event = readFrame<Payload>(info);
+    if (const auto* data = userInfoValue<Payload>(info, "CustomData")) event.data = *data;
+    return event;
+}
+
+// "CustomData" is {"notificationData": the payload}.
+template <class Payload>
+JobEvent<Payload> readInNotificationData(const UserInfo& info) {
+    JobEvent<Payload> event = readFrame<Payload>(info);
+    const auto* wrapper = userInfoValue<ostrelcomm::user::NotificationDataPayload>(info, "CustomData");
+    if (!wrapper) return event;
+    auto entry = wrapper->find(ostrelcomm::user::kNotificationDataKey);
+    if (entry == wrapper->end()) return event;
+    if (const auto* data = std::any_cast<Payload>(&entry->second)) event.data = *data;
+    return event;
+}
+
+JobEvent<NoPayload> readWithoutPayload(const UserInfo& info) { return readFrame<NoPayload>(info); }
+
+// A job's data as the main thread may hold it: without its context, whose
+// state belongs to the engine's thread and whose last owner must not be the
+// main thread.
+void gatherJob(QueueChanges& changes, const UserInfo& info) {
+    const auto* jobID = userInfoValue<std::string>(info, "id");
+    auto data = info.find("data");
+    if (!jobID || data == info.end()) return;
+    if (const auto* item = std::any_cast<ostrelcomm::CommJobsItem>(&data->second)) {
+        ostrelcomm::CommJobsItem copy = *item;
+        copy.context.reset();
+        changes.jobs.insert_or_assign(*jobID, std::move(copy));
+    } else {
+        changes.jobs.insert_or_assign(*jobID, std::nullopt);
+    }
+}
+
+void gatherNewJob(QueueChanges& changes, const UserInfo& info) {
+    changes.listChanged = true;
+    gatherJob(changes, info);
+}
+
+void gatherListChange(QueueChanges& changes, const UserInfo&) { changes.listChanged = true; }
+
+}  // namespace
+
+EngineBridge::EngineBridge(std::shared_ptr<ostrelcomm::SrvComm> engine, QObject* parent)
+    : QObject(parent), engine_(std::move(engine)), link_(std::make_shared<Link>()) {
+    link_->bridge = this;
+    namespace auth = ostrelcomm::auth;
+    namespace user = ostrelcomm::user;
+    relay<LoginEvent>(auth::kSRPAuthenticatedNotification, &readWithoutPayload, &EngineBridge::srpAuthenticated);
+    relay<LogoutEvent>(auth::kUserLogoutNotification, &readWithoutPayload, &EngineBridge::userLogout);
+    relay<UserCreationEvent>(user::kUserCreationTerminatedNotification, &readDirect<user::UserCreationPayload>,
+                             &EngineBridge::userCreationTerminated);
+    relay<UserProfileEvent>(user::kUserProfileDataAvailableNotification,
+                            &readInNotificationData<user::UserProfilePayload>,
+                            &EngineBridge::userProfileDataAvailable);
+    relay<PeerShareDataEvent>(user::kPeerShareDataNotification, &readDirect<user::PeerShareDataPayload>,
+                              &EngineBridge::peerShareData);
+    relay<UserSessionsEvent>(user::kGetUserSessionsDataNotification, &readDirect<user::UserSessionsPayload>,
+                             &EngineBridge::getUserSessionsData);
+    relay<UserModificationEvent>(user::kUserModificationNotification, &readDirect<user::UserModificationPayload>,
+                                 &EngineBridge::userModification);
+    relay<UserProfileDeletedEvent>(user::kUserProfileDeletedNotification, &readInNotificationData<std::string>,
+                                   &EngineBridge::userProfileDeleted);
+
+    const auto center = engine_->notifications();
+    observers_.emplace_back(center, center->addObserver(ostrelcomm::kJobQueueEmptyNotification,
+                                                        [link = link_](const ostrelcomm::Notification&) {
+                                                            std::lock_guard lock(link->mutex);
+                                                            if (!link->bridge) return;
+                                                            QMetaObject::invokeMethod(
+                                                                link->bridge, &EngineBridge::jobQueueEmpty,
+                                                                Qt::QueuedConnection);
+                                                        }));
+
+    relayQueue(ostrelcomm::kNewJobAvailableNotification, &gatherNewJob);
+    relayQueue(ostrelcomm::kJobChangedNotification, &gatherJob);
+    relayQueue(ostrelcomm::kJobCleanupNotification, &gatherListChange);
+    relayQueue(ostrelcomm::kJobsQueueChangedNotification, &gatherListChange);
+}
+
+EngineBridge::~EngineBridge() {
+    {
+        std::lock_guard lock(link_->mutex);
+        link_->bridge = nullptr;
+    }
+    // Signals queued before are dropped with the object (QObject removes its
+    // posted events).
+    for (const auto& [center, token] : observers_) center->removeObserver(token);
+}
+
+template <class Event>
+void EngineBridge::relay(const char* name, Event (*read)(const ostrelcomm::UserInfo&),
+                         void (EngineBridge::*signal)(const Event&)) {
+    const auto center = engine_->notifications();
+    observers_.emplace_back(center, center->addObserver(name, [link = link_, read, signal](
+                                                                   const ostrelcomm::Notification& notification) {
+        Event event = read(notification.userInfo);
+        std::lock_guard lock(link->mutex);
+        EngineBridge* bridge = link->bridge;
+        if (!bridge) return;
+        QMetaObject::invokeMethod(
+            bridge, [bridge, signal, event = std::move(event)] { (bridge->*signal)(event); }, Qt::QueuedConnection);
+    }));
+}
+
+void EngineBridge::relayQueue(const char* name, void (*gather)(QueueChanges&, const ostrelcomm::UserInfo&)) {
+    const auto center = engine_->queue()->notifications();
+    observers_.emplace_back(
+        center, center->addObserver(name, [link = link_, gather](const ostrelcomm::Notification& notification) {
+            std::lock_guard lock(link->mutex);
+            EngineBridge* bridge = link->bridge;
+            if (!bridge) return;
+            gather(link->pending, notification.userInfo);
+            if (link->flushQueued) return;
+            link->flushQueued = true;
+            QMetaObject::invokeMethod(bridge, &EngineBridge::flushQueueChanges, Qt::QueuedConnection);
+        }));
+}
+
+void EngineBridge::flushQueueChanges() {
+    QueueChanges changes;
+    {
+        std::lock_guard lock(link_->mutex);
+        changes = std::exchange(link_->pending, QueueChanges{});
+        link_->flushQueued = false;
+    }
+    emit queueChanged(changes);
+}
+
+}  // namespace quorvel
