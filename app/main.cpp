@@ -1,7 +1,7 @@
 // Quorvel Connect: the program entry.
 #include <QApplication>
-#include <QMainWindow>
 
+#include "app/MainWindow.h"
 #include "app/utils/Appwise.h"
 #include "platform/AppInfo.h"
 
@@ -16,8 +16,7 @@ int main(int argc, char** argv) {
 
     // The main window first, so that its observers exist before the start-up
     // posts anything to it (such as "showLoginSheet").
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Quorvel Connect"));
+    quorvel::MainWindow window;
     window.show();
 
     quorvel::Appwise::shared();

@@ -12,7 +12,25 @@ using Table = std::map<std::string, std::string, std::less<>>;
 // Each screen adds its keys to "Localizable".
 const std::map<std::string, Table, std::less<>>& tables() {
     static const std::map<std::string, Table, std::less<>> all = {
-        {kLocalizableTable, Table{}},
+        {kLocalizableTable,
+         Table{
+             // Stored credentials and biometric unlock.
+             {"LAuthWarning", "Confirm your fingerprint to log in with the credentials stored in your keyring."},
+             {"Keyring error", "Keyring error"},
+             {"BiometricLoginErrorMsg",
+              "Your login credentials could not be read from the keyring. Please log in with your user name and "
+              "password."},
+             {"Login-Error", "Login failed"},
+             {"LoginFailureMessage", "The login did not succeed. Please check your user name and password."},
+             {"Cancel", "Cancel"},
+             {"Use Password", "Use Password"},
+             {"BiometricHintTouchSensor", "Touch the fingerprint reader."},
+             {"BiometricHintNoMatch", "Fingerprint not recognised. Try again."},
+             {"BiometricHintRetryScan", "The scan did not succeed. Touch the reader again."},
+             {"BiometricHintSwipeTooShort", "The swipe was too short. Swipe again."},
+             {"BiometricHintFingerNotCentered", "Centre your finger on the reader and try again."},
+             {"BiometricHintRemoveAndRetry", "Lift your finger and touch the reader again."},
+         }},
         {kCommStatesTable,
          Table{
              {"jobType.nop", "No operation"},

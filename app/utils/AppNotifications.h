@@ -10,5 +10,7 @@ namespace quorvel {
 inline constexpr char kAuthenticationStatusChangedNotification[] = "authenticationStatusChanged";
 // The local folder on show was set (also to the folder it already was).
 inline constexpr char kRefreshLocalFilesListNotification[] = "refreshLocalFilesList";
+// The remote folder on show is to be listed again (after a login, too).
+inline constexpr char kActionRefreshNotification[] = "actionRefresh";
 
 }  // namespace quorvel
