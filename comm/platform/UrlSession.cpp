@@ -37,6 +37,11 @@ struct ParkedWorker {
 constexpr auto kParkTime = std::chrono::seconds(2);
 constexpr std::size_t kMaxParked = 16;
 
+// The session whose tasks this thread runs, when it is a worker; and a
+// session handed to this thread to run once that one has ended.
+thread_local SessionCore* tServing = nullptr;
+thread_local std::shared_ptr<SessionCore> tHandedOver;
+
 // Process-wide bookkeeping. Allocated once and never destroyed, so that a
 // worker thread that outlives main() never touches a destroyed object.
 struct Globals {
@@ -485,6 +490,9 @@ struct SessionCore : std::enable_shared_from_this<SessionCore> {
     void invalidate();
     void release();
     bool attach(const std::shared_ptr<PoolCore>& pool);
+    // Invalidated or released with nothing left to run: its worker ends it as
+    // soon as the completion it may be running returns.
+    bool finishing();
 
     // The extra trust anchors of the configuration, read on first need
     // (a session that joins a pool already trusting that file never reads
@@ -570,6 +578,13 @@ std::shared_ptr<PoolCore> SessionCore::poolForTransfer() {
 }
 
 void SessionCore::enqueue(const std::shared_ptr<TaskState>& task) {
+    // Resumed from the completion of a session that has ended (a job starting
+    // the next one from its last answer): this thread can run it as soon as
+    // that completion returns, instead of waking another. Asked before this
+    // session's lock is taken, so that no two sessions' locks are ever held
+    // together.
+    const bool fromEndingSession =
+        tServing != nullptr && tServing != this && !tHandedOver && tServing->finishing();
     std::unique_lock lock(mutex);
     if (task->resumed) return;
     task->resumed = true;
@@ -584,6 +599,10 @@ void SessionCore::enqueue(const std::shared_ptr<TaskState>& task) {
         auto& g = globals();
         std::lock_guard count(g.mutex);
         ++g.liveWorkers;
+        if (fromEndingSession) {
+            tHandedOver = shared_from_this();
+            return;
+        }
         if (!g.parked.empty()) {
             ParkedWorker* worker = g.parked.back();
             g.parked.pop_back();
@@ -640,14 +659,27 @@ void SessionCore::release() {
     wake.notify_one();
 }
 
+bool SessionCore::finishing() {
+    std::lock_guard lock(mutex);
+    return (invalidated || released) && queue.empty();
+}
+
 void SessionCore::workerMain(std::shared_ptr<SessionCore> core) {
     auto& g = globals();
     while (core) {
+        tServing = core.get();
         core->run();
+        tServing = nullptr;
         core.reset();
+        std::shared_ptr<SessionCore> next = std::move(tHandedOver);
+        tHandedOver.reset();
         std::unique_lock lock(g.mutex);
         --g.liveWorkers;
         g.workersGone.notify_all();
+        if (next) {
+            core = std::move(next);
+            continue;
+        }
         if (g.parked.size() >= kMaxParked) return;
         // Parked until a session hands itself over (counted as live again by
         // then) or the time is up; nothing ever waits for this thread.

@@ -165,7 +165,10 @@ private:
 // resumed finish before the worker ends by itself. The worker owns the shared
 // state, so the session object may go first. A worker whose session is done
 // waits a little for another session to serve before it ends; it serves one
-// session at a time.
+// session at a time. A session whose first task is resumed from inside the
+// completion of a session that has ended (invalidated or released, nothing
+// left to run) is served by that completion's thread once the completion
+// returns, so such a completion must not wait for the new session's answers.
 class UrlSession {
 public:
     explicit UrlSession(const UrlSessionConfiguration& configuration);
