@@ -111,6 +111,8 @@ struct Engine {
     Counter profiles{engine->notifications(), "userProfileDataAvailable"};
     int done = 0;
     bool loggedIn = false;
+    // Connections the server accepted while the jobs ran.
+    std::size_t connections = 0;
 
     Engine() {
         server();
@@ -133,6 +135,7 @@ void BM_Jobs_SignedGet(benchmark::State& state) {
         state.SkipWithError("login failed");
         return;
     }
+    const std::size_t before = server().server.acceptedConnections();
     for (auto _ : state) {
         e.done += kJobs;
         e.profiles.expect(e.done);
@@ -144,6 +147,7 @@ void BM_Jobs_SignedGet(benchmark::State& state) {
         e.engine->queue()->jobCleanup();
         state.ResumeTiming();
     }
+    e.connections += server().server.acceptedConnections() - before;
     state.SetItemsProcessed(state.iterations() * kJobs);
 }
 
@@ -194,10 +198,8 @@ BENCHMARK(BM_Curl_SignedGet)->Unit(benchmark::kMillisecond)->UseRealTime();
 int main(int argc, char** argv) {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     engine();
-    const std::size_t connectionsBefore = server().server.acceptedConnections();
     const int status = benchsupport::run(argc, argv, [&](const benchsupport::TimesReporter& t) {
-        std::printf("\nconnections the server accepted during the run: %zu\n",
-                    server().server.acceptedConnections() - connectionsBefore);
+        std::printf("\n%d jobs opened %zu connections\n", engine().done, engine().connections);
         const double jobs = t.seconds("BM_Jobs_SignedGet") / kJobs;
         const double requests = t.seconds("BM_Curl_SignedGet") / kJobs;
         if (jobs > 0 && requests > 0)
