@@ -24,6 +24,7 @@
 #include "crypto/curve25519/EdwardsArithmetic.h"
 #include "crypto/curve25519/Exceptions.h"
 #include "crypto/curve25519/FieldElement.h"
+#include "crypto/curve25519/FieldElement51.h"
 #include "crypto/curve25519/FieldElementOperations.h"
 #include "crypto/curve25519/GroupElementP3.h"
 #include "crypto/curve25519/GroupElementP4.h"

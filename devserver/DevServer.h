@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,6 +41,9 @@ struct RecordedRequest {
     std::string body;
     // The client's port: equal for requests that came over one connection.
     int remotePort = 0;
+    // The serial number (from 1) of the connection the request came over,
+    // in the order the server accepted them.
+    std::uint64_t connection = 0;
 
     // Header values by name compared without regard to case (all of them).
     std::vector<std::string> values(std::string_view name) const;
@@ -79,6 +83,10 @@ public:
     SessionTable& sessions();
     // The accounts the login knows; tests add users here directly.
     UserStore& users();
+
+    // Connections accepted so far (each one counted when accepted, whatever
+    // came of it afterwards).
+    std::size_t acceptedConnections() const;
 
     std::vector<RecordedRequest> requests() const;
     std::size_t requestCount() const;

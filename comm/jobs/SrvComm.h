@@ -456,6 +456,9 @@ private:
     // The queue's center as it was when the engine registered its observers.
     std::shared_ptr<NotificationCenter> queueCenter_;
     std::vector<NotificationCenter::Token> queueObservers_;
+
+    // The connections this engine's jobs share, and no other engine's.
+    ConnectionPool connectionPool_;
 };
 
 std::string_view name(SrvComm::HoldStatus hold);
