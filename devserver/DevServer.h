@@ -8,6 +8,7 @@
 
 #include "devserver/Exchange.h"
 #include "devserver/Fault.h"
+#include "devserver/ItemStore.h"
 #include "devserver/SessionTable.h"
 #include "devserver/Users.h"
 
@@ -79,6 +80,8 @@ public:
     SessionTable& sessions();
     // The accounts the login knows; tests add users here directly.
     UserStore& users();
+    // Every user's folders and files; tests seed and read items here.
+    ItemStore& items();
 
     std::vector<RecordedRequest> requests() const;
     std::size_t requestCount() const;
