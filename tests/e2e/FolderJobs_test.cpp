@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <ctime>
 #include <memory>
 #include <optional>
@@ -69,6 +70,22 @@ std::set<std::string> keysOf(const nlohmann::json& object) {
     return keys;
 }
 
+// The job as the queue keeps it once it has ended, and whether the engine's
+// log holds the INFO event of its queuing.
+void expectJob(SrvComm& engine, const std::string& jobID, JobType type, std::size_t steps, const std::string& info) {
+    const auto item = engine.queue()->getJobData(jobID);
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->jobType, type);
+    EXPECT_EQ(item->jobSteps, steps);
+    EXPECT_EQ(item->actStep, steps);
+    EXPECT_EQ(item->priority, JobPriority::Normal);
+    EXPECT_EQ(item->status, JobStatus::completed);
+    bool logged = false;
+    for (const auto& event : engine.comLog().events())
+        logged = logged || (event.type == Logger::EvtType::info && event.description == info);
+    EXPECT_TRUE(logged) << info;
+}
+
 const tree::TaggedPayload* tagged(const Posted& posted) { return posted.data<tree::TaggedPayload>(); }
 
 std::string createdUuid(const Recorder& recorder) {
@@ -98,8 +115,10 @@ TEST(FolderJobs, ACreationSendsAFreshWrappedKeyAndANameSealedUnderIt) {
     const auto oracle = session.oracle();
 
     const sys_seconds before = nowSeconds();
-    session.run([](SrvComm& e) { e.directory_create("A", std::nullopt, "t"); });
+    std::string jobID;
+    session.run([&](SrvComm& e) { jobID = e.directory_create("A", std::nullopt, "t"); });
     const sys_seconds after = nowSeconds();
+    expectJob(*session.engine, jobID, JobType::createFolder, 2, "Creating new folder A");
 
     // "Started" while it runs, then "Created" with the tag and the new
     // folder's identifier.
@@ -178,8 +197,10 @@ TEST(FolderJobs, ListingsShowTheFoldersTheClientCreated) {
 
     // The top of the tree: no entry of its own, and A in it. Without a tag
     // the listing comes bare.
-    session.run([](SrvComm& e) { e.directory_getInfo("root", std::nullopt); });
+    std::string jobID;
+    session.run([&](SrvComm& e) { jobID = e.directory_getInfo("root", std::nullopt); });
     EXPECT_EQ(session.recorder.lines(), Lines{kReceived});
+    expectJob(*session.engine, jobID, JobType::getFolderInfo, 1, "Asking for new informations about root");
     const auto list = session.newRequests();
     ASSERT_EQ(requestLines(list), Lines{"GET /dir/list/"});
     EXPECT_EQ(list[0].values("x-sb-item-uuid"), Lines{"root"});
