@@ -212,6 +212,7 @@ struct DevServer::Impl {
 
     SessionTable sessions;
     UserStore users;
+    ItemStore items;
 
     mutable std::mutex logMutex;
     mutable std::condition_variable logChanged;
@@ -567,6 +568,8 @@ void DevServer::route(const std::string& method, const std::string& path, Endpoi
 SessionTable& DevServer::sessions() { return impl_->sessions; }
 
 UserStore& DevServer::users() { return impl_->users; }
+
+ItemStore& DevServer::items() { return impl_->items; }
 
 std::vector<RecordedRequest> DevServer::requests() const {
     std::lock_guard lock(impl_->logMutex);

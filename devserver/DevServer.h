@@ -9,6 +9,7 @@
 
 #include "devserver/Exchange.h"
 #include "devserver/Fault.h"
+#include "devserver/ItemStore.h"
 #include "devserver/SessionTable.h"
 #include "devserver/Users.h"
 
@@ -83,6 +84,8 @@ public:
     SessionTable& sessions();
     // The accounts the login knows; tests add users here directly.
     UserStore& users();
+    // Every user's folders and files; tests seed and read items here.
+    ItemStore& items();
 
     // Connections accepted so far (each one counted when accepted, whatever
     // came of it afterwards).

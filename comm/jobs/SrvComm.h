@@ -319,6 +319,25 @@ public:
     // user_modify.
     std::string user_delete(const SecretBytes& actualPassword);
 
+    // Folders (tree/SrvCommDirectory.cpp). Each queues a job (priority
+    // Normal), writes an INFO event and returns the job's identifier at once.
+    // Jobs queued with a `source` hand it back in their notification's
+    // "CustomData" beside the result (tree/TreeNotifications.h).
+    //
+    // Lists a folder ("root" for the top of the tree; type getFolderInfo,
+    // 1 step): "queryRemoteDirectoryContent" with "Started", then "Received"
+    // and the folder's contents with every key unwrapped and every item's
+    // metadata decrypted, "Error" or "Aborted".
+    std::string directory_getInfo(const std::string& uuid, const std::optional<std::string>& source);
+    // Creates a folder named `name` in `parentUUID` (absent: the top of the
+    // tree; type createFolder, 2 steps): fetches the wrapped user master key,
+    // then sends the new folder's fresh item key wrapped under it and its
+    // metadata (name and dates) sealed under the item key.
+    // "newRemoteDirectoryCreated" with "Started", then "Created" and the new
+    // folder's identifier, "Error" or "Aborted".
+    std::string directory_create(const std::string& name, const std::optional<std::string>& parentUUID,
+                                 const std::optional<std::string>& source);
+
 private:
     // The re-login both account changes begin with: the typed password into
     // the engine, a login job queued ahead, this job deferred to `next`. If

@@ -28,6 +28,7 @@
 #include "support/EngineRequests.h"
 #include "support/NotificationRecorder.h"
 #include "support/SharedDevserver.h"
+#include "tree/TreeNotifications.h"
 #include "user/UserNotifications.h"
 
 namespace ostrelcomm {
@@ -60,6 +61,10 @@ const std::map<JobsSteps, Probe>& probes() {
                           [](SrvComm& e, const std::string& user) {
                               return e.auth_add(user, SecretBytes::fromText(kPassword), SRPAuthMode::new_);
                           }};
+        const Probe folderCreation{tree::kNewRemoteDirectoryCreatedNotification, {tree::kStarted},
+                                   [](SrvComm& e, const std::string&) {
+                                       return e.directory_create("sweep", std::nullopt, "sweep");
+                                   }};
         const Probe passwordChange{user::kUserModificationNotification, {}, [](SrvComm& e, const std::string& user) {
                                        return e.user_modify(user, SecretBytes::fromText(kPassword),
                                                             SecretBytes::fromText("another password"));
@@ -85,6 +90,12 @@ const std::map<JobsSteps, Probe>& probes() {
               }}},
             {JobsSteps::user_getKeys, passwordChange},
             {JobsSteps::user_storeKeys, passwordChange},
+            {JobsSteps::directory_getInfoQuery,
+             {tree::kQueryRemoteDirectoryContentNotification, {tree::kStarted}, [](SrvComm& e, const std::string&) {
+                  return e.directory_getInfo("root", "sweep");
+              }}},
+            {JobsSteps::directory_createPrepare, folderCreation},
+            {JobsSteps::directory_createExecute, folderCreation},
             {JobsSteps::user_deleteProfile,
              {user::kUserProfileDeletedNotification, {}, [](SrvComm& e, const std::string&) {
                   return e.user_delete(SecretBytes::fromText(kPassword));
