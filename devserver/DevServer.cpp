@@ -200,6 +200,7 @@ struct DevServer::Impl {
 
     SessionTable sessions;
     UserStore users;
+    TrustTable trusts;
 
     mutable std::mutex logMutex;
     mutable std::condition_variable logChanged;
@@ -554,6 +555,8 @@ void DevServer::route(const std::string& method, const std::string& path, Endpoi
 SessionTable& DevServer::sessions() { return impl_->sessions; }
 
 UserStore& DevServer::users() { return impl_->users; }
+
+TrustTable& DevServer::trusts() { return impl_->trusts; }
 
 std::vector<RecordedRequest> DevServer::requests() const {
     std::lock_guard lock(impl_->logMutex);

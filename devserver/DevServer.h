@@ -9,6 +9,7 @@
 #include "devserver/Exchange.h"
 #include "devserver/Fault.h"
 #include "devserver/SessionTable.h"
+#include "devserver/TrustTable.h"
 #include "devserver/Users.h"
 
 namespace devserver {
@@ -79,6 +80,8 @@ public:
     SessionTable& sessions();
     // The accounts the login knows; tests add users here directly.
     UserStore& users();
+    // Each user's trusted peers.
+    TrustTable& trusts();
 
     std::vector<RecordedRequest> requests() const;
     std::size_t requestCount() const;

@@ -3,12 +3,14 @@
 #include "devserver/AccountEndpoints.h"
 #include "devserver/DevServer.h"
 #include "devserver/LoginEndpoints.h"
+#include "devserver/TrustEndpoints.h"
 
 namespace devserver {
 
 void installEndpoints(DevServer& server) {
     installLoginEndpoints(server);
     installAccountEndpoints(server);
+    installTrustEndpoints(server);
 }
 
 }  // namespace devserver
