@@ -15,6 +15,8 @@
 #include <nlohmann/json.hpp>
 
 #include "AccountTestSupport.h"
+#include "auth/AuthNotifications.h"
+#include "devserver/Base64.h"
 #include "jobs/JobType.h"
 #include "platform/LocalizedString.h"
 #include "shares/ShareNotifications.h"
@@ -36,10 +38,10 @@ public:
         : NotificationRecorder(std::move(center),
                                {shares::kTrustCreationTerminatedNotification, shares::kTrustsListNotification,
                                 shares::kTrustRemoveNotification, user::kPeerShareDataNotification,
-                                "SRPAuthenticated"}) {}
+                                auth::kSRPAuthenticatedNotification}) {}
 
     // "name:result" of each, in order, the login's "InProgress" left out.
-    std::vector<std::string> lines() const { return NotificationRecorder::lines({"InProgress"}); }
+    std::vector<std::string> lines() const { return NotificationRecorder::lines({auth::kInProgress}); }
 };
 
 struct LoggedIn {
@@ -50,8 +52,8 @@ struct LoggedIn {
     explicit LoggedIn(const std::string& stem) : user(makeAccount(stem, "pw")) {
         engine->auth_add(user, SecretBytes::fromText("pw"), SRPAuthMode::new_);
         EXPECT_TRUE(recorder.waitIdle());
-        const auto end = recorder.last("SRPAuthenticated");
-        EXPECT_TRUE(end && end->result == "Authenticated");
+        const auto end = recorder.last(auth::kSRPAuthenticatedNotification);
+        EXPECT_TRUE(end && end->result == auth::kAuthenticated);
         recorder.clear();
     }
     std::string uuid() const { return server().users().find(user)->uuid; }
