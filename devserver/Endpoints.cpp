@@ -4,6 +4,7 @@
 #include "devserver/DevServer.h"
 #include "devserver/LoginEndpoints.h"
 #include "devserver/TreeEndpoints.h"
+#include "devserver/TrustEndpoints.h"
 
 namespace devserver {
 
@@ -11,6 +12,7 @@ void installEndpoints(DevServer& server) {
     installLoginEndpoints(server);
     installAccountEndpoints(server);
     installTreeEndpoints(server);
+    installTrustEndpoints(server);
 }
 
 }  // namespace devserver
