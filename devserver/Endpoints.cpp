@@ -2,6 +2,8 @@
 
 #include "devserver/AccountEndpoints.h"
 #include "devserver/DevServer.h"
+#include "devserver/FolderChangeEndpoints.h"
+#include "devserver/FolderTreeEndpoints.h"
 #include "devserver/LoginEndpoints.h"
 #include "devserver/TreeEndpoints.h"
 
@@ -11,6 +13,8 @@ void installEndpoints(DevServer& server) {
     installLoginEndpoints(server);
     installAccountEndpoints(server);
     installTreeEndpoints(server);
+    installFolderChangeEndpoints(server);
+    installFolderTreeEndpoints(server);
 }
 
 }  // namespace devserver
