@@ -6,6 +6,7 @@
 #include "devserver/FolderTreeEndpoints.h"
 #include "devserver/LoginEndpoints.h"
 #include "devserver/TreeEndpoints.h"
+#include "devserver/TrustEndpoints.h"
 
 namespace devserver {
 
@@ -15,6 +16,7 @@ void installEndpoints(DevServer& server) {
     installTreeEndpoints(server);
     installFolderChangeEndpoints(server);
     installFolderTreeEndpoints(server);
+    installTrustEndpoints(server);
 }
 
 }  // namespace devserver
