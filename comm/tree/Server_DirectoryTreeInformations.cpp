@@ -39,9 +39,8 @@ Tree Server_DirectoryTreeInformations::decryptAnswer(ByteView decryptPassword) {
     return prepareBranch(rawData.tree);
 }
 
-// Level by level with a list of what is left to fill, not one call per level:
-// a tree handed in by a caller rather than decoded from a body has no bound
-// on its depth.
+// With a list of what is left to fill rather than one call per level, so
+// the stack stays flat however deep the tree.
 Tree Server_DirectoryTreeInformations::prepareBranch(const std::vector<RawRemoteDirectoryBranch>& branches) const {
     Tree result;
     std::vector<std::pair<const std::vector<RawRemoteDirectoryBranch>*, Tree*>> toFill{{&branches, &result}};
