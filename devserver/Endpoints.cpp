@@ -2,6 +2,8 @@
 
 #include "devserver/AccountEndpoints.h"
 #include "devserver/DevServer.h"
+#include "devserver/FolderChangeEndpoints.h"
+#include "devserver/FolderTreeEndpoints.h"
 #include "devserver/LoginEndpoints.h"
 #include "devserver/TreeEndpoints.h"
 #include "devserver/TrustEndpoints.h"
@@ -12,6 +14,8 @@ void installEndpoints(DevServer& server) {
     installLoginEndpoints(server);
     installAccountEndpoints(server);
     installTreeEndpoints(server);
+    installFolderChangeEndpoints(server);
+    installFolderTreeEndpoints(server);
     installTrustEndpoints(server);
 }
 

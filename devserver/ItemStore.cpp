@@ -72,12 +72,19 @@ std::vector<Item> ItemStore::itemsOf(const std::string& owner) const {
 }
 
 std::size_t ItemStore::removeOwner(const std::string& owner) {
-    std::lock_guard lock(mutex_);
-    auto owned = items_.find(owner);
-    if (owned == items_.end()) return 0;
-    const std::size_t count = owned->second.size();
-    items_.erase(owned);
-    return count;
+    std::vector<Item> removed;
+    {
+        std::lock_guard lock(mutex_);
+        auto owned = items_.find(owner);
+        if (owned == items_.end()) return 0;
+        for (auto& [id, item] : owned->second) removed.push_back(std::move(item));
+        items_.erase(owned);
+    }
+    // Newer items first: whatever is below a folder was made after it.
+    removed = inCreationOrder(std::move(removed));
+    std::reverse(removed.begin(), removed.end());
+    afterRemoval(removed);
+    return removed.size();
 }
 
 void ItemStore::clear() {
@@ -90,6 +97,70 @@ std::size_t ItemStore::size() const {
     std::size_t count = 0;
     for (const auto& [owner, owned] : items_) count += owned.size();
     return count;
+}
+
+ItemStore::ChangeOutcome ItemStore::change(const std::string& owner, const std::string& uuid,
+                                           const std::optional<std::string>& newParent,
+                                           const std::function<void(Item&)>& edit) {
+    std::lock_guard lock(mutex_);
+    auto owned = items_.find(owner);
+    if (owned == items_.end()) return ChangeOutcome::noSuchItem;
+    auto it = owned->second.find(uuid);
+    if (it == owned->second.end()) return ChangeOutcome::noSuchItem;
+    if (newParent) {
+        if (!isFolderLocked(owner, *newParent)) return ChangeOutcome::noSuchFolder;
+        // Up from the destination to the root: meeting the item means the
+        // destination is the item or lies below it, and the move would cut
+        // the subtree off the tree.
+        for (std::string at = *newParent; at != kRootFolder; at = owned->second.at(at).parent)
+            if (at == uuid) return ChangeOutcome::intoItself;
+    }
+    Item& item = it->second;
+    if (newParent) item.parent = *newParent;
+    edit(item);
+    return ChangeOutcome::changed;
+}
+
+ItemStore::RemoveOutcome ItemStore::remove(const std::string& owner, const std::string& uuid, bool recursive) {
+    std::vector<Item> removed;
+    {
+        std::lock_guard lock(mutex_);
+        auto owned = items_.find(owner);
+        if (owned == items_.end()) return RemoveOutcome::noSuchItem;
+        auto& byId = owned->second;
+        if (byId.count(uuid) == 0) return RemoveOutcome::noSuchItem;
+        std::map<std::string, std::vector<std::string>> children;
+        for (const auto& [id, item] : byId) children[item.parent].push_back(id);
+        if (!recursive && children.count(uuid)) return RemoveOutcome::notEmpty;
+        // Each folder before what is in it; the hooks get them the other way.
+        std::vector<std::string> doomed{uuid};
+        for (std::size_t i = 0; i < doomed.size(); ++i) {
+            auto inside = children.find(doomed[i]);
+            if (inside != children.end()) doomed.insert(doomed.end(), inside->second.begin(), inside->second.end());
+        }
+        for (auto id = doomed.rbegin(); id != doomed.rend(); ++id) {
+            auto node = byId.find(*id);
+            removed.push_back(std::move(node->second));
+            byId.erase(node);
+        }
+    }
+    afterRemoval(removed);
+    return RemoveOutcome::removed;
+}
+
+void ItemStore::addRemovalHook(RemovalHook hook) {
+    std::lock_guard lock(mutex_);
+    removalHooks_.push_back(std::move(hook));
+}
+
+void ItemStore::afterRemoval(const std::vector<Item>& removed) const {
+    std::vector<RemovalHook> hooks;
+    {
+        std::lock_guard lock(mutex_);
+        hooks = removalHooks_;
+    }
+    for (const Item& item : removed)
+        for (const auto& hook : hooks) hook(item);
 }
 
 bool ItemStore::isFolderLocked(const std::string& owner, const std::string& uuid) const {

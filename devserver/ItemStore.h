@@ -90,9 +90,37 @@ public:
     // Every item of the owner, in creation order.
     std::vector<Item> itemsOf(const std::string& owner) const;
     // Drops every item of the owner (a deleted profile); returns how many.
+    // The removal hooks run for each of them.
     std::size_t removeOwner(const std::string& owner);
     void clear();
     std::size_t size() const;
+
+    // --- moving and removing items ----------------------------------------
+
+    enum class ChangeOutcome { changed, noSuchItem, noSuchFolder, intoItself };
+    // Under one lock: moves the owner's item into `newParent` when one is
+    // given (one of the owner's folders or the root, never the item itself
+    // nor a folder below it), then runs `edit` on it. Nothing is changed
+    // unless the outcome is `changed`. `edit` follows modify's rules, and
+    // must not change the parent either.
+    ChangeOutcome change(const std::string& owner, const std::string& uuid, const std::optional<std::string>& newParent,
+                         const std::function<void(Item&)>& edit);
+
+    enum class RemoveOutcome { removed, noSuchItem, notEmpty };
+    // Removes the owner's item; a folder that holds anything only when
+    // `recursive`, and then with everything below it. The one way items
+    // leave the store besides removeOwner and clear.
+    RemoveOutcome remove(const std::string& owner, const std::string& uuid, bool recursive);
+
+    // Per-item clean-up of what an item keeps outside this store (a file's
+    // blocks in the data folder, the grants that share it): later endpoints
+    // register a hook here rather than remove anything themselves. Every hook
+    // runs once for each item that remove or removeOwner takes out, after
+    // the store's lock is released, the items below a folder before the
+    // folder. The items are gone from the store by then, so a hook cannot
+    // refuse; one that throws stops the hooks after it for that item.
+    using RemovalHook = std::function<void(const Item& removed)>;
+    void addRemovalHook(RemovalHook hook);
 
 private:
     bool isFolderLocked(const std::string& owner, const std::string& uuid) const;
@@ -102,6 +130,10 @@ private:
     // Owner → identifier → item.
     std::map<std::string, std::map<std::string, Item>> items_;
     std::uint64_t nextCreated_ = 1;
+    std::vector<RemovalHook> removalHooks_;
+
+    // Runs the hooks on items already taken out, without the lock.
+    void afterRemoval(const std::vector<Item>& removed) const;
 };
 
 }  // namespace devserver

@@ -20,29 +20,6 @@ constexpr std::size_t kAesBlock = 16;
 constexpr char kEncoderVersion[] = "1.0";
 constexpr char kAlgorithm[] = "aes256";
 
-ProtocolError noSuchFolder() { return ProtocolError(404, "ItemNotFoundException", "No such folder"); }
-
-// The signing user, who owns items only with an account identifier (a user
-// made for the login alone has none).
-User owner(DevServer& server, const ServerRequest& request) {
-    User user = sessionUser(server, request);
-    if (user.uuid.empty()) throw noSuchUser();
-    return user;
-}
-
-OrderedJson itemJson(const Item& item) {
-    OrderedJson out;
-    out["uuid"] = item.uuid;
-    out["type"] = wireName(item.kind);
-    out["parentuuid"] = item.parent;
-    out["orig_size"] = item.size;
-    out["attrib"] = item.attrib;
-    out["metadata"] = base64Encode(item.metadata);
-    out["itemkey"] = item.itemkey;
-    out["thumbnailsize"] = item.thumbnailSize();
-    return out;
-}
-
 std::vector<std::string> textList(const Json& object, const char* key) {
     const Json& list = object.at(key);
     if (!list.is_array()) throw badRequest(std::string(key) + " is not a list");
@@ -65,16 +42,51 @@ std::vector<std::uint8_t> sealedMember(const Json& object, const char* key) {
 
 }  // namespace
 
+ProtocolError noSuchFolder() { return ProtocolError(404, "ItemNotFoundException", "No such folder"); }
+
+User itemOwner(DevServer& server, const ServerRequest& request) {
+    User user = sessionUser(server, request);
+    if (user.uuid.empty()) throw noSuchUser();
+    return user;
+}
+
+OrderedJson itemJson(const Item& item) {
+    OrderedJson out;
+    out["uuid"] = item.uuid;
+    out["type"] = wireName(item.kind);
+    out["parentuuid"] = item.parent;
+    out["orig_size"] = item.size;
+    out["attrib"] = item.attrib;
+    out["metadata"] = base64Encode(item.metadata);
+    out["itemkey"] = item.itemkey;
+    out["thumbnailsize"] = item.thumbnailSize();
+    return out;
+}
+
+OrderedJson listingJson(const User& user, const ItemStore::Folder& folder) {
+    OrderedJson listing;
+    listing["umk"] = user.umk;
+    if (folder.self) listing["informations"] = itemJson(*folder.self);
+    listing["content"] = OrderedJson::array();
+    for (const auto& item : folder.content) listing["content"].push_back(itemJson(item));
+    return listing;
+}
+
+FolderBody folderBody(std::string_view body) {
+    const Json value = objectWithKeys(body, {"attrib", "itemkey", "metadata"});
+    return FolderBody{textList(value, "attrib"), wrappedKeyMember(value, "itemkey"), sealedMember(value, "metadata")};
+}
+
 Item createDirectory(ItemStore& items, const std::string& owner, const std::string& parent, std::string_view body) {
     if (!items.isFolder(owner, parent)) throw noSuchFolder();
-    const Json value = objectWithKeys(body, {"attrib", "itemkey", "metadata"});
+    FolderBody checked = folderBody(body);
     Item item;
     item.owner = owner;
     item.kind = ItemKind::directory;
     item.parent = parent;
-    item.attrib = textList(value, "attrib");
-    item.itemkey = wrappedKeyMember(value, "itemkey");
-    item.metadata = sealedMember(value, "metadata");
+    item.attrib = std::move(checked.attrib);
+    item.itemkey = std::move(checked.itemkey);
+    item.metadata = std::move(checked.metadata);
     // The parent may have gone since the check above.
     auto stored = items.add(std::move(item));
     if (!stored) throw noSuchFolder();
@@ -86,20 +98,15 @@ void installTreeEndpoints(DevServer& server) {
 
     server.route("GET", "/dir/list/",
                  Endpoint{"GET_DIRECTORY_INFORMATIONS", Access::session, [s](const ServerRequest& request) {
-                     const User user = owner(*s, request);
+                     const User user = itemOwner(*s, request);
                      const auto folder = s->items().folder(user.uuid, requiredHeader(request, "item-uuid"));
                      if (!folder) throw noSuchFolder();
-                     OrderedJson listing;
-                     listing["umk"] = user.umk;
-                     if (folder->self) listing["informations"] = itemJson(*folder->self);
-                     listing["content"] = OrderedJson::array();
-                     for (const auto& item : folder->content) listing["content"].push_back(itemJson(item));
-                     return orderedReply(listing);
+                     return orderedReply(listingJson(user, *folder));
                  }});
 
     server.route("GET", "/dir/create_prepare/",
                  Endpoint{"DIRECTORY_CREATE_PREPARE", Access::session, [s](const ServerRequest& request) {
-                     const User user = owner(*s, request);
+                     const User user = itemOwner(*s, request);
                      if (!s->items().isFolder(user.uuid, requiredHeader(request, "parent-uuid"))) throw noSuchFolder();
                      OrderedJson answer;
                      answer["umk"] = user.umk;
@@ -108,7 +115,7 @@ void installTreeEndpoints(DevServer& server) {
 
     server.route("PUT", "/dir/create_execute/",
                  Endpoint{"DIRECTORY_CREATE_EXECUTE", Access::session, [s](const ServerRequest& request) {
-                     const User user = owner(*s, request);
+                     const User user = itemOwner(*s, request);
                      if (requiredHeader(request, "encoder-version") != kEncoderVersion)
                          throw badRequest("Unknown encoder version");
                      if (requiredHeader(request, "algorythm") != kAlgorithm) throw badRequest("Unknown algorithm");

@@ -1,9 +1,15 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "devserver/Exchange.h"
 #include "devserver/ItemStore.h"
+#include "devserver/Users.h"
 
 namespace devserver {
 
@@ -38,5 +44,28 @@ void installTreeEndpoints(DevServer& server);
 // stores the new folder, size 0, with a fresh identifier. Throws
 // ProtocolError; returns the stored item.
 Item createDirectory(ItemStore& items, const std::string& owner, const std::string& parent, std::string_view body);
+
+// --- what the other folder and file endpoints share with these ---------------
+
+// "ItemNotFoundException" (404): the user has no such folder.
+ProtocolError noSuchFolder();
+// The signing user, who owns items only with an account identifier (a user
+// made for the login alone has none).
+User itemOwner(DevServer& server, const ServerRequest& request);
+// One item as a listing answers it.
+nlohmann::ordered_json itemJson(const Item& item);
+// A listing body: {"umk", "informations" (left out when the folder has no
+// item of its own), "content"}.
+nlohmann::ordered_json listingJson(const User& user, const ItemStore::Folder& folder);
+
+// A folder body as a client makes it, checked: exactly {"attrib", "itemkey",
+// "metadata"}, a list of texts, a wrapped AES-256 key and sealed metadata of
+// whole AES blocks, at least an IV and one block. Throws ProtocolError.
+struct FolderBody {
+    std::vector<std::string> attrib;
+    std::string itemkey;
+    std::vector<std::uint8_t> metadata;
+};
+FolderBody folderBody(std::string_view body);
 
 }  // namespace devserver

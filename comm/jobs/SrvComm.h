@@ -358,6 +358,34 @@ public:
     // identifier.
     std::string shares_deleteTrust(const std::string& trustedUserUUID);
 
+    // Folder changes and the folder tree (tree/SrvCommDirectoryModify.cpp,
+    // tree/SrvCommDirectoryTree.cpp). Each queues a job (priority Normal),
+    // writes an INFO event and returns the job's identifier at once.
+    //
+    // Renames the folder `uuid` (with `newDirectoryName`), moves it into
+    // `destinationUUID`, or both (type directoryModify, 2 steps). A rename
+    // first reads the folder's entry, then sends its metadata with the new
+    // name and a new modification date sealed again under the folder's own
+    // item key, and that key wrapped under the user master key; a move alone
+    // sends one request with an empty body. "directoryPropertiesModified"
+    // with "Started", then "Modified" and the folder's identifier, "Error" or
+    // "Aborted".
+    std::string directory_modify(const std::string& uuid, const std::optional<std::string>& destinationUUID,
+                                 const std::optional<std::string>& newDirectoryName,
+                                 const std::optional<std::string>& source);
+    // Deletes the folder `uuid`, with everything in it when `recursive`
+    // (type directoryDelete, 1 step); the server refuses to delete a folder
+    // that is not empty otherwise. "directoryDeleted" with "Started", then
+    // "Deleted" and the folder's identifier, "Error" or "Aborted".
+    std::string directory_delete(const std::string& uuid, bool recursive, const std::optional<std::string>& source);
+    // Fetches the whole subtree below `topUUID` in one request and decrypts
+    // every item's metadata (type getDirectoryTree, 2 steps). `treeType`
+    // "ALL" stays "ALL"; any other text asks for "DIRECTORY" (folders only).
+    // "getDirectoryTreeTerminated" with "Available" and {"source", "topUUID",
+    // "tree"}, or "Error" (also for an aborted job).
+    std::string directory_getTree(const std::string& topUUID, bool lazy, const std::string& treeType,
+                                  const std::string& source);
+
 private:
     // The re-login both account changes begin with: the typed password into
     // the engine, a login job queued ahead, this job deferred to `next`. If

@@ -17,6 +17,14 @@ public:
 
     RemoteDirectoryBranch(std::string uuid, LeafType type, RemoteItemMetadata metadata,
                           std::vector<std::shared_ptr<RemoteDirectoryBranch>> branches);
+    // Tears the subtree down level by level rather than one nested call per
+    // level, so that no depth of tree can exhaust the stack. Children still
+    // held elsewhere are left to their other owners.
+    ~RemoteDirectoryBranch();
+    RemoteDirectoryBranch(const RemoteDirectoryBranch&) = default;
+    RemoteDirectoryBranch(RemoteDirectoryBranch&&) = default;
+    RemoteDirectoryBranch& operator=(const RemoteDirectoryBranch&) = default;
+    RemoteDirectoryBranch& operator=(RemoteDirectoryBranch&&) = default;
 
     std::string uuid;
     LeafType type;

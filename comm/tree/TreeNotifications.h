@@ -14,8 +14,10 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tree/RemoteDirInfo.h"
+#include "tree/RemoteDirectoryBranch.h"
 
 namespace ostrelcomm::tree {
 
@@ -45,10 +47,25 @@ using DirInfoPayload = std::shared_ptr<RemoteDirInfo>;
 inline constexpr char kNewRemoteDirectoryCreatedNotification[] = "newRemoteDirectoryCreated";
 using ItemUuidPayload = std::string;
 
-// A folder's rename or move, and its deletion: "Modified" and "Deleted" with
-// the folder's identifier, as for the creation.
+// A folder's rename or move (directory_modify), and its deletion
+// (directory_delete): "Started", then "Modified" and "Deleted" with the
+// folder's identifier as the server confirms it (ItemUuidPayload; with a
+// source {"source", "uuid"}), "Error" or "Aborted".
 inline constexpr char kDirectoryPropertiesModifiedNotification[] = "directoryPropertiesModified";
 inline constexpr char kDirectoryDeletedNotification[] = "directoryDeleted";
+
+// directory_getTree: "Available" with a DirectoryTreePayload, or "Error" for
+// a job that failed or was aborted; nothing while it runs.
+inline constexpr char kGetDirectoryTreeTerminatedNotification[] = "getDirectoryTreeTerminated";
+inline constexpr char kAvailable[] = "Available";
+// The top folder's children, each node with its decrypted metadata and its
+// own children, in the server's order.
+using DirectoryTree = std::vector<std::shared_ptr<RemoteDirectoryBranch>>;
+// Always these three entries: "source" (std::string), "topUUID"
+// (std::string) and "tree" (DirectoryTree).
+using DirectoryTreePayload = std::map<std::string, std::any>;
+inline constexpr char kTopUUIDKey[] = "topUUID";
+inline constexpr char kTreeKey[] = "tree";
 
 // The job that deletes one remote file.
 inline constexpr char kDeleteFileNotification[] = "deleteFile";

@@ -27,6 +27,7 @@
 #include "platform/UrlSession.h"
 #include "shares/ShareNotifications.h"
 #include "support/EngineRequests.h"
+#include "support/ListingOracle.h"
 #include "support/NotificationRecorder.h"
 #include "support/SharedDevserver.h"
 #include "tree/TreeNotifications.h"
@@ -71,6 +72,23 @@ const std::map<JobsSteps, Probe>& probes() {
         const auto peer = [] {
             return devserver::addDemoUser(server().users(), testsupport::uniqueName("sweep-peer"), kPassword);
         };
+        // A folder of the user's, sealed under the account's own keys as a
+        // client would have stored it, for the rows that change one.
+        const auto seededFolder = [](const std::string& user) {
+            const devserver::User account = *server().users().find(user);
+            const auto chain = testsupport::ListingOracle::forAccount(account.umk, kPassword);
+            testsupport::ListingOracle::Item item;
+            item.metadata = testsupport::metadataText("sweep");
+            devserver::Item stored;
+            stored.owner = account.uuid;
+            stored.itemkey = chain->wrappedItemKey(item);
+            stored.metadata = chain->sealedMetadata(item);
+            return server().items().add(stored)->uuid;
+        };
+        const Probe folderRename{tree::kDirectoryPropertiesModifiedNotification, {tree::kStarted},
+                                 [seededFolder](SrvComm& e, const std::string& user) {
+                                     return e.directory_modify(seededFolder(user), std::nullopt, "renamed", "sweep");
+                                 }};
         const Probe passwordChange{user::kUserModificationNotification, {}, [](SrvComm& e, const std::string& user) {
                                        return e.user_modify(user, SecretBytes::fromText(kPassword),
                                                             SecretBytes::fromText("another password"));
@@ -102,6 +120,17 @@ const std::map<JobsSteps, Probe>& probes() {
               }}},
             {JobsSteps::directory_createPrepare, folderCreation},
             {JobsSteps::directory_createExecute, folderCreation},
+            {JobsSteps::directory_modifyPrepare, folderRename},
+            {JobsSteps::directory_modifyExecute, folderRename},
+            {JobsSteps::directory_delete,
+             {tree::kDirectoryDeletedNotification, {tree::kStarted},
+              [seededFolder](SrvComm& e, const std::string& user) {
+                  return e.directory_delete(seededFolder(user), true, "sweep");
+              }}},
+            {JobsSteps::directory_getTreeQuery,
+             {tree::kGetDirectoryTreeTerminatedNotification, {}, [](SrvComm& e, const std::string&) {
+                  return e.directory_getTree("root", false, "ALL", "sweep");
+              }}},
             {JobsSteps::user_deleteProfile,
              {user::kUserProfileDeletedNotification, {}, [](SrvComm& e, const std::string&) {
                   return e.user_delete(SecretBytes::fromText(kPassword));
