@@ -12,7 +12,21 @@ using Table = std::map<std::string, std::string, std::less<>>;
 // Each screen adds its keys to "Localizable".
 const std::map<std::string, Table, std::less<>>& tables() {
     static const std::map<std::string, Table, std::less<>> all = {
-        {kLocalizableTable, Table{}},
+        {kLocalizableTable,
+         Table{
+             {"Communication error", "Communication error"},
+             {"menu.application", "&Quorvel Connect"},
+             {"menu.about", "&About Quorvel Connect"},
+             {"menu.preferences", "&Preferences…"},
+             {"menu.newAccount", "&New Account…"},
+             {"menu.quit", "&Quit Quorvel Connect"},
+             {"menu.edit", "&Edit"},
+             {"menu.cut", "Cu&t"},
+             {"menu.copy", "&Copy"},
+             {"menu.paste", "&Paste"},
+             {"menu.delete", "&Delete"},
+             {"menu.selectAll", "Select &All"},
+         }},
         {kCommStatesTable,
          Table{
              {"jobType.nop", "No operation"},
