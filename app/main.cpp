@@ -2,7 +2,7 @@
 #include <QApplication>
 #include <QMainWindow>
 
-#include "app/utils/Appwise.h"
+#include "app/AppDelegate.h"
 #include "platform/AppInfo.h"
 
 int main(int argc, char** argv) {
@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
     window.setWindowTitle(QStringLiteral("Quorvel Connect"));
     window.show();
 
-    quorvel::Appwise::shared();
+    quorvel::AppDelegate delegate(&window);
+    delegate.applicationDidFinishLaunching();
     return application.exec();
 }
