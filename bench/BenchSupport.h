@@ -2,9 +2,18 @@
 
 // Runs a benchmark program and, once every benchmark has run, hands the
 // measured times to a summary that sets our code beside its reference.
+//
+// Unless the command line says otherwise, every benchmark runs in several
+// repetitions whose order is shuffled across benchmarks, and the summary
+// takes each one's median: a machine busy with other work then slows both
+// sides of a comparison alike instead of whichever happened to run last.
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <string>
@@ -15,6 +24,8 @@ namespace benchsupport {
 
 class TimesReporter : public benchmark::ConsoleReporter {
 public:
+    explicit TimesReporter(OutputOptions options) : ConsoleReporter(options) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const auto& run : runs) {
             if (run.error_occurred || run.iterations <= 0) continue;
@@ -27,11 +38,12 @@ public:
         ConsoleReporter::ReportRuns(runs);
     }
 
-    // Seconds per iteration of the first benchmark whose name starts with
-    // prefix; 0 when none ran.
-    double seconds(std::string_view prefix) const {
-        for (const auto& [name, time] : seconds_)
-            if (name.rfind(prefix, 0) == 0) return time;
+    // Seconds per iteration of the benchmark of exactly that name, else of
+    // the first whose name starts with it; 0 when none ran.
+    double seconds(std::string_view name) const {
+        if (auto exact = seconds_.find(std::string(name)); exact != seconds_.end()) return exact->second;
+        for (const auto& [runName, time] : seconds_)
+            if (runName.rfind(name, 0) == 0) return time;
         return 0;
     }
 
@@ -39,11 +51,55 @@ private:
     std::map<std::string, double> seconds_;
 };
 
-inline int run(int argc, char** argv, const std::function<void(const TimesReporter&)>& summary) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    TimesReporter reporter;
+// "--benchmark_color=auto|true|false" as the library's own console reporter
+// reads it; the summary's reporter replaces that one, so it reads it here.
+inline benchmark::ConsoleReporter::OutputOptions outputOptions(int argc, char** argv) {
+    std::string color = "auto";
+    bool tabular = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg.rfind("--benchmark_color=", 0) == 0) color = arg.substr(18);
+        if (arg.rfind("--benchmark_counters_tabular=", 0) == 0) {
+            const std::string_view value = arg.substr(29);
+            tabular = value == "true" || value == "yes" || value == "1";
+        }
+    }
+    bool useColor = false;
+    if (color == "auto") {
+        const char* term = std::getenv("TERM");
+        useColor = ::isatty(STDOUT_FILENO) != 0 && term != nullptr && std::string_view(term) != "dumb";
+    } else {
+        useColor = color == "true" || color == "yes" || color == "1";
+    }
+    int options = benchmark::ConsoleReporter::OO_None;
+    if (useColor) options |= benchmark::ConsoleReporter::OO_Color;
+    if (tabular) options |= benchmark::ConsoleReporter::OO_Tabular;
+    return static_cast<benchmark::ConsoleReporter::OutputOptions>(options);
+}
+
+// `repetitions` interleaved rounds unless the command line sets its own.
+inline int run(int argc, char** argv, const std::function<void(const TimesReporter&)>& summary,
+               int repetitions = 9) {
+    std::vector<std::string> storage(argv, argv + argc);
+    const bool ownRepetitions = std::any_of(storage.begin(), storage.end(), [](const std::string& a) {
+        return a.rfind("--benchmark_repetitions", 0) == 0;
+    });
+    if (!ownRepetitions && repetitions > 1) {
+        storage.push_back("--benchmark_repetitions=" + std::to_string(repetitions));
+        storage.push_back("--benchmark_enable_random_interleaving=true");
+        storage.push_back("--benchmark_report_aggregates_only=true");
+    }
+    std::vector<char*> args;
+    for (auto& a : storage) args.push_back(a.data());
+    int count = static_cast<int>(args.size());
+    args.push_back(nullptr);
+
+    // Read before Initialize, which takes the library's flags out of args.
+    TimesReporter reporter(outputOptions(count, args.data()));
+    benchmark::Initialize(&count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::fflush(stdout);
     summary(reporter);
     benchmark::Shutdown();
     return 0;

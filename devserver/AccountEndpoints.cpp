@@ -2,18 +2,15 @@
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
-#include <openssl/rand.h>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <initializer_list>
 #include <limits>
 #include <memory>
 #include <optional>
-#include <set>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -22,6 +19,7 @@
 
 #include "devserver/Base64.h"
 #include "devserver/DevServer.h"
+#include "devserver/EndpointSupport.h"
 #include "devserver/Signing.h"
 #include "srp/SaltedVerificationKey.h"
 
@@ -34,32 +32,9 @@ using OrderedJson = nlohmann::ordered_json;
 using ByteVector = std::vector<std::uint8_t>;
 
 constexpr char kFullAccess[] = "fullaccess";
-// A wrapped AES-256 key object: the wrap's IV, and the ciphertext of the
-// object's 16-byte IV and 32-byte key with a full block of padding.
+// The IV of the demo user's wrapped keys.
 constexpr std::size_t kWrapIvSize = 16;
-constexpr std::size_t kWrappedKeySize = 64;
 constexpr std::size_t kPublicKeySize = 32;
-
-ProtocolError badRequest(std::string message) { return ProtocolError(400, "BadRequestException", std::move(message)); }
-
-ProtocolError noSuchUser() { return ProtocolError(404, "UserNotFoundException", "No such user"); }
-
-ByteVector randomBytes(std::size_t count) {
-    ByteVector bytes(count);
-    if (count > 0 && RAND_bytes(bytes.data(), static_cast<int>(count)) != 1)
-        throw std::runtime_error("no random bytes");
-    return bytes;
-}
-
-// A random (version 4) UUID in lower case.
-std::string newUuid() {
-    ByteVector b = randomBytes(16);
-    b[6] = static_cast<std::uint8_t>((b[6] & 0x0f) | 0x40);
-    b[8] = static_cast<std::uint8_t>((b[8] & 0x3f) | 0x80);
-    const std::string hex = hexLower(b);
-    return hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" + hex.substr(16, 4) + "-" +
-           hex.substr(20);
-}
 
 // Internet date-time in UTC, without fraction: "2024-02-29T23:59:59Z".
 std::string dateText(std::chrono::sys_seconds date) {
@@ -74,47 +49,6 @@ std::string dateText(std::chrono::sys_seconds date) {
 
 std::chrono::sys_seconds now() {
     return std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now());
-}
-
-// The body as a JSON object with exactly these keys.
-Json objectWithKeys(std::string_view body, std::initializer_list<const char*> keys) {
-    Json value = Json::parse(body, nullptr, false);
-    if (value.is_discarded() || !value.is_object()) throw badRequest("The body is not a JSON object");
-    const std::set<std::string> expected(keys.begin(), keys.end());
-    for (const auto& [key, member] : value.items()) {
-        if (expected.count(key) == 0) throw badRequest("The body has an unexpected member: " + key);
-    }
-    for (const char* key : keys) {
-        if (!value.contains(key)) throw badRequest(std::string("The body lacks ") + key);
-    }
-    return value;
-}
-
-std::string stringMember(const Json& object, const char* key) {
-    const auto it = object.find(key);
-    if (it == object.end() || !it->is_string()) throw badRequest(std::string(key) + " is not a string");
-    return it->get<std::string>();
-}
-
-ByteVector base64Member(const Json& object, const char* key) {
-    auto bytes = base64Decode(stringMember(object, key));
-    if (!bytes) throw badRequest(std::string(key) + " is not base64");
-    return *bytes;
-}
-
-// A wrapped-key JSON text of an AES-256 key object; the server keeps it as
-// the client wrote it.
-std::string wrappedKeyMember(const Json& object, const char* key) {
-    std::string text = stringMember(object, key);
-    const Json wrapped = Json::parse(text, nullptr, false);
-    if (wrapped.is_discarded() || !wrapped.is_object()) throw badRequest(std::string(key) + " is not a wrapped key");
-    try {
-        if (base64Member(wrapped, "iv").size() != kWrapIvSize || base64Member(wrapped, "key").size() != kWrappedKeySize)
-            throw badRequest(std::string(key) + " does not wrap an AES-256 key");
-    } catch (const ProtocolError&) {
-        throw badRequest(std::string(key) + " is not a wrapped AES-256 key");
-    }
-    return text;
 }
 
 struct NewVerifier {
@@ -157,25 +91,12 @@ void setVerifier(User& user, NewVerifier verifier) {
     user.authParms = std::move(verifier.authParms);
 }
 
-User sessionUser(DevServer& server, const ServerRequest& request) {
-    if (!request.session) throw ProtocolError(403, "AccessDeniedException", "The request is not signed");
-    auto user = server.users().find(request.session->userName);
-    if (!user) throw noSuchUser();
-    return *user;
-}
-
 std::size_t countHeader(const ServerRequest& request, std::string_view key) {
     const auto value = request.protocolHeader(key);
     if (!value || value->empty() || value->size() > 19 ||
         !std::all_of(value->begin(), value->end(), [](char c) { return c >= '0' && c <= '9'; }))
         throw badRequest("x-sb-" + std::string(key) + " is not a count");
     return static_cast<std::size_t>(std::stoull(*value));
-}
-
-Reply orderedReply(const OrderedJson& value) {
-    Reply reply;
-    reply.body = value.dump();
-    return reply;
 }
 
 OrderedJson userHandled(const std::string& uuid) {
@@ -361,6 +282,7 @@ void installAccountEndpoints(DevServer& server) {
                  Endpoint{"USER_DELETE_PROFILE", Access::session, [s](const ServerRequest& request) {
                      const User user = sessionUser(*s, request);
                      if (!s->users().remove(user.name)) throw noSuchUser();
+                     s->items().removeOwner(user.uuid);
                      // The answer is still signed with the key of the request.
                      s->sessions().remove(request.session->id);
                      return orderedReply(userHandled(user.uuid));
@@ -368,14 +290,13 @@ void installAccountEndpoints(DevServer& server) {
 
     server.route("GET", "/untrustedpeer/getShareProfile/",
                  Endpoint{"SHARE_SEARCH_UNTRUSTED_PEER", Access::session, [s](const ServerRequest& request) {
-                     sessionUser(*s, request);
+                     const User user = sessionUser(*s, request);
                      const auto peerName = request.protocolHeader("peer-username");
                      if (!peerName) throw badRequest("The request lacks x-sb-peer-username");
                      const std::optional<User> peer = s->users().find(*peerName);
                      OrderedJson profile;
                      profile["uuid"] = peer ? peer->uuid : std::string();
-                     // Trust between users is not kept here.
-                     profile["trusted"] = false;
+                     profile["trusted"] = peer && s->trusts().trusts(user.uuid, peer->uuid);
                      profile["username"] = peer ? peer->name : std::string();
                      profile["pubSHKey"] = peer ? base64Encode(peer->pubshkey) : std::string();
                      return orderedReply(profile);

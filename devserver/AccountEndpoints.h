@@ -23,11 +23,13 @@ class DevServer;
 //    "fullaccess" verifier, the login's salt, verifier and parameters.
 //  GET "/userprofile/sessions/" ("USER_GET_SESSIONS"): the login history
 //    entries from "x-sb-start" up to (not including) "x-sb-end", oldest first.
-//  DELETE "/userprofile/delete/" ("USER_DELETE_PROFILE"): removes the user
-//    and the session that asked.
+//  DELETE "/userprofile/delete/" ("USER_DELETE_PROFILE"): removes the user,
+//    every item the user owns and the session that asked.
 //  GET "/untrustedpeer/getShareProfile/" ("SHARE_SEARCH_UNTRUSTED_PEER"): the
 //    user named by "x-sb-peer-username" as {"uuid", "trusted", "username",
-//    "pubSHKey"}; for an unknown name the same keys, all empty and false.
+//    "pubSHKey"}, "trusted" when the asking user has a trust in that user
+//    (TrustEndpoints.h); for an unknown name the same keys, all empty and
+//    false.
 // Every answer but the creation's needs a signed request of a live session;
 // a session whose user is gone is refused with "UserNotFoundException".
 // Malformed requests are refused with "BadRequestException".

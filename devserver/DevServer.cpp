@@ -29,19 +29,29 @@ namespace {
 // answer by the logger hook.
 thread_local bool tAnsweredByDispatcher = false;
 
+// The serial number of the connection that the pool thread is serving: each
+// accepted connection is served from start to end by one task on one thread.
+thread_local std::uint64_t tConnection = 0;
+
 // The pool that serves connections. A client that hangs up before its answer
 // is written must not kill the process with SIGPIPE, so the pool's threads
 // block that signal (the failed write then just reports EPIPE).
 class ServerThreadPool : public httplib::TaskQueue {
 public:
-    explicit ServerThreadPool(std::size_t count) {
+    // `accepted` counts the connections handed to the pool (one task each).
+    ServerThreadPool(std::size_t count, std::atomic<std::uint64_t>& accepted) : accepted_(accepted) {
         for (std::size_t i = 0; i < count; ++i) threads_.emplace_back([this] { work(); });
     }
 
     void enqueue(std::function<void()> job) override {
+        const std::uint64_t connection = ++accepted_;
         {
             std::lock_guard lock(mutex_);
-            jobs_.push_back(std::move(job));
+            jobs_.push_back([connection, job = std::move(job)] {
+                tConnection = connection;
+                job();
+                tConnection = 0;
+            });
         }
         wake_.notify_one();
     }
@@ -74,6 +84,7 @@ private:
         }
     }
 
+    std::atomic<std::uint64_t>& accepted_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::list<std::function<void()>> jobs_;
@@ -194,12 +205,15 @@ struct DevServer::Impl {
     std::thread listener;
     std::atomic<bool> listenerDone{false};
     int boundPort = 0;
+    std::atomic<std::uint64_t> acceptedConnections{0};
 
     mutable std::shared_mutex routesMutex;
     std::map<std::pair<std::string, std::string>, Endpoint> routes;
 
     SessionTable sessions;
     UserStore users;
+    ItemStore items;
+    TrustTable trusts;
 
     mutable std::mutex logMutex;
     mutable std::condition_variable logChanged;
@@ -317,6 +331,7 @@ void DevServer::Impl::dispatch(const httplib::Request& req, httplib::Response& r
     }
     record.body = req.body;
     record.remotePort = req.remote_port;
+    record.connection = tConnection;
     ServerRequest request{record.method, record.path, record.headers, record.body, std::nullopt};
     if (options.recordRequests) {
         {
@@ -456,7 +471,7 @@ void DevServer::start() {
     if (!server->is_valid()) throw std::runtime_error("devserver: TLS context could not be set up");
 
     const std::size_t threads = std::max<std::size_t>(d.options.threads, 2);
-    server->new_task_queue = [threads] { return new ServerThreadPool(threads); };
+    server->new_task_queue = [threads, &d] { return new ServerThreadPool(threads, d.acceptedConnections); };
     server->set_keep_alive_max_count(100000);
     server->set_keep_alive_timeout(std::max(1, d.options.keepAliveSeconds));
     server->set_payload_max_length(d.options.maximumBodySize);
@@ -555,10 +570,15 @@ SessionTable& DevServer::sessions() { return impl_->sessions; }
 
 UserStore& DevServer::users() { return impl_->users; }
 
+ItemStore& DevServer::items() { return impl_->items; }
+TrustTable& DevServer::trusts() { return impl_->trusts; }
+
 std::vector<RecordedRequest> DevServer::requests() const {
     std::lock_guard lock(impl_->logMutex);
     return impl_->log;
 }
+
+std::size_t DevServer::acceptedConnections() const { return impl_->acceptedConnections.load(); }
 
 std::size_t DevServer::requestCount() const {
     std::lock_guard lock(impl_->logMutex);

@@ -2,13 +2,16 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "devserver/Exchange.h"
 #include "devserver/Fault.h"
+#include "devserver/ItemStore.h"
 #include "devserver/SessionTable.h"
+#include "devserver/TrustTable.h"
 #include "devserver/Users.h"
 
 namespace devserver {
@@ -40,6 +43,9 @@ struct RecordedRequest {
     std::string body;
     // The client's port: equal for requests that came over one connection.
     int remotePort = 0;
+    // The serial number (from 1) of the connection the request came over,
+    // in the order the server accepted them.
+    std::uint64_t connection = 0;
 
     // Header values by name compared without regard to case (all of them).
     std::vector<std::string> values(std::string_view name) const;
@@ -79,6 +85,14 @@ public:
     SessionTable& sessions();
     // The accounts the login knows; tests add users here directly.
     UserStore& users();
+    // Every user's folders and files; tests seed and read items here.
+    ItemStore& items();
+
+    // Connections accepted so far (each one counted when accepted, whatever
+    // came of it afterwards).
+    std::size_t acceptedConnections() const;
+    // Each user's trusted peers.
+    TrustTable& trusts();
 
     std::vector<RecordedRequest> requests() const;
     std::size_t requestCount() const;

@@ -3,12 +3,16 @@
 #include "devserver/AccountEndpoints.h"
 #include "devserver/DevServer.h"
 #include "devserver/LoginEndpoints.h"
+#include "devserver/TreeEndpoints.h"
+#include "devserver/TrustEndpoints.h"
 
 namespace devserver {
 
 void installEndpoints(DevServer& server) {
     installLoginEndpoints(server);
     installAccountEndpoints(server);
+    installTreeEndpoints(server);
+    installTrustEndpoints(server);
 }
 
 }  // namespace devserver

@@ -2,10 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <span>
 
 #include "platform/Bytes.h"
+
+struct evp_cipher_ctx_st;
 
 namespace ostrelcomm {
 
@@ -41,10 +42,13 @@ public:
 
     // Whole buffer in one call: update then final.
     static Bytes run(Operation operation, CipherAlgorithm algorithm, ByteView key, ByteView iv, ByteView input);
+    // The same into out, which must hold input.size() + blockSize bytes;
+    // returns the count written.
+    static std::size_t run(Operation operation, CipherAlgorithm algorithm, ByteView key, ByteView iv, ByteView input,
+                           std::uint8_t* out);
 
 private:
-    struct State;
-    std::unique_ptr<State> state_;
+    evp_cipher_ctx_st* ctx_ = nullptr;
 };
 
 }  // namespace ostrelcomm

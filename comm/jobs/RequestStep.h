@@ -165,11 +165,13 @@ struct RequestStep {
     // `usable` is false when the checks have moved the job (or the job is not
     // the running one any more).
     std::function<void(Context&, bool usable)> afterChecks;
+    // The job's error when the checks pass but the transport hands over no
+    // answer value; steps differ in its wording.
+    const char* noAnswer = "No valid answer on decoded structure!";
 };
 
 namespace steps {
 
-inline constexpr char kNoAnswer[] = "No valid answer on decoded structure!";
 inline constexpr char kNoHttpSession[] = "The job has no HTTPS session";
 
 std::string wrongContextMessage(JobsSteps step);
@@ -282,7 +284,7 @@ void requestStep(SrvComm& engine, const RequestSpec& spec, RequestStep<Context, 
         if (shared->afterChecks) shared->afterChecks(*context, usable);
         if (!usable) return;
         if (!answer) {
-            steps::apply(engine, context, Next::fail(steps::kNoAnswer), false);
+            steps::apply(engine, context, Next::fail(shared->noAnswer), false);
             return;
         }
         Next next = Next::handled();

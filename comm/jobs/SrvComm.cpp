@@ -287,6 +287,10 @@ bool SrvComm::startRunningJob() {
     }
     dispatching_ = false;
     if (!item->context) return false;
+    // The job's requests go over the engine's kept-alive connections rather
+    // than each job opening its own.
+    if (const auto& http = item->context->httpSession; http && http->session)
+        http->session->useConnectionPool(connectionPool_);
     setActualJobStep(item->context->getNextStep());
     return false;
 }

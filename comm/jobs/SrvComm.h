@@ -22,6 +22,7 @@
 #include "jobs/Logger.h"
 #include "jobs/Session.h"
 #include "jobs/UserAuthStatus.h"
+#include "platform/Bytes.h"
 #include "platform/NotificationCenter.h"
 
 namespace ostrelcomm {
@@ -319,6 +320,44 @@ public:
     // user_modify.
     std::string user_delete(const SecretBytes& actualPassword);
 
+    // Folders (tree/SrvCommDirectory.cpp). Each queues a job (priority
+    // Normal), writes an INFO event and returns the job's identifier at once.
+    // Jobs queued with a `source` hand it back in their notification's
+    // "CustomData" beside the result (tree/TreeNotifications.h).
+    //
+    // Lists a folder ("root" for the top of the tree; type getFolderInfo,
+    // 1 step): "queryRemoteDirectoryContent" with "Started", then "Received"
+    // and the folder's contents with every key unwrapped and every item's
+    // metadata decrypted, "Error" or "Aborted".
+    std::string directory_getInfo(const std::string& uuid, const std::optional<std::string>& source);
+    // Creates a folder named `name` in `parentUUID` (absent: the top of the
+    // tree; type createFolder, 2 steps): fetches the wrapped user master key,
+    // then sends the new folder's fresh item key wrapped under it and its
+    // metadata (name and dates) sealed under the item key.
+    // "newRemoteDirectoryCreated" with "Started", then "Created" and the new
+    // folder's identifier, "Error" or "Aborted".
+    std::string directory_create(const std::string& name, const std::optional<std::string>& parentUUID,
+                                 const std::optional<std::string>& source);
+    // Trusted peers (shares/SrvCommShares.cpp). Each queues a job (priority
+    // Normal, no info or details text), writes an INFO event and returns the
+    // job's identifier at once; the notifications and their payload types
+    // are in shares/ShareNotifications.h. A logged-out engine ends each job
+    // in error without sending anything.
+    //
+    // Adds the peer named by a trust code (type addTrustedUser, 1 step):
+    // "trustCreationTerminated" with "Created" and the new trust's
+    // identifier when the server names one, or "Error". The code's text must
+    // be ASCII: a user name outside ASCII ends the job in error unsent.
+    std::string shares_addTrustedUser(const std::string& uuid, const std::string& username, const Bytes& pubSHKey);
+    // The user's trusted peers (type listTrusts, 1 step): "trustsList" with
+    // "Available" or "Error" and a std::vector<TrustCode> every time.
+    std::string shares_getTrustedUsers();
+    // Removes the trust in the peer whose user identifier is given (the
+    // entry's peerUUID, not its trustUUID) (type removeTrust, 2 steps
+    // announced, one run): "trustRemove" with "Removed" or "Error" and that
+    // identifier.
+    std::string shares_deleteTrust(const std::string& trustedUserUUID);
+
 private:
     // The re-login both account changes begin with: the typed password into
     // the engine, a login job queued ahead, this job deferred to `next`. If
@@ -456,6 +495,9 @@ private:
     // The queue's center as it was when the engine registered its observers.
     std::shared_ptr<NotificationCenter> queueCenter_;
     std::vector<NotificationCenter::Token> queueObservers_;
+
+    // The connections this engine's jobs share, and no other engine's.
+    ConnectionPool connectionPool_;
 };
 
 std::string_view name(SrvComm::HoldStatus hold);

@@ -24,12 +24,32 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A worker thread whose session has no more work, waiting a while for
+// another session to serve. Sessions are short-lived (one per job), and a
+// thread started for each costs more than the job's request over a kept-alive
+// connection.
+struct ParkedWorker {
+    std::condition_variable wake;
+    std::shared_ptr<SessionCore> next;
+};
+
+// How long a parked worker waits for a session, and how many wait at most.
+constexpr auto kParkTime = std::chrono::seconds(2);
+constexpr std::size_t kMaxParked = 16;
+
+// The session whose tasks this thread runs, when it is a worker; and a
+// session handed to this thread to run once that one has ended.
+thread_local SessionCore* tServing = nullptr;
+thread_local std::shared_ptr<SessionCore> tHandedOver;
+
 // Process-wide bookkeeping. Allocated once and never destroyed, so that a
 // worker thread that outlives main() never touches a destroyed object.
 struct Globals {
     std::mutex mutex;
     std::condition_variable workersGone;
+    // Workers serving a session (parked ones are not counted).
     std::size_t liveWorkers = 0;
+    std::vector<ParkedWorker*> parked;
     std::atomic<std::size_t> liveHandles{0};
     std::atomic<std::uint64_t> nextTaskId{1};
 };
@@ -236,6 +256,231 @@ int Transfer::onProgress(void* user, curl_off_t, curl_off_t dlnow, curl_off_t, c
     return x.task->cancelled.load() ? 1 : 0;
 }
 
+X509_STORE* makeTrustStore(const std::vector<X509*>& extraAnchors) {
+    X509_STORE* store = X509_STORE_new();
+    if (store == nullptr) return nullptr;
+    for (X509* cert : systemAnchors()) X509_STORE_add_cert(store, cert);
+    for (X509* cert : extraAnchors) X509_STORE_add_cert(store, cert);  // a duplicate is harmless
+    ERR_clear_error();
+    return store;
+}
+
+// How a transfer handed to a pool ended.
+enum class PoolEnd { finished, cancelled, idleExpired, failed };
+
+// One transfer while a pool runs it. It lives on the stack of the session
+// worker that handed it over, which waits until `done`.
+struct PooledTransfer {
+    CURL* easy = nullptr;
+    Transfer* transfer = nullptr;
+    std::optional<Clock::duration> idle;
+    // Written by the thread that drives the pool, then `done` is set under
+    // the pool's mutex; the owner reads them after seeing `done`.
+    PoolEnd end = PoolEnd::failed;
+    CURLcode result = CURLE_OK;
+    bool done = false;
+};
+
+// A multi handle, whose connection cache the transfers of every session
+// using the pool share; a share object for TLS sessions (which a multi handle
+// would keep per transfer handle); and the trust store that verifies every
+// connection of the pool.
+//
+// There is no thread of its own: a worker that hands a transfer over while
+// nobody drives the pool drives it, for everyone's transfers, until its own
+// has ended; then a worker still waiting takes over. Only the driver touches
+// the multi handle (others only wake it up), and each transfer's callbacks
+// run on whichever worker drives at the time.
+struct PoolCore {
+    PoolCore();
+    ~PoolCore();
+    PoolCore(const PoolCore&) = delete;
+    PoolCore& operator=(const PoolCore&) = delete;
+
+    bool usable() const { return multi != nullptr && share != nullptr; }
+    // The pool takes the trust anchors of the first session admitted (read
+    // through `anchors`, which gives none when they cannot be read); later
+    // sessions are admitted only when they name the same file, and their
+    // own copy of it is never read.
+    bool admit(const std::optional<std::string>& anchorsFile,
+               const std::function<const std::vector<X509*>*()>& anchors);
+    // Runs `t` until it has ended; returns with t.done set.
+    void perform(PooledTransfer& t);
+    // Makes the driver look at cancellations now rather than at its next
+    // wake-up. Never blocks.
+    void wakeup() { curl_multi_wakeup(multi); }
+
+    static CURLcode onSslContext(CURL* easy, void* sslContext, void* user);
+    static void lockShared(CURL*, curl_lock_data data, curl_lock_access, void* user);
+    static void unlockShared(CURL*, curl_lock_data data, void* user);
+
+    CURLM* multi = nullptr;
+    CURLSH* share = nullptr;
+    std::mutex shareLocks[CURL_LOCK_DATA_LAST];
+    // Set once, under `mutex`, before the pool's first transfer.
+    X509_STORE* trustStore = nullptr;
+
+private:
+    void drive(std::unique_lock<std::mutex>& lock, const PooledTransfer& own);
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool bound = false;
+    std::optional<std::string> anchorsFile_;
+    std::vector<PooledTransfer*> pending;
+    bool driving = false;
+    // The transfers in the multi handle; only the driver touches them.
+    std::vector<PooledTransfer*> active;
+};
+
+PoolCore::PoolCore() {
+    initCurlOnce();
+    multi = curl_multi_init();
+    share = curl_share_init();
+    if (share != nullptr) {
+        curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &PoolCore::lockShared);
+        curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &PoolCore::unlockShared);
+        curl_share_setopt(share, CURLSHOPT_USERDATA, this);
+        curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    }
+    if (multi != nullptr) curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 8L);
+}
+
+PoolCore::~PoolCore() {
+    // Every transfer handle that used the share is gone by now (the sessions
+    // hold the pool until theirs is cleaned up).
+    if (multi != nullptr) curl_multi_cleanup(multi);
+    if (share != nullptr) curl_share_cleanup(share);
+    X509_STORE_free(trustStore);
+}
+
+void PoolCore::lockShared(CURL*, curl_lock_data data, curl_lock_access, void* user) {
+    static_cast<PoolCore*>(user)->shareLocks[data].lock();
+}
+
+void PoolCore::unlockShared(CURL*, curl_lock_data data, void* user) {
+    static_cast<PoolCore*>(user)->shareLocks[data].unlock();
+}
+
+CURLcode PoolCore::onSslContext(CURL*, void* sslContext, void* user) {
+    // libcurl was told to load no CA of its own; the pool's store, made
+    // once, stands in.
+    SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(sslContext), static_cast<PoolCore*>(user)->trustStore);
+    return CURLE_OK;
+}
+
+bool PoolCore::admit(const std::optional<std::string>& anchorsFile,
+                     const std::function<const std::vector<X509*>*()>& anchors) {
+    {
+        std::lock_guard lock(mutex);
+        if (bound) return anchorsFile_ == anchorsFile;
+    }
+    const std::vector<X509*>* extra = anchors();
+    if (extra == nullptr) return false;
+    X509_STORE* store = makeTrustStore(*extra);
+    if (store == nullptr) return false;
+    std::lock_guard lock(mutex);
+    if (bound) {  // another session was admitted meanwhile
+        X509_STORE_free(store);
+        return anchorsFile_ == anchorsFile;
+    }
+    bound = true;
+    anchorsFile_ = anchorsFile;
+    trustStore = store;
+    return true;
+}
+
+void PoolCore::perform(PooledTransfer& t) {
+    std::unique_lock lock(mutex);
+    pending.push_back(&t);
+    if (driving) wakeup();
+    while (!t.done) {
+        if (driving) {
+            changed.wait(lock);
+            continue;
+        }
+        driving = true;
+        drive(lock, t);
+        driving = false;
+        // A worker still waiting takes over the transfers that are left.
+        changed.notify_all();
+    }
+}
+
+void PoolCore::drive(std::unique_lock<std::mutex>& lock, const PooledTransfer& own) {
+    for (;;) {
+        std::vector<PooledTransfer*> adding;
+        adding.swap(pending);
+        lock.unlock();
+
+        std::vector<PooledTransfer*> ended;
+        auto stop = [&](PooledTransfer* t, PoolEnd how) {
+            curl_multi_remove_handle(multi, t->easy);
+            t->end = how;
+            ended.push_back(t);
+        };
+        for (PooledTransfer* t : adding) {
+            if (curl_multi_add_handle(multi, t->easy) == CURLM_OK) {
+                active.push_back(t);
+            } else {
+                t->end = PoolEnd::failed;
+                ended.push_back(t);
+            }
+        }
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            for (PooledTransfer* t : active) stop(t, PoolEnd::failed);
+            active.clear();
+        }
+        int left = 0;
+        while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+            if (msg->msg != CURLMSG_DONE) continue;
+            auto it = std::find_if(active.begin(), active.end(),
+                                   [&](const PooledTransfer* t) { return t->easy == msg->easy_handle; });
+            if (it == active.end()) continue;
+            PooledTransfer* t = *it;
+            active.erase(it);
+            t->result = msg->data.result;  // read before the removal frees the message
+            stop(t, PoolEnd::finished);
+        }
+        // A cancelled transfer, or one that has had no data for too long,
+        // is taken out on its own: the other transfers go on.
+        const auto now = Clock::now();
+        int waitMs = 1000;
+        for (auto it = active.begin(); it != active.end();) {
+            PooledTransfer* t = *it;
+            std::optional<PoolEnd> how;
+            if (t->transfer->task->cancelled.load()) {
+                how = PoolEnd::cancelled;
+            } else if (t->idle) {
+                const auto deadline = t->transfer->lastActivity + *t->idle;
+                if (now >= deadline) {
+                    how = PoolEnd::idleExpired;
+                } else {
+                    const auto until = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+                    waitMs = std::min(waitMs, static_cast<int>(std::clamp<long long>(until, 1, 1000)));
+                }
+            }
+            if (!how) {
+                ++it;
+                continue;
+            }
+            it = active.erase(it);
+            stop(t, *how);
+        }
+
+        lock.lock();
+        // A transfer marked done may be gone the moment the lock is free.
+        for (PooledTransfer* t : ended) t->done = true;
+        if (!ended.empty()) changed.notify_all();
+        if (own.done) return;
+        if (!pending.empty()) continue;
+        lock.unlock();
+        curl_multi_poll(multi, nullptr, 0, waitMs, nullptr);
+        lock.lock();
+    }
+}
+
 struct SessionCore : std::enable_shared_from_this<SessionCore> {
     explicit SessionCore(const UrlSessionConfiguration& configuration);
     ~SessionCore();
@@ -244,12 +489,20 @@ struct SessionCore : std::enable_shared_from_this<SessionCore> {
     void cancel(const std::shared_ptr<TaskState>& task);
     void invalidate();
     void release();
+    bool attach(const std::shared_ptr<PoolCore>& pool);
+    // Invalidated or released with nothing left to run: its worker ends it as
+    // soon as the completion it may be running returns.
+    bool finishing();
+
+    // The extra trust anchors of the configuration, read on first need
+    // (a session that joins a pool already trusting that file never reads
+    // it); none when they cannot be read, anchorProblem then says why.
+    const std::vector<X509*>* anchors();
 
     const UrlSessionConfiguration config;
+    std::once_flag anchorsRead;
     std::vector<X509*> extraAnchors;
     std::optional<std::string> anchorProblem;
-    // The system's CAs and the extra ones; made by the worker on first use.
-    X509_STORE* trustStore = nullptr;
 
     std::mutex mutex;
     std::condition_variable wake;
@@ -258,55 +511,80 @@ struct SessionCore : std::enable_shared_from_this<SessionCore> {
     bool invalidated = false;
     bool released = false;
     bool workerActive = false;
-    // Set and cleared under `mutex` by the worker, which alone drives them;
-    // others only wake `multi` up, under `mutex`.
-    CURLM* multi = nullptr;
+    // Set and cleared under `mutex` by the worker, which alone uses it.
     CURL* easy = nullptr;
+    // Under `mutex`. The pool the session was attached to; else its own,
+    // made on first use and let go when the worker ends. runningPool is the
+    // one the running task's transfer is in, for cancellations to wake up.
+    std::shared_ptr<PoolCore> sharedPool;
+    std::shared_ptr<PoolCore> ownPool;
+    std::shared_ptr<PoolCore> runningPool;
 
 private:
     static void workerMain(std::shared_ptr<SessionCore> core);
     void run();
     Outcome perform(TaskState& task);
-    bool ensureHandles();
-    bool ensureTrustStore();
-    void configure(Transfer& x, const TaskState& task, curl_slist* headers);
-    static void releaseHandles(CURLM* m, CURL* e);
-    static CURLcode onSslContext(CURL* easy, void* sslContext, void* user);
+    bool ensureHandle();
+    std::shared_ptr<PoolCore> poolForTransfer();
+    void configure(Transfer& x, const TaskState& task, curl_slist* headers, PoolCore& pool);
+    static void releaseHandle(CURL* e);
 };
 
-SessionCore::SessionCore(const UrlSessionConfiguration& configuration) : config(configuration) {
-    if (!config.additionalCaFile) return;
-    const std::string& path = *config.additionalCaFile;
-    extraAnchors = readCertificates(path.c_str());
-    if (extraAnchors.empty()) anchorProblem = "The additional CA file cannot be read or holds no certificate: " + path;
+SessionCore::SessionCore(const UrlSessionConfiguration& configuration) : config(configuration) {}
+
+const std::vector<X509*>* SessionCore::anchors() {
+    std::call_once(anchorsRead, [this] {
+        if (!config.additionalCaFile) return;
+        const std::string& path = *config.additionalCaFile;
+        extraAnchors = readCertificates(path.c_str());
+        if (extraAnchors.empty())
+            anchorProblem = "The additional CA file cannot be read or holds no certificate: " + path;
+    });
+    return anchorProblem ? nullptr : &extraAnchors;
 }
 
 SessionCore::~SessionCore() {
-    releaseHandles(std::exchange(multi, nullptr), std::exchange(easy, nullptr));
+    // The handle goes before the pools (members), whose share it uses.
+    releaseHandle(std::exchange(easy, nullptr));
     for (X509* cert : extraAnchors) X509_free(cert);
-    X509_STORE_free(trustStore);
 }
 
-bool SessionCore::ensureTrustStore() {
-    if (trustStore != nullptr) return true;
-    X509_STORE* store = X509_STORE_new();
-    if (store == nullptr) return false;
-    for (X509* cert : systemAnchors()) X509_STORE_add_cert(store, cert);
-    for (X509* cert : extraAnchors) X509_STORE_add_cert(store, cert);  // a duplicate is harmless
-    ERR_clear_error();
-    trustStore = store;
-    return true;
-}
-
-void SessionCore::releaseHandles(CURLM* m, CURL* e) {
-    if (m != nullptr) curl_multi_cleanup(m);
+void SessionCore::releaseHandle(CURL* e) {
     if (e != nullptr) {
         curl_easy_cleanup(e);
         globals().liveHandles.fetch_sub(1);
     }
 }
 
+bool SessionCore::attach(const std::shared_ptr<PoolCore>& pool) {
+    if (!pool || !pool->usable()) return false;
+    if (!pool->admit(config.additionalCaFile, [this] { return anchors(); })) return false;
+    std::lock_guard lock(mutex);
+    sharedPool = pool;
+    return true;
+}
+
+std::shared_ptr<PoolCore> SessionCore::poolForTransfer() {
+    {
+        std::lock_guard lock(mutex);
+        if (sharedPool) return sharedPool;
+        if (ownPool) return ownPool;
+    }
+    auto pool = std::make_shared<PoolCore>();
+    if (!pool->usable() || !pool->admit(config.additionalCaFile, [this] { return anchors(); })) return nullptr;
+    std::lock_guard lock(mutex);
+    ownPool = pool;
+    return pool;
+}
+
 void SessionCore::enqueue(const std::shared_ptr<TaskState>& task) {
+    // Resumed from the completion of a session that has ended (a job starting
+    // the next one from its last answer): this thread can run it as soon as
+    // that completion returns, instead of waking another. Asked before this
+    // session's lock is taken, so that no two sessions' locks are ever held
+    // together.
+    const bool fromEndingSession =
+        tServing != nullptr && tServing != this && !tHandedOver && tServing->finishing();
     std::unique_lock lock(mutex);
     if (task->resumed) return;
     task->resumed = true;
@@ -318,8 +596,20 @@ void SessionCore::enqueue(const std::shared_ptr<TaskState>& task) {
     }
     workerActive = true;
     {
-        std::lock_guard count(globals().mutex);
-        ++globals().liveWorkers;
+        auto& g = globals();
+        std::lock_guard count(g.mutex);
+        ++g.liveWorkers;
+        if (fromEndingSession) {
+            tHandedOver = shared_from_this();
+            return;
+        }
+        if (!g.parked.empty()) {
+            ParkedWorker* worker = g.parked.back();
+            g.parked.pop_back();
+            worker->next = shared_from_this();
+            worker->wake.notify_one();
+            return;
+        }
     }
     try {
         std::thread(workerMain, shared_from_this()).detach();
@@ -346,7 +636,7 @@ void SessionCore::enqueue(const std::shared_ptr<TaskState>& task) {
 void SessionCore::cancel(const std::shared_ptr<TaskState>& task) {
     task->cancelled.store(true);
     std::lock_guard lock(mutex);
-    if (running == task && multi != nullptr) curl_multi_wakeup(multi);
+    if (running == task && runningPool) runningPool->wakeup();
 }
 
 void SessionCore::invalidate() {
@@ -355,7 +645,7 @@ void SessionCore::invalidate() {
         invalidated = true;
         if (running) {
             running->cancelled.store(true);
-            if (multi != nullptr) curl_multi_wakeup(multi);
+            if (runningPool) runningPool->wakeup();
         }
     }
     wake.notify_one();
@@ -369,13 +659,36 @@ void SessionCore::release() {
     wake.notify_one();
 }
 
+bool SessionCore::finishing() {
+    std::lock_guard lock(mutex);
+    return (invalidated || released) && queue.empty();
+}
+
 void SessionCore::workerMain(std::shared_ptr<SessionCore> core) {
-    core->run();
-    core.reset();
     auto& g = globals();
-    std::lock_guard lock(g.mutex);
-    --g.liveWorkers;
-    g.workersGone.notify_all();
+    while (core) {
+        tServing = core.get();
+        core->run();
+        tServing = nullptr;
+        core.reset();
+        std::shared_ptr<SessionCore> next = std::move(tHandedOver);
+        tHandedOver.reset();
+        std::unique_lock lock(g.mutex);
+        --g.liveWorkers;
+        g.workersGone.notify_all();
+        if (next) {
+            core = std::move(next);
+            continue;
+        }
+        if (g.parked.size() >= kMaxParked) return;
+        // Parked until a session hands itself over (counted as live again by
+        // then) or the time is up; nothing ever waits for this thread.
+        ParkedWorker self;
+        g.parked.push_back(&self);
+        if (!self.wake.wait_for(lock, kParkTime, [&] { return self.next != nullptr; }))
+            g.parked.erase(std::find(g.parked.begin(), g.parked.end(), &self));
+        core = std::move(self.next);
+    }
 }
 
 void SessionCore::run() {
@@ -386,10 +699,11 @@ void SessionCore::run() {
             // Nothing more can arrive that needs this worker: a later resume()
             // starts a new one.
             workerActive = false;
-            CURLM* m = std::exchange(multi, nullptr);
             CURL* e = std::exchange(easy, nullptr);
+            std::shared_ptr<PoolCore> own = std::move(ownPool);
+            ownPool.reset();
             lock.unlock();
-            releaseHandles(m, e);
+            releaseHandle(e);
             return;
         }
         std::shared_ptr<TaskState> task = std::move(queue.front());
@@ -414,28 +728,15 @@ void SessionCore::run() {
     }
 }
 
-bool SessionCore::ensureHandles() {
+bool SessionCore::ensureHandle() {
     if (easy != nullptr) return true;
     initCurlOnce();
     CURL* e = curl_easy_init();
-    CURLM* m = e != nullptr ? curl_multi_init() : nullptr;
-    if (m == nullptr) {
-        if (e != nullptr) curl_easy_cleanup(e);
-        return false;
-    }
+    if (e == nullptr) return false;
     globals().liveHandles.fetch_add(1);
     std::lock_guard lock(mutex);
-    multi = m;
     easy = e;
     return true;
-}
-
-CURLcode SessionCore::onSslContext(CURL*, void* sslContext, void* user) {
-    // libcurl was told to load no CA of its own; the session's store, made
-    // once, stands in.
-    auto& core = *static_cast<SessionCore*>(user);
-    SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(sslContext), core.trustStore);
-    return CURLE_OK;
 }
 
 namespace {
@@ -549,7 +850,7 @@ const char kEmptyBody[] = "";
 
 }  // namespace
 
-void SessionCore::configure(Transfer& x, const TaskState& task, curl_slist* headers) {
+void SessionCore::configure(Transfer& x, const TaskState& task, curl_slist* headers, PoolCore& pool) {
     const UrlRequest& request = task.request;
     CURL* e = easy;
     curl_easy_setopt(e, CURLOPT_URL, request.url.c_str());
@@ -564,8 +865,9 @@ void SessionCore::configure(Transfer& x, const TaskState& task, curl_slist* head
     curl_easy_setopt(e, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
     curl_easy_setopt(e, CURLOPT_CAINFO, nullptr);
     curl_easy_setopt(e, CURLOPT_CAPATH, nullptr);
-    curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, &SessionCore::onSslContext);
-    curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, this);
+    curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, &PoolCore::onSslContext);
+    curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, &pool);
+    curl_easy_setopt(e, CURLOPT_SHARE, pool.share);
     if (auto total = limitOf(config.timeoutIntervalForResource)) {
         const auto ms = std::chrono::ceil<std::chrono::milliseconds>(*total).count();
         curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(std::min<long long>(ms, LONG_MAX)));
@@ -604,9 +906,15 @@ void SessionCore::configure(Transfer& x, const TaskState& task, curl_slist* head
 Outcome SessionCore::perform(TaskState& task) {
     const UrlRequest& request = task.request;
     if (auto bad = checkRequest(request, config)) return Outcome{std::nullopt, std::nullopt, std::move(bad)};
-    if (anchorProblem) return failure(UrlErrorCode::secureConnectionFailed, *anchorProblem);
-    if (!ensureHandles()) return failure(UrlErrorCode::unknown, "No transfer handle could be made");
-    if (!ensureTrustStore()) return failure(UrlErrorCode::secureConnectionFailed, "No trust store could be made");
+    bool inSharedPool = false;
+    {
+        std::lock_guard lock(mutex);
+        inSharedPool = sharedPool != nullptr;
+    }
+    if (!inSharedPool && anchors() == nullptr) return failure(UrlErrorCode::secureConnectionFailed, *anchorProblem);
+    if (!ensureHandle()) return failure(UrlErrorCode::unknown, "No transfer handle could be made");
+    std::shared_ptr<PoolCore> pool = poolForTransfer();
+    if (!pool) return failure(UrlErrorCode::unknown, "No connection pool could be made");
 
     // The request's own fields, then the session's additional ones it does not
     // override; libcurl's own defaults for the rest are switched off.
@@ -627,67 +935,45 @@ Outcome SessionCore::perform(TaskState& task) {
     x.task = &task;
     x.maximumBodySize = config.maximumBodySize;
     curl_easy_reset(easy);
-    configure(x, task, headers.list);
+    configure(x, task, headers.list, *pool);
 
-    std::optional<Clock::duration> idle = limitOf(config.timeoutIntervalForRequest);
+    PooledTransfer pooled;
+    pooled.easy = easy;
+    pooled.transfer = &x;
+    pooled.idle = limitOf(config.timeoutIntervalForRequest);
     if (request.timeoutInterval) {
-        if (auto own = limitOf(*request.timeoutInterval); own && (!idle || *own < *idle)) idle = own;
+        if (auto own = limitOf(*request.timeoutInterval); own && (!pooled.idle || *own < *pooled.idle)) pooled.idle = own;
     }
 
     x.lastActivity = Clock::now();
-    if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
-        return failure(UrlErrorCode::unknown, "The transfer could not be started");
+    {
+        std::lock_guard lock(mutex);
+        runningPool = pool;
     }
-    bool cancelledNow = false;
-    bool idleExpired = false;
-    bool multiFailed = false;
-    int stillRunning = 1;
-    for (;;) {
-        if (curl_multi_perform(multi, &stillRunning) != CURLM_OK) {
-            multiFailed = true;
-            break;
-        }
-        if (stillRunning == 0) break;
-        if (task.cancelled.load()) {
-            cancelledNow = true;
-            break;
-        }
-        int waitMs = 1000;
-        if (idle) {
-            const auto deadline = x.lastActivity + *idle;
-            const auto now = Clock::now();
-            if (now >= deadline) {
-                idleExpired = true;
-                break;
-            }
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-            waitMs = static_cast<int>(std::clamp<long long>(left, 1, 1000));
-        }
-        curl_multi_poll(multi, nullptr, 0, waitMs, nullptr);
-    }
-    CURLcode result = CURLE_OK;
-    bool finished = false;
-    if (stillRunning == 0 && !multiFailed) {
-        int left = 0;
-        while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
-            if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy) {
-                result = msg->data.result;
-                finished = true;
-            }
-        }
+    pool->perform(pooled);
+    {
+        std::lock_guard lock(mutex);
+        runningPool.reset();
     }
     long status = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-    curl_multi_remove_handle(multi, easy);
 
-    if (cancelledNow || (result == CURLE_ABORTED_BY_CALLBACK && task.cancelled.load())) {
+    const CURLcode result = pooled.result;
+    switch (pooled.end) {
+        case PoolEnd::cancelled:
+            return failure(UrlErrorCode::cancelled, "cancelled");
+        case PoolEnd::idleExpired: {
+            const double limit = std::chrono::duration<double>(*pooled.idle).count();
+            return failure(UrlErrorCode::timedOut, "The request timed out: no data for " + secondsText(limit) + " s");
+        }
+        case PoolEnd::failed:
+            return failure(UrlErrorCode::unknown, "The transfer failed");
+        case PoolEnd::finished:
+            break;
+    }
+    if (result == CURLE_ABORTED_BY_CALLBACK && task.cancelled.load()) {
         return failure(UrlErrorCode::cancelled, "cancelled");
     }
-    if (idleExpired) {
-        double limit = std::chrono::duration<double>(*idle).count();
-        return failure(UrlErrorCode::timedOut, "The request timed out: no data for " + secondsText(limit) + " s");
-    }
-    if (multiFailed || !finished) return failure(UrlErrorCode::unknown, "The transfer failed");
     if (result != CURLE_OK) return Outcome{std::nullopt, std::nullopt, transferError(result, x, config)};
     if (status < 100 || status > 999) {
         return failure(UrlErrorCode::badServerResponse, "The server's answer has no valid status");
@@ -704,6 +990,7 @@ Outcome SessionCore::perform(TaskState& task) {
 }  // namespace urlsession_detail
 
 using urlsession_detail::globals;
+using urlsession_detail::PoolCore;
 using urlsession_detail::SessionCore;
 using urlsession_detail::TaskState;
 
@@ -773,6 +1060,12 @@ std::shared_ptr<UrlSessionDataTask> UrlSession::dataTask(UrlRequest request, Dat
 }
 
 void UrlSession::invalidateAndCancel() { core_->invalidate(); }
+
+bool UrlSession::useConnectionPool(const ConnectionPool& pool) { return core_->attach(pool.core_); }
+
+ConnectionPool::ConnectionPool() : core_(std::make_shared<PoolCore>()) {}
+
+ConnectionPool::~ConnectionPool() = default;
 
 std::size_t UrlSession::liveWorkerThreads() {
     std::lock_guard lock(globals().mutex);

@@ -19,6 +19,7 @@ namespace ostrelcomm {
 namespace urlsession_detail {
 struct SessionCore;
 struct TaskState;
+struct PoolCore;
 }  // namespace urlsession_detail
 
 // What a session is made from. The session copies it when it is made: later
@@ -133,6 +134,28 @@ private:
     std::shared_ptr<urlsession_detail::TaskState> state_;
 };
 
+// Kept-alive connections and TLS sessions that the URL sessions of one owner
+// share, so that a new session's first request need not open a connection and
+// repeat the TLS handshake. A session attached to a pool still runs its own
+// tasks, in its own order, under its own time limits, and cancelling it ends
+// only its own transfer. Pools share nothing with each other: sessions of two
+// pools never use the same connection or TLS session.
+//
+// Holds no thread: whichever attached session has a transfer in flight drives
+// the pool's transfers while it waits for its own. The pool may go before the
+// sessions attached to it; what it holds is released with the last of them.
+class ConnectionPool {
+public:
+    ConnectionPool();
+    ~ConnectionPool();
+    ConnectionPool(const ConnectionPool&) = delete;
+    ConnectionPool& operator=(const ConnectionPool&) = delete;
+
+private:
+    friend class UrlSession;
+    std::shared_ptr<urlsession_detail::PoolCore> core_;
+};
+
 // An HTTPS client session over one reused transfer handle, so consecutive
 // requests share a kept-alive connection. Its own worker thread runs the
 // tasks in order and calls their completions.
@@ -140,7 +163,12 @@ private:
 // Nothing here blocks on the worker: invalidateAndCancel() only flags, and
 // destroying the session (even from inside a completion) lets the tasks already
 // resumed finish before the worker ends by itself. The worker owns the shared
-// state, so the session object may go first.
+// state, so the session object may go first. A worker whose session is done
+// waits a little for another session to serve before it ends; it serves one
+// session at a time. A session whose first task is resumed from inside the
+// completion of a session that has ended (invalidated or released, nothing
+// left to run) is served by that completion's thread once the completion
+// returns, so such a completion must not wait for the new session's answers.
 class UrlSession {
 public:
     explicit UrlSession(const UrlSessionConfiguration& configuration);
@@ -153,19 +181,28 @@ public:
     // The task starts suspended; resume() queues it.
     std::shared_ptr<UrlSessionDataTask> dataTask(UrlRequest request, DataTaskCompletion completion);
 
+    // Later transfers of this session go over the pool's connections. Refused
+    // (false, nothing changes) when the session trusts other certificate
+    // authorities than the sessions the pool has served: a connection, or a
+    // TLS session resumed without a new certificate check, verified under
+    // one set of authorities must never serve a session that trusts another.
+    bool useConnectionPool(const ConnectionPool& pool);
+
     // Cancels the running task and fails every queued one, each completion once,
     // with a "cancelled" error; a task resumed afterwards fails the same way
     // and sends nothing. Never blocks, never joins; safe inside a completion.
     void invalidateAndCancel();
 
-    // Worker threads of every session that have not ended yet, and transfer
-    // handles not yet released: both return to zero once every session is done.
+    // Worker threads serving a session that has not ended yet (not those
+    // waiting for another session), and transfer handles not yet released:
+    // both return to zero once every session is done.
     static std::size_t liveWorkerThreads();
     static std::size_t liveTransferHandles();
     // How many of the system's CA certificates every session trusts (read once
     // per process from libcurl's default bundle).
     static std::size_t systemTrustAnchorCount();
-    // Waits (at most `guard`) until no worker thread is left; true when none is.
+    // Waits (at most `guard`) until no worker thread serves a session; true
+    // when none does.
     static bool waitForNoLiveWorkers(std::chrono::milliseconds guard);
 
 private:

@@ -2,11 +2,10 @@
 
 // The account tests' common ground: the shared stand-in server, a recorder of
 // every job notification an engine posts (with its payload), a login helper,
-// and oracles for the key material written on OpenSSL and libsodium, never on
-// the client's own key code.
+// and the key oracles of tests/support (OpenSSL and libsodium, never the
+// client's own key code).
 
 #include <gtest/gtest.h>
-#include <sodium.h>
 
 #include <chrono>
 #include <memory>
@@ -82,23 +81,8 @@ inline std::string makeAccount(const std::string& stem, const std::string& passw
 // --- oracles ------------------------------------------------------------------------
 
 using testsupport::oraclePasswordKey;
+using testsupport::oraclePrivateKey;
+using testsupport::oraclePublicKey;
 using testsupport::oracleUnwrap;
-
-// The X25519 public key of a private key, by libsodium.
-inline Bytes oraclePublicKey(const Bytes& privateKey) {
-    Bytes out(crypto_scalarmult_BYTES);
-    if (sodium_init() < 0 || privateKey.size() != crypto_scalarmult_SCALARBYTES ||
-        crypto_scalarmult_base(out.data(), privateKey.data()) != 0)
-        return {};
-    return out;
-}
-
-// The private sharing key (the 32 bytes after the carrier's IV) in a wrapped
-// "privshkey".
-inline std::optional<Bytes> oraclePrivateKey(const std::string& privshkey, const std::string& password) {
-    auto plain = oracleUnwrap(privshkey, oraclePasswordKey(password));
-    if (!plain || plain->size() != 48) return std::nullopt;
-    return Bytes(plain->begin() + 16, plain->end());
-}
 
 }  // namespace ostrelcomm::accounttest

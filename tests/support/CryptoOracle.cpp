@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>
+#include <sodium.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -104,6 +105,20 @@ std::optional<Bytes> oracleUnwrap(const std::string& wrappedText, const Bytes& k
     auto cipher = devserver::base64Decode(text["key"].get<std::string>());
     if (!iv || !cipher || iv->size() != 16) return std::nullopt;
     return oracleCbcDecrypt(key, *iv, *cipher);
+}
+
+Bytes oraclePublicKey(const Bytes& privateKey) {
+    Bytes out(crypto_scalarmult_BYTES);
+    if (sodium_init() < 0 || privateKey.size() != crypto_scalarmult_SCALARBYTES ||
+        crypto_scalarmult_base(out.data(), privateKey.data()) != 0)
+        return {};
+    return out;
+}
+
+std::optional<Bytes> oraclePrivateKey(const std::string& privshkey, const std::string& password) {
+    auto plain = oracleUnwrap(privshkey, oraclePasswordKey(password));
+    if (!plain || plain->size() != 48) return std::nullopt;
+    return Bytes(plain->begin() + 16, plain->end());
 }
 
 std::optional<Bytes> opensslCbc(bool decrypt, const Bytes& key, const Bytes& iv, const Bytes& input) {

@@ -1,9 +1,10 @@
 #pragma once
 
 // Reference implementations of the key and metadata formats, written on
-// OpenSSL's EVP interface (and the openssl command line) with no use of the
-// client's own key or metadata code, so a fault there cannot hide in the
-// check. Shared by the key, tree and transfer tests and the benchmarks.
+// OpenSSL's EVP interface (and the openssl command line) and, for X25519, on
+// libsodium, with no use of the client's own key or metadata code, so a fault
+// there cannot hide in the check. Shared by the key, account, tree and
+// transfer tests and the benchmarks.
 
 #include <cstdint>
 #include <optional>
@@ -34,6 +35,14 @@ std::optional<Bytes> oracleOpen(const Bytes& key, const Bytes& sealed);
 std::string oracleWrap(const Bytes& ivAndKey, const Bytes& wrappingKey);
 // The iv ‖ key inside a wrapped-key text; absent when it does not decrypt.
 std::optional<Bytes> oracleUnwrap(const std::string& wrappedText, const Bytes& key);
+
+// The X25519 public key of a private key, by libsodium; empty when the
+// private key is not 32 bytes.
+Bytes oraclePublicKey(const Bytes& privateKey);
+
+// The private sharing key in a wrapped "privshkey" (the 32 bytes after the
+// carrier's IV), unwrapped under the password key of `password`.
+std::optional<Bytes> oraclePrivateKey(const std::string& privshkey, const std::string& password);
 
 // `openssl enc -aes-256-cbc [-d] -K … -iv …` over input, through files; absent
 // when the command fails (a decryption whose padding does not check).

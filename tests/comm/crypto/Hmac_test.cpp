@@ -31,7 +31,24 @@ TEST(HmacSha256, Rfc4231Cases) {
         for (std::size_t i = 0; i < c.data.size(); i += 5)
             pieces.update(ByteView(c.data).subspan(i, std::min<std::size_t>(5, c.data.size() - i)));
         EXPECT_EQ(toHex(pieces.final()), c.hex);
+        std::uint8_t out[HmacSha256::kSize];
+        HmacSha256(c.key).update(c.data).final(out);
+        EXPECT_EQ(toHex(ByteView(out, sizeof out)), c.hex);
     }
+}
+
+// Every HMAC starts from one prepared context; each must still be its own.
+TEST(HmacSha256, LiveHmacsUnderDifferentKeysDoNotMix) {
+    const Bytes data = toBytes("what do ya want for nothing?");
+    HmacSha256 first(toBytes("Jefe"));
+    HmacSha256 second(Bytes(20, 0x0b));
+    for (std::size_t i = 0; i < data.size(); i += 4) {
+        const ByteView piece = ByteView(data).subspan(i, std::min<std::size_t>(4, data.size() - i));
+        first.update(piece);
+        second.update(piece);
+    }
+    EXPECT_EQ(toHex(first.final()), "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843");
+    EXPECT_EQ(second.final(), HmacSha256::compute(Bytes(20, 0x0b), data));
 }
 
 TEST(HmacSha256, EmptyKeyIsAllowed) {

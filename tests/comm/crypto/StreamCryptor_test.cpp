@@ -50,3 +50,30 @@ TEST(StreamCryptor, RefusesWhatCannotRun) {
     EXPECT_THROW(StreamCryptor::run(Op::decrypt, CipherAlgorithm::aes256, kKey, kIv, Bytes(17)), CryptoError);
     EXPECT_THROW(StreamCryptor::run(Op::decrypt, CipherAlgorithm::aes256, kKey, kIv, kCipher), CryptoError);
 }
+
+// NIST SP 800-38A F.2.1, F.2.3, F.2.5 (first block): the key's length picks
+// the AES variant, through the form that writes into the caller's buffer.
+TEST(StreamCryptor, KeyLengthPicksTheVariantAndTheCallersBufferTakesTheOutput) {
+    struct Case {
+        const char* key;
+        const char* firstBlock;
+    };
+    const Case cases[] = {
+        {"2b7e151628aed2a6abf7158809cf4f3c", "7649abac8119b246cee98e9b12e9197d"},
+        {"8e73b0f7da0e6452c810f32b809079e562f8ead2522c6b7b", "4f021db243bc633d7178183a9fa071e8"},
+        {"603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4", "f58c4c04d6e5f1ba779eabfb5f7bfbd6"},
+    };
+    using Op = StreamCryptor::Operation;
+    const ByteView block = ByteView(kPlain).first(16);
+    for (const auto& c : cases) {
+        const Bytes key = *fromHex(c.key);
+        Bytes out(block.size() + 16 + 3, 0xee);
+        const std::size_t n = StreamCryptor::run(Op::encrypt, CipherAlgorithm::aes256, key, kIv, block, out.data());
+        ASSERT_EQ(n, 32u) << c.key;
+        EXPECT_EQ(toHex(ByteView(out).first(16)), c.firstBlock);
+        EXPECT_EQ(toHex(ByteView(out).subspan(32)), "eeeeee");  // nothing written past the count
+        Bytes back(n + 16);
+        back.resize(StreamCryptor::run(Op::decrypt, CipherAlgorithm::aes, key, kIv, ByteView(out).first(n), back.data()));
+        EXPECT_EQ(toHex(back), toHex(block));
+    }
+}

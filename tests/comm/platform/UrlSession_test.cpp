@@ -234,6 +234,53 @@ TEST_F(UrlSessionTest, TasksRunInOrderOverOneConnectionOnTheSessionsOwnThread) {
     for (std::size_t i = 0; i < kTasks; ++i) EXPECT_EQ(collector->callsOf(i), 1u);
 }
 
+// A job starts the next one from its last answer: the new session's task is
+// resumed inside the completion of a session that has just ended. It may run
+// on that completion's thread once the completion returns; but a session that
+// has not ended (here one with a stalled task still queued) must not hold the
+// new session's task back.
+TEST_F(UrlSessionTest, ATaskResumedFromAnotherSessionsCompletionIsNotHeldBackByThatSession) {
+    devserver->setFault("GET", "/slow/", Fault::stalled());
+    struct Case {
+        const char* name;
+        bool endsFirst;  // the first session is invalidated inside its completion
+    };
+    const Case cases[] = {{"ended", true}, {"still busy", false}};
+    std::size_t slot = 0;
+    std::size_t answered = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto first = newSession();
+        auto next = newSession();
+        const std::size_t firstSlot = slot++;
+        const std::size_t nextSlot = slot++;
+        const std::size_t stalledSlot = slot++;
+        first->dataTask(makeRequest(devserver.url("/echo/"), "GET"), collector->completion(firstSlot, [&] {
+                 if (c.endsFirst) first->invalidateAndCancel();
+                 next->dataTask(makeRequest(devserver.url("/echo/"), "GET"), collector->completion(nextSlot))->resume();
+             }))->resume();
+        if (!c.endsFirst)
+            first->dataTask(makeRequest(devserver.url("/slow/"), "GET"), collector->completion(stalledSlot))->resume();
+
+        // The first session's completion and the next session's, in that
+        // order; the stalled task has not answered.
+        answered += 2;
+        ASSERT_TRUE(collector->waitForCalls(answered));
+        const auto order = collector->order();
+        EXPECT_EQ(std::vector<std::size_t>(order.end() - 2, order.end()),
+                  (std::vector<std::size_t>{firstSlot, nextSlot}));
+        const Result answered = collector->resultOf(nextSlot);
+        ASSERT_FALSE(answered.error) << answered.error->localizedDescription;
+        EXPECT_EQ(answered.response->statusCode, 200);
+        EXPECT_EQ(collector->callsOf(stalledSlot), 0u);
+        devserver->releaseStalls();
+        first->invalidateAndCancel();
+        first.reset();
+        next.reset();
+        ASSERT_TRUE(UrlSession::waitForNoLiveWorkers(kGuard));
+    }
+}
+
 TEST_F(UrlSessionTest, AConnectionTheServerClosesIsReplacedForTheNextRequest) {
     devserver->route("GET", "/last/", Endpoint{"last", devserver::Access::open, [](const ServerRequest&) {
                                                    return Reply::json({}).with("Connection", "close");

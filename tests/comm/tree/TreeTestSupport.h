@@ -2,7 +2,7 @@
 
 // Helpers of the tree tests: item keys with chosen bytes, dates, the sealed
 // form (IV ‖ AES-256-CBC) made and read by the openssl command line, and
-// listing bodies made on OpenSSL alone.
+// listing bodies made on OpenSSL alone (support/ListingOracle.h).
 
 #include <chrono>
 #include <cstdint>
@@ -17,6 +17,7 @@
 #include "crypto/SecretBytes.h"
 #include "platform/Bytes.h"
 #include "support/CryptoOracle.h"
+#include "support/ListingOracle.h"
 
 namespace treetest {
 
@@ -55,58 +56,7 @@ inline std::optional<std::string> cliOpen(const Bytes& key, const Bytes& sealed)
     return ostrelcomm::toText(*clear);
 }
 
-// A listing body as the server sends it, every key and metadata made by the
-// oracle: the user master key wrapped under the password key, each item key
-// under the master key's 32 key bytes, each metadata JSON text sealed under
-// its item key.
-struct ListingOracle {
-    struct Item {
-        std::string uuid;
-        std::string type = "FILE";
-        std::optional<std::string> parentuuid;
-        std::uint64_t orig_size = 0;
-        std::vector<std::string> attrib;
-        std::string metadata;  // clear JSON text
-        std::uint64_t thumbnailsize = 0;
-        Bytes itemKey = testsupport::oracleRandom(48);  // iv ‖ key
-        // Set to seal the metadata under other key bytes than the item's.
-        std::optional<Bytes> metadataKey;
-    };
-
-    Bytes passwordKey = testsupport::oraclePasswordKey("correct horse battery staple, long enough to hash");
-    Bytes umk = testsupport::oracleRandom(48);  // iv ‖ key
-
-    Bytes umkKeyBytes() const { return Bytes(umk.begin() + 16, umk.end()); }
-    static Bytes keyBytes(const Item& item) { return Bytes(item.itemKey.begin() + 16, item.itemKey.end()); }
-
-    nlohmann::json item(const Item& i) const {
-        nlohmann::json out = {
-            {"uuid", i.uuid},
-            {"type", i.type},
-            {"orig_size", i.orig_size},
-            {"attrib", i.attrib},
-            {"metadata", devserver::base64Encode(testsupport::oracleSeal(i.metadataKey.value_or(keyBytes(i)),
-                                                                         ostrelcomm::toBytes(i.metadata)))},
-            {"itemkey", testsupport::oracleWrap(i.itemKey, umkKeyBytes())},
-            {"thumbnailsize", i.thumbnailsize},
-        };
-        if (i.parentuuid) out["parentuuid"] = *i.parentuuid;
-        return out;
-    }
-
-    nlohmann::json body(const std::optional<Item>& informations, const std::vector<Item>& content) const {
-        nlohmann::json out = {{"umk", testsupport::oracleWrap(umk, passwordKey)}};
-        if (informations) out["informations"] = item(*informations);
-        out["content"] = nlohmann::json::array();
-        for (const auto& i : content) out["content"].push_back(item(i));
-        return out;
-    }
-};
-
-// A metadata JSON text with a name and both dates.
-inline std::string metadataText(const std::string& name, const std::string& created = "2021-03-04T05:06:07Z",
-                                const std::string& modified = "2022-01-02T03:04:05Z") {
-    return nlohmann::json{{"name", name}, {"creationDate", created}, {"modificationDate", modified}}.dump();
-}
+using testsupport::ListingOracle;
+using testsupport::metadataText;
 
 }  // namespace treetest

@@ -1,4 +1,4 @@
-#include "http/Server_key.h"
+#include "tree/Server_key.h"
 
 #include "http/ServerAnswer.h"
 

@@ -1,0 +1,108 @@
+#include "devserver/ItemStore.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "devserver/EndpointSupport.h"
+
+namespace devserver {
+
+std::string_view wireName(ItemKind kind) {
+    switch (kind) {
+        case ItemKind::directory: return "DIRECTORY";
+        case ItemKind::file: return "FILE";
+    }
+    return "FILE";
+}
+
+std::optional<Item> ItemStore::add(Item item) {
+    std::lock_guard lock(mutex_);
+    if (item.uuid.empty()) item.uuid = newUuid();
+    if (item.uuid == kRootFolder || !isFolderLocked(item.owner, item.parent)) return std::nullopt;
+    auto& owned = items_[item.owner];
+    if (owned.count(item.uuid)) return std::nullopt;
+    item.created = nextCreated_++;
+    return owned.emplace(item.uuid, item).first->second;
+}
+
+std::optional<Item> ItemStore::find(const std::string& owner, const std::string& uuid) const {
+    std::lock_guard lock(mutex_);
+    auto owned = items_.find(owner);
+    if (owned == items_.end()) return std::nullopt;
+    auto it = owned->second.find(uuid);
+    if (it == owned->second.end()) return std::nullopt;
+    return it->second;
+}
+
+bool ItemStore::isFolder(const std::string& owner, const std::string& uuid) const {
+    std::lock_guard lock(mutex_);
+    return isFolderLocked(owner, uuid);
+}
+
+std::optional<ItemStore::Folder> ItemStore::folder(const std::string& owner, const std::string& uuid) const {
+    std::lock_guard lock(mutex_);
+    if (!isFolderLocked(owner, uuid)) return std::nullopt;
+    Folder folder;
+    auto owned = items_.find(owner);
+    if (owned == items_.end()) return folder;
+    if (uuid != kRootFolder) folder.self = owned->second.at(uuid);
+    for (const auto& [id, item] : owned->second)
+        if (item.parent == uuid) folder.content.push_back(item);
+    folder.content = inCreationOrder(std::move(folder.content));
+    return folder;
+}
+
+bool ItemStore::modify(const std::string& owner, const std::string& uuid, const std::function<void(Item&)>& change) {
+    std::lock_guard lock(mutex_);
+    auto owned = items_.find(owner);
+    if (owned == items_.end()) return false;
+    auto it = owned->second.find(uuid);
+    if (it == owned->second.end()) return false;
+    change(it->second);
+    return true;
+}
+
+std::vector<Item> ItemStore::itemsOf(const std::string& owner) const {
+    std::lock_guard lock(mutex_);
+    std::vector<Item> out;
+    auto owned = items_.find(owner);
+    if (owned == items_.end()) return out;
+    for (const auto& [id, item] : owned->second) out.push_back(item);
+    return inCreationOrder(std::move(out));
+}
+
+std::size_t ItemStore::removeOwner(const std::string& owner) {
+    std::lock_guard lock(mutex_);
+    auto owned = items_.find(owner);
+    if (owned == items_.end()) return 0;
+    const std::size_t count = owned->second.size();
+    items_.erase(owned);
+    return count;
+}
+
+void ItemStore::clear() {
+    std::lock_guard lock(mutex_);
+    items_.clear();
+}
+
+std::size_t ItemStore::size() const {
+    std::lock_guard lock(mutex_);
+    std::size_t count = 0;
+    for (const auto& [owner, owned] : items_) count += owned.size();
+    return count;
+}
+
+bool ItemStore::isFolderLocked(const std::string& owner, const std::string& uuid) const {
+    if (uuid == kRootFolder) return true;
+    auto owned = items_.find(owner);
+    if (owned == items_.end()) return false;
+    auto it = owned->second.find(uuid);
+    return it != owned->second.end() && it->second.kind == ItemKind::directory;
+}
+
+std::vector<Item> ItemStore::inCreationOrder(std::vector<Item> items) {
+    std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.created < b.created; });
+    return items;
+}
+
+}  // namespace devserver

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace devserver {
+
+// The kinds of stored item, written on the wire as "DIRECTORY" and "FILE".
+enum class ItemKind { directory, file };
+
+std::string_view wireName(ItemKind kind);
+
+// The parent of the items at the top of a user's tree. It is no stored item:
+// every user has it, it has no key and no metadata, and it is never listed
+// as an item itself.
+inline constexpr char kRootFolder[] = "root";
+
+// What the server keeps of one remote folder or file. The server cannot read
+// any of it but the kind, the parent, the attributes and the sizes: the item
+// key is wrapped under the owner's master key and the metadata and thumbnail
+// are sealed under the item key, and all three are kept exactly as the client
+// sent them.
+//
+// One record per item, whatever the endpoint that touches it (folders, files,
+// uploads, downloads, shares); later endpoints add their fields here (the
+// file's blocks in the data folder, an upload under way, the share grants)
+// rather than keep a store of their own.
+struct Item {
+    // Chosen by the store when an item is added without one.
+    std::string uuid;
+    // The identifier of the account that owns the item.
+    std::string owner;
+    ItemKind kind = ItemKind::directory;
+    // The folder that holds it: one of the owner's folders, or kRootFolder.
+    std::string parent = kRootFolder;
+    std::vector<std::string> attrib;
+    // The wrapped-key JSON text {"iv","key"}.
+    std::string itemkey;
+    // The sealed metadata (IV ‖ ciphertext).
+    std::vector<std::uint8_t> metadata;
+    // The sealed thumbnail, when the client stored one.
+    std::optional<std::vector<std::uint8_t>> thumbnail;
+    // The size the client reported; 0 for a folder.
+    std::uint64_t size = 0;
+    // Where the item stands in the order of creation, across all users; set
+    // by the store. Listings answer in this order.
+    std::uint64_t created = 0;
+
+    // What a listing reports as "thumbnailsize": the stored thumbnail's length.
+    std::uint64_t thumbnailSize() const { return thumbnail ? thumbnail->size() : 0; }
+};
+
+// Every user's items. Thread-safe: one mutex over the whole store, held only
+// while a call copies in or out, so an endpoint works on copies and never
+// holds it while it answers. An item belongs to one owner; every lookup names
+// the owner, and another owner's item is as absent as one never made.
+//
+// Tests seed it with add (items as another client would have stored them,
+// made by the test's own oracle) and read back what the endpoints stored with
+// find and itemsOf.
+class ItemStore {
+public:
+    // A folder as a listing answers it: its own item (absent for the root)
+    // and the items directly inside it, in creation order.
+    struct Folder {
+        std::optional<Item> self;
+        std::vector<Item> content;
+    };
+
+    // Stores a new item, with a new identifier when it has none, and returns
+    // it as stored. Absent, and nothing stored, when the identifier is taken
+    // or the parent is not one of the owner's folders.
+    std::optional<Item> add(Item item);
+    std::optional<Item> find(const std::string& owner, const std::string& uuid) const;
+    // True for the root and for the owner's items of the folder kind.
+    bool isFolder(const std::string& owner, const std::string& uuid) const;
+    // Absent when `uuid` is not one of the owner's folders (or the root).
+    std::optional<Folder> folder(const std::string& owner, const std::string& uuid) const;
+    // Runs `change` on the stored item under the store's lock; false when the
+    // owner has no such item. `change` must not call the store, nor change
+    // the item's identifier or owner.
+    bool modify(const std::string& owner, const std::string& uuid, const std::function<void(Item&)>& change);
+    // Every item of the owner, in creation order.
+    std::vector<Item> itemsOf(const std::string& owner) const;
+    // Drops every item of the owner (a deleted profile); returns how many.
+    std::size_t removeOwner(const std::string& owner);
+    void clear();
+    std::size_t size() const;
+
+private:
+    bool isFolderLocked(const std::string& owner, const std::string& uuid) const;
+    static std::vector<Item> inCreationOrder(std::vector<Item> items);
+
+    mutable std::mutex mutex_;
+    // Owner → identifier → item.
+    std::map<std::string, std::map<std::string, Item>> items_;
+    std::uint64_t nextCreated_ = 1;
+};
+
+}  // namespace devserver
