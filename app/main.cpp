@@ -1,6 +1,7 @@
 // Quorvel Connect: the program entry.
 #include <QApplication>
 
+#include "app/AppDelegate.h"
 #include "app/MainWindow.h"
 #include "app/utils/Appwise.h"
 #include "platform/AppInfo.h"
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
     quorvel::MainWindow window;
     window.show();
 
-    quorvel::Appwise::shared();
+    quorvel::AppDelegate delegate(&window);
+    delegate.applicationDidFinishLaunching();
     return application.exec();
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-// The application's own notifications, posted on Appwise's center without
-// userInfo. Screens talk to each other only through these.
+// The application's own notifications, posted on Appwise's center. Screens
+// talk to each other only through these. None carries a userInfo, except
+// where said.
 
 namespace quorvel {
 
@@ -12,5 +13,29 @@ inline constexpr char kAuthenticationStatusChangedNotification[] = "authenticati
 inline constexpr char kRefreshLocalFilesListNotification[] = "refreshLocalFilesList";
 // The remote folder on show is to be listed again (after a login, too).
 inline constexpr char kActionRefreshNotification[] = "actionRefresh";
+
+// At launch, when the settings ask for automatic access: the main window
+// opens the login sheet.
+inline constexpr char kShowLoginSheetNotification[] = "showLoginSheet";
+
+// The menu's commands, posted on the main thread.
+inline constexpr char kActionShowAboutNotification[] = "actionShowAbout";
+inline constexpr char kActionShowPreferencesNotification[] = "actionShowPreferences";
+inline constexpr char kActionCreateNewUserNotification[] = "actionCreateNewUser";
+inline constexpr char kCutRemoteItemsNotification[] = "cutRemoteItems";
+inline constexpr char kCopyRemoteItemsNotification[] = "copyRemoteItems";
+inline constexpr char kPasteRemoteItemsNotification[] = "pasteRemoteItems";
+inline constexpr char kDeleteRemoteItemsNotification[] = "deleteRemoteItems";
+inline constexpr char kSelectAllNotification[] = "selectAll";
+
+// Which of the Edit menu's items may be used, posted on the main thread. Its
+// userInfo holds Bools only, under the keys below; a key left out leaves its
+// item as it is.
+inline constexpr char kAdjustEditMenuNotification[] = "adjustEditMenu";
+inline constexpr char kCutEnableKey[] = "CutEnable";
+inline constexpr char kCopyEnableKey[] = "CopyEnable";
+inline constexpr char kPasteEnableKey[] = "PasteEnable";
+inline constexpr char kDeleteEnableKey[] = "DeleteEnable";
+inline constexpr char kSelectAllEnableKey[] = "SelectAllEnable";
 
 }  // namespace quorvel

@@ -78,6 +78,7 @@ Appwise::Appwise(std::string suiteName, std::shared_ptr<AlertPresenter> alertPre
     notifications_ = std::make_shared<ostrelcomm::NotificationCenter>();
     // Set without the announcement of setLocalPath.
     localPath_ = std::filesystem::path(QFile::encodeName(QDir::homePath()).toStdString());
+    currentUIStyle_ = currentInterfaceStyle();
     initializing_ = true;
     appIdentifierPrefix_ = ostrelcomm::AppInfo::current().identifierPrefix;
     if (appIdentifierPrefix_.empty()) appIdentifierPrefix_ = kInvalidPrefix;

@@ -11,6 +11,7 @@
 
 #include "app/utils/AppSetup.h"
 #include "app/utils/CommTasks.h"
+#include "app/utils/InterfaceStyle.h"
 #include "crypto/SecretBytes.h"
 #include "jobs/SrvComm.h"
 #include "jobs/VirtualPath.h"
@@ -102,6 +103,8 @@ public:
     // The settings in memory; whoever changes them calls saveSetup().
     const AppSetup& setup() const { return setup_; }
     void setSetup(AppSetup setup) { setup_ = setup; }
+    // The desktop's appearance when this was made.
+    InterfaceStyle currentUIStyle() const { return currentUIStyle_; }
     // True while the constructor runs: loading the settings writes nothing back.
     bool initializing() const { return initializing_; }
     // A login session is established. Written on the engines' threads.
@@ -156,6 +159,7 @@ private:
     ostrelcomm::VirtualPath remotePath_;
     bool refreshRemoteContent_ = false;
     AppSetup setup_;
+    InterfaceStyle currentUIStyle_ = InterfaceStyle::light;
     bool initializing_ = false;
     std::atomic<bool> authenticated_{false};
     bool fileXferInProgress_ = false;
