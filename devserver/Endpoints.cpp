@@ -2,6 +2,7 @@
 
 #include "devserver/AccountEndpoints.h"
 #include "devserver/DevServer.h"
+#include "devserver/FileEndpoints.h"
 #include "devserver/LoginEndpoints.h"
 #include "devserver/TreeEndpoints.h"
 
@@ -11,6 +12,7 @@ void installEndpoints(DevServer& server) {
     installLoginEndpoints(server);
     installAccountEndpoints(server);
     installTreeEndpoints(server);
+    installFileEndpoints(server);
 }
 
 }  // namespace devserver
