@@ -2,6 +2,7 @@
 
 #include "devserver/AccountEndpoints.h"
 #include "devserver/DevServer.h"
+#include "devserver/FileEndpoints.h"
 #include "devserver/LoginEndpoints.h"
 #include "devserver/TreeEndpoints.h"
 #include "devserver/TrustEndpoints.h"
@@ -13,6 +14,7 @@ void installEndpoints(DevServer& server) {
     installAccountEndpoints(server);
     installTreeEndpoints(server);
     installTrustEndpoints(server);
+    installFileEndpoints(server);
 }
 
 }  // namespace devserver
