@@ -4,6 +4,7 @@
 #include "devserver/DevServer.h"
 #include "devserver/FileEndpoints.h"
 #include "devserver/LoginEndpoints.h"
+#include "devserver/ShareEndpoints.h"
 #include "devserver/TreeEndpoints.h"
 #include "devserver/TrustEndpoints.h"
 
@@ -15,6 +16,7 @@ void installEndpoints(DevServer& server) {
     installTreeEndpoints(server);
     installTrustEndpoints(server);
     installFileEndpoints(server);
+    installShareEndpoints(server);
 }
 
 }  // namespace devserver

@@ -112,8 +112,24 @@ bool ItemStore::grant(const std::string& owner, const std::string& uuid, const s
     if (reader == owner) return false;
     auto owned = items_.find(owner);
     if (owned == items_.end() || owned->second.count(uuid) == 0) return false;
-    grants_.insert_or_assign(std::make_pair(uuid, reader), ShareGrant{owner, uuid, reader, std::move(itemkey)});
+    auto key = std::make_pair(uuid, reader);
+    auto earlier = grants_.find(key);
+    std::string shareUUID = earlier != grants_.end() ? earlier->second.shareUUID : newUuid();
+    grants_.insert_or_assign(std::move(key), ShareGrant{owner, uuid, reader, std::move(itemkey), std::move(shareUUID)});
     return true;
+}
+
+std::optional<ItemStore::Sharing> ItemStore::share(const std::string& owner, const std::string& uuid,
+                                                   const std::string& reader, std::string itemkey) {
+    std::lock_guard lock(mutex_);
+    if (reader == owner) return std::nullopt;
+    auto owned = items_.find(owner);
+    if (owned == items_.end() || owned->second.count(uuid) == 0) return std::nullopt;
+    auto key = std::make_pair(uuid, reader);
+    if (auto earlier = grants_.find(key); earlier != grants_.end()) return Sharing{earlier->second, false};
+    ShareGrant grant{owner, uuid, reader, std::move(itemkey), newUuid()};
+    grants_.emplace(std::move(key), grant);
+    return Sharing{std::move(grant), true};
 }
 
 std::optional<ItemStore::Shared> ItemStore::sharedWith(const std::string& reader, const std::string& uuid) const {

@@ -69,6 +69,9 @@ struct ShareGrant {
     std::string reader;
     // The wrapped-key JSON text {"iv","key"}.
     std::string itemkey;
+    // The share's identifier, chosen by the store when the grant is first
+    // made and kept when it is replaced.
+    std::string shareUUID;
 };
 
 // Every user's items. Thread-safe: one mutex over the whole store, held only
@@ -121,13 +124,29 @@ public:
         ShareGrant grant;
     };
     // Grants `reader` the owner's item under `itemkey`, in place of an
-    // earlier grant; false, and nothing stored, when the owner has no such
-    // item or the reader is the owner.
+    // earlier grant (whose share identifier it keeps); false, and nothing
+    // stored, when the owner has no such item or the reader is the owner.
     bool grant(const std::string& owner, const std::string& uuid, const std::string& reader, std::string itemkey);
     // The item `uuid` as granted to `reader`; absent without a grant.
     std::optional<Shared> sharedWith(const std::string& reader, const std::string& uuid) const;
     // The grants of one of the owner's items, by reader.
     std::vector<ShareGrant> grantsOf(const std::string& owner, const std::string& uuid) const;
+
+    // --- sharing endpoints ---
+
+    // What share() did.
+    struct Sharing {
+        ShareGrant grant;
+        // False when the item was shared with the reader already: `grant` is
+        // that earlier grant, unchanged.
+        bool made = false;
+    };
+    // Shares the owner's item with `reader` under `itemkey` unless it is
+    // shared with that reader already, in one step under the store's lock.
+    // Absent, and nothing stored, when the owner has no such item or the
+    // reader is the owner.
+    std::optional<Sharing> share(const std::string& owner, const std::string& uuid, const std::string& reader,
+                                 std::string itemkey);
 
 private:
     bool isFolderLocked(const std::string& owner, const std::string& uuid) const;

@@ -360,6 +360,18 @@ public:
     // identifier.
     std::string shares_deleteTrust(const std::string& trustedUserUUID);
 
+    // Sharing an item (shares/SrvCommShareItem.cpp). Shares the user's item
+    // `itemUUID` with the user named `peerUsername` (type shareItem, 4 steps
+    // announced, priority Normal, an INFO event): fetches the user's wrapped
+    // keys, the item's and the peer's public sharing key, then sends the
+    // item key wrapped under the key the user and the peer share.
+    // "shareItemTerminated" with "Shared" and the share's identifier, or
+    // "Error" (shares/ShareNotifications.h). An item already shared with the
+    // peer is "Shared" with the existing share's identifier and nothing
+    // sent again. Neither argument is checked here: the server decides whom
+    // an item may be shared with.
+    std::string shares_shareItem(const std::string& peerUsername, const std::string& itemUUID);
+
     // Files (tree/SrvCommFile.cpp). Each queues a job (priority Normal),
     // writes an INFO event and returns the job's identifier at once
     // (tree/TreeNotifications.h has the notifications and payloads).
