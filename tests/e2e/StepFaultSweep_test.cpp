@@ -102,6 +102,10 @@ const std::map<JobsSteps, Probe>& probes() {
                                          return e.file_modify(seededFile(user), std::nullopt,
                                                               RemoteItemMetadata("sweep", now, now), std::nullopt);
                                      }};
+        // One of the user's files shared with another user made for the run.
+        const Probe shareItem{shares::kShareItemTerminatedNotification, {}, [peer](SrvComm& e, const std::string& user) {
+                                  return e.shares_shareItem(peer().name, seededFile(user));
+                              }};
         return std::map<JobsSteps, Probe>{
             {JobsSteps::auth_init, login},
             {JobsSteps::auth_getchallenge, login},
@@ -159,6 +163,8 @@ const std::map<JobsSteps, Probe>& probes() {
                                         {"sweep-trust", other.uuid, other.name, other.pubshkey});
                   return e.shares_deleteTrust(other.uuid);
               }}},
+            {JobsSteps::shareItem_prepare, shareItem},
+            {JobsSteps::shareItem_execute, shareItem},
         };
     }();
     return table;
