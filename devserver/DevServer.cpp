@@ -213,6 +213,7 @@ struct DevServer::Impl {
     SessionTable sessions;
     UserStore users;
     ItemStore items;
+    TrustTable trusts;
 
     mutable std::mutex logMutex;
     mutable std::condition_variable logChanged;
@@ -570,6 +571,7 @@ SessionTable& DevServer::sessions() { return impl_->sessions; }
 UserStore& DevServer::users() { return impl_->users; }
 
 ItemStore& DevServer::items() { return impl_->items; }
+TrustTable& DevServer::trusts() { return impl_->trusts; }
 
 std::vector<RecordedRequest> DevServer::requests() const {
     std::lock_guard lock(impl_->logMutex);

@@ -5,6 +5,7 @@
 #include "devserver/FileEndpoints.h"
 #include "devserver/LoginEndpoints.h"
 #include "devserver/TreeEndpoints.h"
+#include "devserver/TrustEndpoints.h"
 
 namespace devserver {
 
@@ -13,6 +14,7 @@ void installEndpoints(DevServer& server) {
     installAccountEndpoints(server);
     installTreeEndpoints(server);
     installFileEndpoints(server);
+    installTrustEndpoints(server);
 }
 
 }  // namespace devserver
