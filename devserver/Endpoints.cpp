@@ -14,8 +14,8 @@ void installEndpoints(DevServer& server) {
     installLoginEndpoints(server);
     installAccountEndpoints(server);
     installTreeEndpoints(server);
-    installTrustEndpoints(server);
     installFileEndpoints(server);
+    installTrustEndpoints(server);
     installShareEndpoints(server);
 }
 
