@@ -4,7 +4,9 @@
 #include "devserver/DevServer.h"
 #include "devserver/FolderChangeEndpoints.h"
 #include "devserver/FolderTreeEndpoints.h"
+#include "devserver/FileEndpoints.h"
 #include "devserver/LoginEndpoints.h"
+#include "devserver/ShareEndpoints.h"
 #include "devserver/TreeEndpoints.h"
 #include "devserver/TrustEndpoints.h"
 
@@ -16,7 +18,9 @@ void installEndpoints(DevServer& server) {
     installTreeEndpoints(server);
     installFolderChangeEndpoints(server);
     installFolderTreeEndpoints(server);
+    installFileEndpoints(server);
     installTrustEndpoints(server);
+    installShareEndpoints(server);
 }
 
 }  // namespace devserver

@@ -75,6 +75,8 @@ std::size_t ItemStore::removeOwner(const std::string& owner) {
     std::vector<Item> removed;
     {
         std::lock_guard lock(mutex_);
+        std::erase_if(grants_,
+                      [&](const auto& entry) { return entry.second.owner == owner || entry.second.reader == owner; });
         auto owned = items_.find(owner);
         if (owned == items_.end()) return 0;
         for (auto& [id, item] : owned->second) removed.push_back(std::move(item));
@@ -90,6 +92,7 @@ std::size_t ItemStore::removeOwner(const std::string& owner) {
 void ItemStore::clear() {
     std::lock_guard lock(mutex_);
     items_.clear();
+    grants_.clear();
 }
 
 std::size_t ItemStore::size() const {
@@ -142,6 +145,8 @@ ItemStore::RemoveOutcome ItemStore::remove(const std::string& owner, const std::
             auto node = byId.find(*id);
             removed.push_back(std::move(node->second));
             byId.erase(node);
+            std::erase_if(grants_,
+                          [&](const auto& entry) { return entry.second.owner == owner && entry.second.item == *id; });
         }
     }
     afterRemoval(removed);
@@ -161,6 +166,51 @@ void ItemStore::afterRemoval(const std::vector<Item>& removed) const {
     }
     for (const Item& item : removed)
         for (const auto& hook : hooks) hook(item);
+}
+
+bool ItemStore::grant(const std::string& owner, const std::string& uuid, const std::string& reader,
+                      std::string itemkey) {
+    std::lock_guard lock(mutex_);
+    if (reader == owner) return false;
+    auto owned = items_.find(owner);
+    if (owned == items_.end() || owned->second.count(uuid) == 0) return false;
+    auto key = std::make_pair(uuid, reader);
+    auto earlier = grants_.find(key);
+    std::string shareUUID = earlier != grants_.end() ? earlier->second.shareUUID : newUuid();
+    grants_.insert_or_assign(std::move(key), ShareGrant{owner, uuid, reader, std::move(itemkey), std::move(shareUUID)});
+    return true;
+}
+
+std::optional<ItemStore::Sharing> ItemStore::share(const std::string& owner, const std::string& uuid,
+                                                   const std::string& reader, std::string itemkey) {
+    std::lock_guard lock(mutex_);
+    if (reader == owner) return std::nullopt;
+    auto owned = items_.find(owner);
+    if (owned == items_.end() || owned->second.count(uuid) == 0) return std::nullopt;
+    auto key = std::make_pair(uuid, reader);
+    if (auto earlier = grants_.find(key); earlier != grants_.end()) return Sharing{earlier->second, false};
+    ShareGrant grant{owner, uuid, reader, std::move(itemkey), newUuid()};
+    grants_.emplace(std::move(key), grant);
+    return Sharing{std::move(grant), true};
+}
+
+std::optional<ItemStore::Shared> ItemStore::sharedWith(const std::string& reader, const std::string& uuid) const {
+    std::lock_guard lock(mutex_);
+    auto granted = grants_.find(std::make_pair(uuid, reader));
+    if (granted == grants_.end()) return std::nullopt;
+    auto owned = items_.find(granted->second.owner);
+    if (owned == items_.end()) return std::nullopt;
+    auto it = owned->second.find(uuid);
+    if (it == owned->second.end()) return std::nullopt;
+    return Shared{it->second, granted->second};
+}
+
+std::vector<ShareGrant> ItemStore::grantsOf(const std::string& owner, const std::string& uuid) const {
+    std::lock_guard lock(mutex_);
+    std::vector<ShareGrant> out;
+    for (const auto& [key, grant] : grants_)
+        if (grant.owner == owner && grant.item == uuid) out.push_back(grant);
+    return out;
 }
 
 bool ItemStore::isFolderLocked(const std::string& owner, const std::string& uuid) const {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace devserver {
@@ -30,8 +31,8 @@ inline constexpr char kRootFolder[] = "root";
 //
 // One record per item, whatever the endpoint that touches it (folders, files,
 // uploads, downloads, shares); later endpoints add their fields here (the
-// file's blocks in the data folder, an upload under way, the share grants)
-// rather than keep a store of their own.
+// file's blocks in the data folder, an upload under way) rather than keep a
+// store of their own. The share grants sit beside the items (ShareGrant).
 struct Item {
     // Chosen by the store when an item is added without one.
     std::string uuid;
@@ -55,6 +56,22 @@ struct Item {
 
     // What a listing reports as "thumbnailsize": the stored thumbnail's length.
     std::uint64_t thumbnailSize() const { return thumbnail ? thumbnail->size() : 0; }
+};
+
+// A reader's access to another user's item: the item key wrapped under the
+// X25519 key that the owner and the reader share (the server cannot unwrap
+// it either). One per (item, reader); the file, download, copy and sharing
+// endpoints all read the same grants, and an item's grants go with it.
+struct ShareGrant {
+    // The account identifiers of the item's owner and of the reader.
+    std::string owner;
+    std::string item;
+    std::string reader;
+    // The wrapped-key JSON text {"iv","key"}.
+    std::string itemkey;
+    // The share's identifier, chosen by the store when the grant is first
+    // made and kept when it is replaced.
+    std::string shareUUID;
 };
 
 // Every user's items. Thread-safe: one mutex over the whole store, held only
@@ -89,8 +106,9 @@ public:
     bool modify(const std::string& owner, const std::string& uuid, const std::function<void(Item&)>& change);
     // Every item of the owner, in creation order.
     std::vector<Item> itemsOf(const std::string& owner) const;
-    // Drops every item of the owner (a deleted profile); returns how many.
-    // The removal hooks run for each of them.
+    // Drops every item of the owner (a deleted profile), their grants and the
+    // grants to the owner as a reader; returns how many items went. The removal
+    // hooks run for each of the items.
     std::size_t removeOwner(const std::string& owner);
     void clear();
     std::size_t size() const;
@@ -122,6 +140,38 @@ public:
     using RemovalHook = std::function<void(const Item& removed)>;
     void addRemovalHook(RemovalHook hook);
 
+    // --- share grants (file, download, copy and sharing endpoints) ---
+
+    // An item shared with a reader, as the reader sees it.
+    struct Shared {
+        Item item;
+        ShareGrant grant;
+    };
+    // Grants `reader` the owner's item under `itemkey`, in place of an
+    // earlier grant (whose share identifier it keeps); false, and nothing
+    // stored, when the owner has no such item or the reader is the owner.
+    bool grant(const std::string& owner, const std::string& uuid, const std::string& reader, std::string itemkey);
+    // The item `uuid` as granted to `reader`; absent without a grant.
+    std::optional<Shared> sharedWith(const std::string& reader, const std::string& uuid) const;
+    // The grants of one of the owner's items, by reader.
+    std::vector<ShareGrant> grantsOf(const std::string& owner, const std::string& uuid) const;
+
+    // --- sharing endpoints ---
+
+    // What share() did.
+    struct Sharing {
+        ShareGrant grant;
+        // False when the item was shared with the reader already: `grant` is
+        // that earlier grant, unchanged.
+        bool made = false;
+    };
+    // Shares the owner's item with `reader` under `itemkey` unless it is
+    // shared with that reader already, in one step under the store's lock.
+    // Absent, and nothing stored, when the owner has no such item or the
+    // reader is the owner.
+    std::optional<Sharing> share(const std::string& owner, const std::string& uuid, const std::string& reader,
+                                 std::string itemkey);
+
 private:
     bool isFolderLocked(const std::string& owner, const std::string& uuid) const;
     static std::vector<Item> inCreationOrder(std::vector<Item> items);
@@ -129,6 +179,8 @@ private:
     mutable std::mutex mutex_;
     // Owner → identifier → item.
     std::map<std::string, std::map<std::string, Item>> items_;
+    // (item, reader) → grant.
+    std::map<std::pair<std::string, std::string>, ShareGrant> grants_;
     std::uint64_t nextCreated_ = 1;
     std::vector<RemovalHook> removalHooks_;
 

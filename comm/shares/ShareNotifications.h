@@ -35,4 +35,15 @@ using TrustsListPayload = std::vector<TrustCode>;
 inline constexpr char kTrustRemoveNotification[] = "trustRemove";
 using TrustRemovePayload = std::string;
 
+// shares_shareItem: "Shared" or "Error"; "CustomData" the share's identifier
+// (std::string) whenever it is known. An item the server reports as shared
+// with the peer already is "Shared" too, with the server's exception
+// kItemAlreadyShared in "httpError" and the identifier it names, or kNoID
+// when its report names none.
+inline constexpr char kShareItemTerminatedNotification[] = "shareItemTerminated";
+inline constexpr char kShared[] = "Shared";
+inline constexpr char kItemAlreadyShared[] = "ItemAlreadyShared";
+inline constexpr char kNoID[] = "NoID";
+using ShareItemPayload = std::string;
+
 }  // namespace ostrelcomm::shares

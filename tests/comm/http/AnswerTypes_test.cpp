@@ -8,7 +8,6 @@
 #include "encoding/Encoding.h"
 #include "http/ServerAnswer.h"
 #include "http/Server_GenericConfirmation.h"
-#include "http/Server_ShareConfirmation.h"
 #include "support/AnswerCases.h"
 #include "tree/Server_DirectoryInformations.h"
 #include "tree/Server_key.h"
@@ -31,8 +30,6 @@ std::vector<RecordCase> recordCases() {
         {"Server_GenericConfirmation", decoder<Server_GenericConfirmation>(),
          {{"parentUUID", "P"}, {"itemUUID", "I"}}, {"itemUUID"}, {"parentUUID"}, "opdata"},
         {"Server_key", decoder<Server_key>(), {{"umk", "{\"iv\":\"\"}"}}, {"umk"}, {}, "key"},
-        {"Server_ShareConfirmation", decoder<Server_ShareConfirmation>(), {{"shareUUID", "S"}}, {"shareUUID"}, {},
-         "opdata"},
         {"Server_P1_Answer", decoder<Server_P1_Answer>(),
          {{"sessionID", "S"}, {"masterAuthParms", "{}"}, {"salt", "c2FsdA=="}, {"publickey", kKey32}},
          {"sessionID", "masterAuthParms", "salt", "publickey"}, {}, "answer"},

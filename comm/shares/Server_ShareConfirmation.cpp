@@ -1,4 +1,4 @@
-#include "http/Server_ShareConfirmation.h"
+#include "shares/Server_ShareConfirmation.h"
 
 #include "http/ServerAnswer.h"
 
