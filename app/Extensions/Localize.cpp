@@ -30,6 +30,22 @@ const std::map<std::string, Table, std::less<>>& tables() {
              {"BiometricHintSwipeTooShort", "The swipe was too short. Swipe again."},
              {"BiometricHintFingerNotCentered", "Centre your finger on the reader and try again."},
              {"BiometricHintRemoveAndRetry", "Lift your finger and touch the reader again."},
+             // Login sheet and the main window's Login/Logout.
+             {"LoginSheetTitle", "Log in to Quorvel"},
+             {"UsernameLabel", "User name:"},
+             {"PasswordLabel", "Password:"},
+             {"ServerLabel", "Server:"},
+             {"ShowPasswordTip", "Show or hide the password"},
+             {"OK", "OK"},
+             {"Close", "Close"},
+             {"AutoLoginErrorMsg",
+              "Your login credentials could not be read from the keyring, so automatic login is now off. Please "
+              "log in with your user name and password."},
+             {"Login-NoServer", "No server to log in to"},
+             {"LoginNoServerMessage", "There is no server to choose. The login was not started."},
+             {"ToolbarTitle", "Toolbar"},
+             {"Login", "Login"},
+             {"Logout", "Logout"},
          }},
         {kCommStatesTable,
          Table{

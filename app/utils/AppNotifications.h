@@ -13,4 +13,8 @@ inline constexpr char kRefreshLocalFilesListNotification[] = "refreshLocalFilesL
 // The remote folder on show is to be listed again (after a login, too).
 inline constexpr char kActionRefreshNotification[] = "actionRefresh";
 
+// At launch, when the settings ask for automatic access: the main window
+// opens the login sheet.
+inline constexpr char kShowLoginSheetNotification[] = "showLoginSheet";
+
 }  // namespace quorvel
