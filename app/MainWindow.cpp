@@ -1,6 +1,10 @@
 #include "app/MainWindow.h"
 
+#include <QAction>
+#include <QCoreApplication>
 #include <QPointer>
+#include <QThread>
+#include <QToolBar>
 
 #include <string>
 #include <utility>
@@ -21,13 +25,75 @@ namespace {
 
 constexpr char kAlertIcon[] = "NSInfo";
 
+bool onMainThread() {
+    const QCoreApplication* application = QCoreApplication::instance();
+    return application && QThread::currentThread() == application->thread();
+}
+
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(QStringLiteral("Quorvel Connect"));
+
+    QToolBar* toolBar = addToolBar(QString::fromStdString(localize("ToolbarTitle")));
+    toolBar->setObjectName(QStringLiteral("toolBar"));
+    toolBar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    tbLoginLogout_ = toolBar->addAction(QString::fromStdString(localize("Login")));
+    tbLoginLogout_->setObjectName(QStringLiteral("tbLoginLogout"));
+    connect(tbLoginLogout_, &QAction::triggered, this, &MainWindow::goLoginLogout);
+
+    center_ = Appwise::shared().notifications();
+    const QPointer<MainWindow> self(this);
+    // Posted on the thread of the engine that ended a login or a logout. The
+    // state is read on the main thread, so that of two quick changes the
+    // later one is what the label shows.
+    tokens_.push_back(center_->addObserver(kAuthenticationStatusChangedNotification,
+                                           [self](const ostrelcomm::Notification&) {
+                                               runOnMain([self] {
+                                                   if (self) self->authenticationStatusChanged();
+                                               });
+                                           }));
+    // Posted on the main thread at launch; from anywhere else the sheet is
+    // opened there.
+    tokens_.push_back(center_->addObserver(kShowLoginSheetNotification, [self](const ostrelcomm::Notification&) {
+        if (onMainThread()) {
+            if (self) self->showLoginSheet();
+            return;
+        }
+        runOnMain([self] {
+            if (self) self->showLoginSheet();
+        });
+    }));
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    // An observer running now on an engine thread reaches the window only
+    // through a guarded pointer, on the main thread.
+    for (const auto token : tokens_) center_->removeObserver(token);
+}
+
+void MainWindow::goLoginLogout() {
+    Appwise& appwise = Appwise::shared();
+    if (appwise.authenticated()) {
+        // Local on both engines; the label changes when the fast engine's
+        // logout is announced.
+        appwise.setLoggedOut(true);
+        appwise.engine(CommTasks::fastTask)->auth_logout();
+        appwise.engine(CommTasks::slowTask)->auth_logout();
+        return;
+    }
+    // The setting first: the machine's biometry is asked of the system bus.
+    if (PlatformInfo::current().isOperatingSystemAtLeast(kBiometricLoginSystem) && appwise.setup().biometricLogin &&
+        BiometricAuthentication::shared().supportedBiometry() != BiometrySupport::none) {
+        return biometricLogin();
+    }
+    showLoginSheet();
+}
+
+void MainWindow::authenticationStatusChanged() {
+    const bool authenticated = Appwise::shared().authenticated();
+    tbLoginLogout_->setText(QString::fromStdString(localize(authenticated ? "Logout" : "Login")));
+}
 
 void MainWindow::biometricLogin() {
     QPointer<MainWindow> window(this);
@@ -110,6 +176,11 @@ void MainWindow::loginEnded(const LoginEvent& event) {
 
 void MainWindow::showLoginSheet() {
     emit loginSheetRequested();
+    // One sheet at a time: a second one would start a second automatic login.
+    if (loginSheet_ && loginSheet_->isVisible()) return loginSheet_->raise();
+    loginSheet_ = new LoginViewController(this);
+    loginSheet_->setAttribute(Qt::WA_DeleteOnClose);
+    loginSheet_->open();
 }
 
 }  // namespace quorvel

@@ -42,6 +42,22 @@ const std::map<std::string, Table, std::less<>>& tables() {
              {"menu.paste", "&Paste"},
              {"menu.delete", "&Delete"},
              {"menu.selectAll", "Select &All"},
+             // Login sheet and the main window's Login/Logout.
+             {"LoginSheetTitle", "Log in to Quorvel"},
+             {"UsernameLabel", "User name:"},
+             {"PasswordLabel", "Password:"},
+             {"ServerLabel", "Server:"},
+             {"ShowPasswordTip", "Show or hide the password"},
+             {"OK", "OK"},
+             {"Close", "Close"},
+             {"AutoLoginErrorMsg",
+              "Your login credentials could not be read from the keyring, so automatic login is now off. Please "
+              "log in with your user name and password."},
+             {"Login-NoServer", "No server to log in to"},
+             {"LoginNoServerMessage", "There is no server to choose. The login was not started."},
+             {"ToolbarTitle", "Toolbar"},
+             {"Login", "Login"},
+             {"Logout", "Logout"},
          }},
         {kCommStatesTable,
          Table{

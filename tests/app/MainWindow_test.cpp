@@ -1,7 +1,10 @@
 // The main window's biometric login: what each outcome of the check leads
 // to, and the stored credentials logged in against the stand-in server, with
-// the window following that one login alone.
+// the window following that one login alone. Its Login/Logout action: which
+// way a login goes, the local logout, and the label that follows the
+// announcements; and the login sheet asked for by notification.
 
+#include <QAction>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -17,6 +20,7 @@
 #include "FakeBiometryProvider.h"
 #include "app/Extensions/Localize.h"
 #include "app/Extensions/QuorvelCredentials.h"
+#include "app/LoginViewController.h"
 #include "app/MainWindow.h"
 #include "app/utils/AppNotifications.h"
 #include "app/utils/Appwise.h"
@@ -53,6 +57,7 @@ using quorvel::OperatingSystemVersion;
 using quorvel::PlatformInfo;
 
 Q_DECLARE_METATYPE(BiometryError)
+Q_DECLARE_METATYPE(quorvel::BiometrySupport)
 Q_DECLARE_METATYPE(std::optional<OperatingSystemVersion>)
 
 namespace {
@@ -111,6 +116,13 @@ int countOf(const testsupport::NotificationRecorder& recorder, const char* name)
     return n;
 }
 
+// The login sheets open on the window.
+int openSheets(const MainWindow& window) {
+    int n = 0;
+    for (const auto* sheet : window.findChildren<quorvel::LoginViewController*>()) n += sheet->isVisible();
+    return n;
+}
+
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -131,6 +143,11 @@ private slots:
         appwise = &Appwise::installShared(makeAppwise(suite, presenter));
         provider->reply = std::nullopt;
         provider->evaluations = 0;
+        if (provider->support != quorvel::BiometrySupport::touchID) {
+            provider->support = quorvel::BiometrySupport::touchID;
+            quorvel::BiometricAuthentication::installShared(
+                std::make_unique<quorvel::BiometricAuthentication>(provider, PlatformInfo()));
+        }
         PlatformInfo::setCurrent(PlatformInfo());
     }
 
@@ -330,6 +347,86 @@ private slots:
 
         // Stopping with nothing followed does nothing.
         window.setAuthenticationObserver(false);
+    }
+
+    // Login goes through the biometric check only when the system allows
+    // it, the machine has biometry and the user chose it; else the sheet.
+    void theLoginActionTakesTheBiometricCheckOrTheSheet_data() {
+        QTest::addColumn<quorvel::BiometrySupport>("support");
+        QTest::addColumn<bool>("biometricLogin");
+        QTest::addColumn<std::optional<OperatingSystemVersion>>("system");
+        QTest::addColumn<bool>("check");
+        using quorvel::BiometrySupport;
+        const std::optional<OperatingSystemVersion> running;
+        QTest::newRow("biometry chosen") << BiometrySupport::touchID << true << running << true;
+        QTest::newRow("not chosen") << BiometrySupport::touchID << false << running << false;
+        QTest::newRow("no biometry") << BiometrySupport::none << true << running << false;
+        QTest::newRow("system too old")
+            << BiometrySupport::touchID << true << std::optional<OperatingSystemVersion>({10, 12, 1}) << false;
+    }
+    void theLoginActionTakesTheBiometricCheckOrTheSheet() {
+        QFETCH(quorvel::BiometrySupport, support);
+        QFETCH(bool, biometricLogin);
+        QFETCH(std::optional<OperatingSystemVersion>, system);
+        QFETCH(bool, check);
+        provider->support = support;
+        quorvel::BiometricAuthentication::installShared(
+            std::make_unique<quorvel::BiometricAuthentication>(provider, PlatformInfo()));
+        PlatformInfo::setCurrent(system ? PlatformInfo(*system) : PlatformInfo());
+        // A check the user cancels: nothing follows it.
+        provider->reply = BiometryError::localAuthentication(userCancel);
+        quorvel::AppSetup setup = appwise->setup();
+        setup.biometricLogin = biometricLogin;
+        appwise->setSetup(setup);
+        MainWindow window;
+        window.show();
+
+        window.tbLoginLogout()->trigger();
+        drainMainQueue();
+
+        QCOMPARE(provider->evaluations, check ? 1 : 0);
+        QCOMPARE(openSheets(window), check ? 0 : 1);
+        QVERIFY(appwise->engine(CommTasks::fastTask)->queue()->getJobsList().empty());
+        QVERIFY(!appwise->loggedOut());
+    }
+
+    void showLoginSheetOpensOneSheet() {
+        MainWindow window;
+        window.show();
+        QCOMPARE(openSheets(window), 0);
+        appwise->notifications()->post(quorvel::kShowLoginSheetNotification);
+        QCOMPARE(openSheets(window), 1);
+        // A second request while it is on show opens no second sheet.
+        appwise->notifications()->post(quorvel::kShowLoginSheetNotification);
+        QCOMPARE(openSheets(window), 1);
+        QCOMPARE(window.findChildren<quorvel::LoginViewController*>().size(), 1);
+    }
+
+    // Logout sends nothing; the label turns only when the logout is announced.
+    void aLogoutIsLocalAndTheLabelFollowsTheAnnouncement() {
+        const std::string user = makeUser("logout");
+        MainWindow window;
+        QAction* action = window.tbLoginLogout();
+        QCOMPARE(action->objectName(), QStringLiteral("tbLoginLogout"));
+        QCOMPARE(action->text(), QStringLiteral("Login"));
+        auto& fast = *appwise->engine(CommTasks::fastTask);
+        auto& slow = *appwise->engine(CommTasks::slowTask);
+        fast.auth_add(user, SecretBytes::fromText(kPassword), ostrelcomm::SRPAuthMode::new_);
+        QTRY_COMPARE_WITH_TIMEOUT(action->text(), QStringLiteral("Logout"), kGuardMs);
+        QVERIFY(slow.sessionID().has_value());
+        const std::size_t requests = server().requestCount();
+
+        action->trigger();
+        // The label waits for the announcement, which reaches the window on
+        // the main thread.
+        QVERIFY(appwise->loggedOut());
+        QCOMPARE(action->text(), QStringLiteral("Logout"));
+        QTRY_COMPARE_WITH_TIMEOUT(action->text(), QStringLiteral("Login"), kGuardMs);
+        QVERIFY(!appwise->authenticated());
+        QTRY_VERIFY_WITH_TIMEOUT(!fast.sessionID() && !slow.sessionID(), kGuardMs);
+        QCOMPARE(server().requestCount(), requests);
+        QCOMPARE(openSheets(window), 0);
+        QCOMPARE(presenter->shown().size(), std::size_t{0});
     }
 
 private:
