@@ -3,6 +3,7 @@
 #include "devserver/AccountEndpoints.h"
 #include "devserver/DevServer.h"
 #include "devserver/LoginEndpoints.h"
+#include "devserver/TransferEndpoints.h"
 #include "devserver/TreeEndpoints.h"
 
 namespace devserver {
@@ -11,6 +12,7 @@ void installEndpoints(DevServer& server) {
     installLoginEndpoints(server);
     installAccountEndpoints(server);
     installTreeEndpoints(server);
+    installTransferEndpoints(server);
 }
 
 }  // namespace devserver
