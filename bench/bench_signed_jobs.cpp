@@ -19,6 +19,7 @@
 #include <mutex>
 #include <string>
 
+#include "auth/SRPAuthMode.h"
 #include "devserver/AccountEndpoints.h"
 #include "devserver/DevServer.h"
 #include "devserver/Endpoints.h"

@@ -290,14 +290,13 @@ void installAccountEndpoints(DevServer& server) {
 
     server.route("GET", "/untrustedpeer/getShareProfile/",
                  Endpoint{"SHARE_SEARCH_UNTRUSTED_PEER", Access::session, [s](const ServerRequest& request) {
-                     sessionUser(*s, request);
+                     const User user = sessionUser(*s, request);
                      const auto peerName = request.protocolHeader("peer-username");
                      if (!peerName) throw badRequest("The request lacks x-sb-peer-username");
                      const std::optional<User> peer = s->users().find(*peerName);
                      OrderedJson profile;
                      profile["uuid"] = peer ? peer->uuid : std::string();
-                     // Trust between users is not kept here.
-                     profile["trusted"] = false;
+                     profile["trusted"] = peer && s->trusts().trusts(user.uuid, peer->uuid);
                      profile["username"] = peer ? peer->name : std::string();
                      profile["pubSHKey"] = peer ? base64Encode(peer->pubshkey) : std::string();
                      return orderedReply(profile);

@@ -27,7 +27,9 @@ class DevServer;
 //    every item the user owns and the session that asked.
 //  GET "/untrustedpeer/getShareProfile/" ("SHARE_SEARCH_UNTRUSTED_PEER"): the
 //    user named by "x-sb-peer-username" as {"uuid", "trusted", "username",
-//    "pubSHKey"}; for an unknown name the same keys, all empty and false.
+//    "pubSHKey"}, "trusted" when the asking user has a trust in that user
+//    (TrustEndpoints.h); for an unknown name the same keys, all empty and
+//    false.
 // Every answer but the creation's needs a signed request of a live session;
 // a session whose user is gone is refused with "UserNotFoundException".
 // Malformed requests are refused with "BadRequestException".

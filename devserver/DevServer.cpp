@@ -220,6 +220,7 @@ struct DevServer::Impl {
     UserStore users;
     DataFolder data;
     ItemStore items;
+    TrustTable trusts;
 
     mutable std::mutex logMutex;
     mutable std::condition_variable logChanged;
@@ -580,6 +581,7 @@ SessionTable& DevServer::sessions() { return impl_->sessions; }
 UserStore& DevServer::users() { return impl_->users; }
 
 ItemStore& DevServer::items() { return impl_->items; }
+TrustTable& DevServer::trusts() { return impl_->trusts; }
 
 DataFolder& DevServer::dataFolder() { return impl_->data; }
 

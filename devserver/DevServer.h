@@ -13,6 +13,7 @@
 #include "devserver/Fault.h"
 #include "devserver/ItemStore.h"
 #include "devserver/SessionTable.h"
+#include "devserver/TrustTable.h"
 #include "devserver/Users.h"
 
 namespace devserver {
@@ -97,6 +98,8 @@ public:
     // Connections accepted so far (each one counted when accepted, whatever
     // came of it afterwards).
     std::size_t acceptedConnections() const;
+    // Each user's trusted peers.
+    TrustTable& trusts();
 
     std::vector<RecordedRequest> requests() const;
     std::size_t requestCount() const;

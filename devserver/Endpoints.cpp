@@ -5,6 +5,7 @@
 #include "devserver/LoginEndpoints.h"
 #include "devserver/TransferEndpoints.h"
 #include "devserver/TreeEndpoints.h"
+#include "devserver/TrustEndpoints.h"
 
 namespace devserver {
 
@@ -13,6 +14,7 @@ void installEndpoints(DevServer& server) {
     installAccountEndpoints(server);
     installTreeEndpoints(server);
     installTransferEndpoints(server);
+    installTrustEndpoints(server);
 }
 
 }  // namespace devserver

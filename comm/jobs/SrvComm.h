@@ -339,6 +339,25 @@ public:
     // folder's identifier, "Error" or "Aborted".
     std::string directory_create(const std::string& name, const std::optional<std::string>& parentUUID,
                                  const std::optional<std::string>& source);
+    // Trusted peers (shares/SrvCommShares.cpp). Each queues a job (priority
+    // Normal, no info or details text), writes an INFO event and returns the
+    // job's identifier at once; the notifications and their payload types
+    // are in shares/ShareNotifications.h. A logged-out engine ends each job
+    // in error without sending anything.
+    //
+    // Adds the peer named by a trust code (type addTrustedUser, 1 step):
+    // "trustCreationTerminated" with "Created" and the new trust's
+    // identifier when the server names one, or "Error". The code's text must
+    // be ASCII: a user name outside ASCII ends the job in error unsent.
+    std::string shares_addTrustedUser(const std::string& uuid, const std::string& username, const Bytes& pubSHKey);
+    // The user's trusted peers (type listTrusts, 1 step): "trustsList" with
+    // "Available" or "Error" and a std::vector<TrustCode> every time.
+    std::string shares_getTrustedUsers();
+    // Removes the trust in the peer whose user identifier is given (the
+    // entry's peerUUID, not its trustUUID) (type removeTrust, 2 steps
+    // announced, one run): "trustRemove" with "Removed" or "Error" and that
+    // identifier.
+    std::string shares_deleteTrust(const std::string& trustedUserUUID);
 
     // Transfers (xfer/SrvCommFileSend.cpp).
     //

@@ -52,6 +52,9 @@ bool digits(std::string_view s, std::size_t pos, std::size_t count, int& out) {
 }  // namespace
 
 Json parse(std::string_view body, std::size_t maxDepth) {
+    // The JSON library ends its input at a NUL byte and ignores the rest, so
+    // "{}\0anything" would pass; a raw NUL is never valid JSON.
+    if (body.find('\0') != std::string_view::npos) throw DecodeError("JSON text holds a NUL byte");
     checkDepth(body, maxDepth);
     try {
         return Json::parse(body.begin(), body.end());

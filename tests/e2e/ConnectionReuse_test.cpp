@@ -69,7 +69,8 @@ TEST(ConnectionReuse, AThousandProfileQueriesAsSeparateJobsOpenOnlyAFewConnectio
 
 // An abort takes effect when the running job's answer arrives; the job's
 // session is then cancelled. That must end only that job's session: the
-// engine's next job goes on over the same pooled connection.
+// aborted job announces its end once and the engine's next job goes on over
+// the same pooled connection.
 TEST(ConnectionReuse, AnAbortedJobEndsAloneAndTheEnginesNextJobGoesOnOverTheSameConnection) {
     server();
     LoggedIn alice("aborted");
@@ -85,7 +86,7 @@ TEST(ConnectionReuse, AnAbortedJobEndsAloneAndTheEnginesNextJobGoesOnOverTheSame
     server().releaseStalls();
     ASSERT_TRUE(waitForPosted(alice.recorder, "userProfileDataAvailable", 1));
 
-    EXPECT_EQ(alice.recorder.lines(), (Lines{"userProfileDataAvailable:Completed"}));
+    EXPECT_EQ(alice.recorder.lines(), (Lines{"peerShareData:Error", "userProfileDataAvailable:Completed"}));
     const auto aborted = alice.engine->queue()->getJobData(abortedJob);
     ASSERT_TRUE(aborted);
     EXPECT_EQ(aborted->status, JobStatus::aborted);

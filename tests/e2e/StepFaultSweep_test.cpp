@@ -25,6 +25,7 @@
 #include "jobs/RequestStep.h"
 #include "jobs/SrvComm.h"
 #include "platform/UrlSession.h"
+#include "shares/ShareNotifications.h"
 #include "support/EngineRequests.h"
 #include "support/NotificationRecorder.h"
 #include "support/SharedDevserver.h"
@@ -65,6 +66,11 @@ const std::map<JobsSteps, Probe>& probes() {
                                    [](SrvComm& e, const std::string&) {
                                        return e.directory_create("sweep", std::nullopt, "sweep");
                                    }};
+        // Another user for the trust rows, and that user trusted already
+        // (in the stand-in's table) for the removal.
+        const auto peer = [] {
+            return devserver::addDemoUser(server().users(), testsupport::uniqueName("sweep-peer"), kPassword);
+        };
         const Probe passwordChange{user::kUserModificationNotification, {}, [](SrvComm& e, const std::string& user) {
                                        return e.user_modify(user, SecretBytes::fromText(kPassword),
                                                             SecretBytes::fromText("another password"));
@@ -99,6 +105,22 @@ const std::map<JobsSteps, Probe>& probes() {
             {JobsSteps::user_deleteProfile,
              {user::kUserProfileDeletedNotification, {}, [](SrvComm& e, const std::string&) {
                   return e.user_delete(SecretBytes::fromText(kPassword));
+              }}},
+            {JobsSteps::share_addTrustedUser,
+             {shares::kTrustCreationTerminatedNotification, {}, [peer](SrvComm& e, const std::string&) {
+                  const devserver::User other = peer();
+                  return e.shares_addTrustedUser(other.uuid, other.name, other.pubshkey);
+              }}},
+            {JobsSteps::share_listTrusts,
+             {shares::kTrustsListNotification, {}, [](SrvComm& e, const std::string&) {
+                  return e.shares_getTrustedUsers();
+              }}},
+            {JobsSteps::share_removeTrust,
+             {shares::kTrustRemoveNotification, {}, [peer](SrvComm& e, const std::string& user) {
+                  const devserver::User other = peer();
+                  server().trusts().add(server().users().find(user)->uuid,
+                                        {"sweep-trust", other.uuid, other.name, other.pubshkey});
+                  return e.shares_deleteTrust(other.uuid);
               }}},
         };
     }();

@@ -7,9 +7,7 @@
 #include "auth/Server_P2_Answer.h"
 #include "encoding/Encoding.h"
 #include "http/ServerAnswer.h"
-#include "http/Server_AddTrustConfirmation.h"
 #include "http/Server_GenericConfirmation.h"
-#include "http/Server_RemoveTrustConfirmation.h"
 #include "http/Server_ShareConfirmation.h"
 #include "support/AnswerCases.h"
 #include "tree/Server_DirectoryInformations.h"
@@ -35,10 +33,6 @@ std::vector<RecordCase> recordCases() {
         {"Server_key", decoder<Server_key>(), {{"umk", "{\"iv\":\"\"}"}}, {"umk"}, {}, "key"},
         {"Server_ShareConfirmation", decoder<Server_ShareConfirmation>(), {{"shareUUID", "S"}}, {"shareUUID"}, {},
          "opdata"},
-        {"Server_RemoveTrustConfirmation", decoder<Server_RemoveTrustConfirmation>(), {{"trustUUID", "T"}},
-         {"trustUUID"}, {}, "opdata"},
-        {"Server_AddTrustConfirmation", decoder<Server_AddTrustConfirmation>(),
-         {{"peerUUID", "P"}, {"trustUUID", "T"}}, {}, {"peerUUID", "trustUUID"}, ""},
         {"Server_P1_Answer", decoder<Server_P1_Answer>(),
          {{"sessionID", "S"}, {"masterAuthParms", "{}"}, {"salt", "c2FsdA=="}, {"publickey", kKey32}},
          {"sessionID", "masterAuthParms", "salt", "publickey"}, {}, "answer"},
@@ -114,10 +108,6 @@ TEST(AnswerTypes, DecodedValuesMatchTheBody) {
     auto p1 = Server_P1_Answer::fromBody(asBytes(validBody("Server_P1_Answer").dump())).answer;
     EXPECT_EQ(toText(p1.salt), "salt");
     EXPECT_EQ(p1.masterAuthParms, "{}");
-
-    auto trust = Server_AddTrustConfirmation::fromBody(asBytes("{}")).confirmation;
-    EXPECT_FALSE(trust.peerUUID.has_value());
-    EXPECT_FALSE(trust.trustUUID.has_value());
 }
 
 TEST(AnswerTypes, ProfileEncodingOmitsAbsentDates) {
@@ -175,8 +165,12 @@ TEST(AnswerTypes, ShapesThatNeverFail) {
     EXPECT_EQ(peer.username, "bob");
     EXPECT_EQ(peer.pubSHKey, Bytes(32, 7));
 
+    // All four keys are required, "pubSHKey" spelled so.
+    const std::string untrusted = R"({"uuid":"U","username":"bob","pubSHKey":")" + kKey32 + R"("})";
+    const std::string lowerCaseKey = R"({"uuid":"U","trusted":true,"username":"bob","pubshkey":")" + kKey32 + R"("})";
     for (const std::string& body : {anything, std::string(""), std::string(R"({"uuid":"U","trusted":"yes"})"),
-                                    std::string("[") + good + "]", std::string(100000, '{')}) {
+                                    untrusted, lowerCaseKey, std::string("[") + good + "]",
+                                    std::string(100000, '{')}) {
         auto empty = PeerShareData::fromBody(asBytes(body));
         EXPECT_EQ(empty.uuid, "");
         EXPECT_FALSE(empty.trusted);

@@ -75,6 +75,11 @@ TEST(StrictJson, ParseRefusesNonJsonAndDeepNesting) {
     // Brackets inside strings do not count.
     std::string inString = "\"" + std::string(10000, '[') + "\"";
     EXPECT_NO_THROW(parse(std::string_view(inString)));
+    // A NUL byte is no JSON; the parser would end the text there and take
+    // whatever follows as absent.
+    for (const std::string& text : {std::string("{}\0", 3), std::string("{}\0garbage", 10),
+                                    std::string("{\"a\":\"x\0y\"}", 11)})
+        EXPECT_THROW(parse(std::string_view(text)), DecodeError) << text.size();
 }
 
 TEST(StrictJson, EncodingKeepsOrderAndOmitsAbsent) {

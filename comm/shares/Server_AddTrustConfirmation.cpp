@@ -1,4 +1,4 @@
-#include "http/Server_AddTrustConfirmation.h"
+#include "shares/Server_AddTrustConfirmation.h"
 
 #include "http/ServerAnswer.h"
 
