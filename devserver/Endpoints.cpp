@@ -7,6 +7,7 @@
 #include "devserver/FileEndpoints.h"
 #include "devserver/LoginEndpoints.h"
 #include "devserver/ShareEndpoints.h"
+#include "devserver/TransferEndpoints.h"
 #include "devserver/TreeEndpoints.h"
 #include "devserver/TrustEndpoints.h"
 
@@ -19,6 +20,7 @@ void installEndpoints(DevServer& server) {
     installFolderChangeEndpoints(server);
     installFolderTreeEndpoints(server);
     installFileEndpoints(server);
+    installTransferEndpoints(server);
     installTrustEndpoints(server);
     installShareEndpoints(server);
 }

@@ -47,7 +47,7 @@ std::optional<ItemStore::Folder> ItemStore::folder(const std::string& owner, con
     if (owned == items_.end()) return folder;
     if (uuid != kRootFolder) folder.self = owned->second.at(uuid);
     for (const auto& [id, item] : owned->second)
-        if (item.parent == uuid) folder.content.push_back(item);
+        if (item.parent == uuid && !item.upload) folder.content.push_back(item);
     folder.content = inCreationOrder(std::move(folder.content));
     return folder;
 }
@@ -90,9 +90,15 @@ std::size_t ItemStore::removeOwner(const std::string& owner) {
 }
 
 void ItemStore::clear() {
-    std::lock_guard lock(mutex_);
-    items_.clear();
-    grants_.clear();
+    std::vector<Item> removed;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& [owner, owned] : items_)
+            for (auto& [id, item] : owned) removed.push_back(std::move(item));
+        items_.clear();
+        grants_.clear();
+    }
+    afterRemoval(removed);
 }
 
 std::size_t ItemStore::size() const {
@@ -124,14 +130,16 @@ ItemStore::ChangeOutcome ItemStore::change(const std::string& owner, const std::
     return ChangeOutcome::changed;
 }
 
-ItemStore::RemoveOutcome ItemStore::remove(const std::string& owner, const std::string& uuid, bool recursive) {
+ItemStore::RemoveOutcome ItemStore::remove(const std::string& owner, const std::string& uuid, bool recursive,
+                                           const std::function<bool(const Item&)>& only) {
     std::vector<Item> removed;
     {
         std::lock_guard lock(mutex_);
         auto owned = items_.find(owner);
         if (owned == items_.end()) return RemoveOutcome::noSuchItem;
         auto& byId = owned->second;
-        if (byId.count(uuid) == 0) return RemoveOutcome::noSuchItem;
+        auto target = byId.find(uuid);
+        if (target == byId.end() || (only && !only(target->second))) return RemoveOutcome::noSuchItem;
         std::map<std::string, std::vector<std::string>> children;
         for (const auto& [id, item] : byId) children[item.parent].push_back(id);
         if (!recursive && children.count(uuid)) return RemoveOutcome::notEmpty;

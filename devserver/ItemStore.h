@@ -23,6 +23,27 @@ std::string_view wireName(ItemKind kind);
 // as an item itself.
 inline constexpr char kRootFolder[] = "root";
 
+// One stored block of a file, in the file's block order. Its body (the bytes
+// the client sent: the block's AES-256-CBC ciphertext) is a file of the data
+// folder (DataFolder::blockPath(item, block number)).
+struct Chunk {
+    // The clear file's offsets of the block's first and last byte (inclusive):
+    // block n + 1 begins at block n's end + 1.
+    std::uint64_t begin = 0;
+    std::uint64_t end = 0;
+    // SHA-256 of the body as stored, lower-case hexadecimal: the block's leaf
+    // of the file's tree hash.
+    std::string chksum;
+};
+
+// A file whose upload is under way: from its prepare until its terminate it
+// is in no listing, and only the upload's own requests see it.
+struct PendingUpload {
+    // Set once finalize has found the blocks cover the file and the client's
+    // tree hash and count equal the server's; terminate needs it.
+    bool finalized = false;
+};
+
 // What the server keeps of one remote folder or file. The server cannot read
 // any of it but the kind, the parent, the attributes and the sizes: the item
 // key is wrapped under the owner's master key and the metadata and thumbnail
@@ -53,6 +74,14 @@ struct Item {
     // Where the item stands in the order of creation, across all users; set
     // by the store. Listings answer in this order.
     std::uint64_t created = 0;
+    // A file's content: its blocks in order (none for an empty file or a
+    // folder), and the tree hash of their checksums in lower-case
+    // hexadecimal, set when the upload is finalized. `size` is the clear
+    // file's length, which the blocks cover exactly.
+    std::vector<Chunk> chunks;
+    std::string treehash;
+    // Present while the file is being uploaded.
+    std::optional<PendingUpload> upload;
 
     // What a listing reports as "thumbnailsize": the stored thumbnail's length.
     std::uint64_t thumbnailSize() const { return thumbnail ? thumbnail->size() : 0; }
@@ -82,6 +111,10 @@ struct ShareGrant {
 // Tests seed it with add (items as another client would have stored them,
 // made by the test's own oracle) and read back what the endpoints stored with
 // find and itemsOf.
+//
+// Whatever removes an item (remove, removeOwner, clear) hands it to the
+// removal hooks afterwards, outside the store's lock: the server drops a
+// removed file's blocks from its data folder there.
 class ItemStore {
 public:
     // A folder as a listing answers it: its own item (absent for the root)
@@ -99,6 +132,7 @@ public:
     // True for the root and for the owner's items of the folder kind.
     bool isFolder(const std::string& owner, const std::string& uuid) const;
     // Absent when `uuid` is not one of the owner's folders (or the root).
+    // Files whose upload is under way are left out.
     std::optional<Folder> folder(const std::string& owner, const std::string& uuid) const;
     // Runs `change` on the stored item under the store's lock; false when the
     // owner has no such item. `change` must not call the store, nor change
@@ -128,7 +162,10 @@ public:
     // Removes the owner's item; a folder that holds anything only when
     // `recursive`, and then with everything below it. The one way items
     // leave the store besides removeOwner and clear.
-    RemoveOutcome remove(const std::string& owner, const std::string& uuid, bool recursive);
+    // `only`, when given, may refuse the item itself (noSuchItem, nothing
+    // removed), checked under the same lock.
+    RemoveOutcome remove(const std::string& owner, const std::string& uuid, bool recursive,
+                         const std::function<bool(const Item&)>& only = nullptr);
 
     // Per-item clean-up of what an item keeps outside this store (a file's
     // blocks in the data folder, the grants that share it): later endpoints
