@@ -107,6 +107,8 @@
 #include "xfer/ConflictingBehaviours.h"
 #include "xfer/FileChunk.h"
 #include "xfer/FileManagerExtensions.h"
+#include "xfer/FileSendBlockReader.h"
+#include "xfer/FileSendContext.h"
 #include "xfer/FileSend_TerminateData.h"
 #include "xfer/LocalItemInfo.h"
 #include "xfer/MultipleLocalFileSend.h"

@@ -72,6 +72,20 @@ Digest::~Digest() = default;
 Digest::Digest(Digest&&) noexcept = default;
 Digest& Digest::operator=(Digest&&) noexcept = default;
 
+Digest::Digest(const Digest& other) : algorithm_(other.algorithm_), state_(std::make_unique<State>()) {
+    state_->md2 = other.state_->md2;
+    state_->finished = other.state_->finished;
+    if (other.state_->ctx == nullptr) return;
+    state_->ctx = EVP_MD_CTX_new();
+    if (state_->ctx == nullptr || EVP_MD_CTX_copy_ex(state_->ctx, other.state_->ctx) != 1)
+        throw CryptoError("digest cannot be copied");
+}
+
+Digest& Digest::operator=(const Digest& other) {
+    if (this != &other) *this = Digest(other);
+    return *this;
+}
+
 Digest& Digest::update(ByteView bytes) {
     if (state_->finished) throw CryptoError("digest already finished");
     if (algorithm_ == DigestAlgorithm::md2) {

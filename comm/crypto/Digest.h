@@ -12,15 +12,18 @@ namespace ostrelcomm {
 enum class DigestAlgorithm { md2, md4, md5, sha1, sha224, sha256, sha384, sha512 };
 
 // One digest computation. Feed bytes with update() as they arrive, then take
-// final() once; the object is consumed by final().
+// final() once; the object is consumed by final(). A copy carries the running
+// state: the copy's final() reads the digest of what was fed so far while the
+// original goes on taking bytes.
 class Digest {
 public:
     explicit Digest(DigestAlgorithm algorithm);
     ~Digest();
     Digest(Digest&&) noexcept;
     Digest& operator=(Digest&&) noexcept;
-    Digest(const Digest&) = delete;
-    Digest& operator=(const Digest&) = delete;
+    // Throws CryptoError when the running state cannot be copied.
+    Digest(const Digest& other);
+    Digest& operator=(const Digest& other);
 
     DigestAlgorithm algorithm() const { return algorithm_; }
     Digest& update(ByteView bytes);

@@ -125,12 +125,14 @@ Http::BuiltRequest Http::buildRequest(const std::string& path, const std::string
                                       const std::map<std::string, std::string>& custHeaders,
                                       const std::optional<std::string>& contentType, std::optional<Bytes> payload,
                                       const std::optional<SecretBytes>& hmacKey, const std::string& answerType,
-                                      std::chrono::system_clock::time_point now) const {
+                                      std::chrono::system_clock::time_point now,
+                                      std::optional<double> progressTimeout) const {
     BuiltRequest built;
     UrlRequest& request = built.request;
     request.url = getUsedURL() + path;
     request.httpMethod = method;
     request.timeoutInterval = 60.0;
+    request.progressTimeoutInterval = progressTimeout;
 
     auto& headers = request.allHTTPHeaderFields;
     headers["User-Agent"] = userAgent;

@@ -77,11 +77,14 @@ public:
     // The base URL that requests of this object go to.
     std::string getUsedURL() const;
 
-    // Sends one request without a body and returns at once.
+    // Sends one request without a body and returns at once. With a
+    // `progressTimeout` (seconds), the request ends only after that long
+    // without progress in either direction, however long it takes in all:
+    // for the requests that carry a file's blocks.
     template <ServerAnswer T>
     void query(const std::string& path, const std::string& method, const std::map<std::string, std::string>& custHeaders,
                std::optional<SecretBytes> hmacKey, const std::string& answerType,
-               CompletionHandler<T> completionHandler);
+               CompletionHandler<T> completionHandler, std::optional<double> progressTimeout = std::nullopt);
 
     // Sends one request with `payload` as its body and returns at once.
     template <ServerAnswer T>
@@ -89,7 +92,8 @@ public:
                           const std::map<std::string, std::string>& custHeaders,
                           const std::optional<std::string>& contentType, Bytes payload,
                           std::optional<SecretBytes> hmacKey, const std::string& answerType,
-                          PayloadCompletionHandler<T> completionHandler);
+                          PayloadCompletionHandler<T> completionHandler,
+                          std::optional<double> progressTimeout = std::nullopt);
 
     // --- pieces of the request and of the answer routine ------------------
 
@@ -117,7 +121,8 @@ public:
                               const std::map<std::string, std::string>& custHeaders,
                               const std::optional<std::string>& contentType, std::optional<Bytes> payload,
                               const std::optional<SecretBytes>& hmacKey, const std::string& answerType,
-                              std::chrono::system_clock::time_point now) const;
+                              std::chrono::system_clock::time_point now,
+                              std::optional<double> progressTimeout = std::nullopt) const;
 
     // The answer routine of query (plain) and of queryWithPayload (payload),
     // which differ only in how a successful answer's MIME type is checked and
@@ -171,9 +176,10 @@ Http::AnswerOutcome<T> Http::handleAnswer(std::optional<Bytes> data, const std::
 template <ServerAnswer T>
 void Http::query(const std::string& path, const std::string& method,
                  const std::map<std::string, std::string>& custHeaders, std::optional<SecretBytes> hmacKey,
-                 const std::string& answerType, CompletionHandler<T> completionHandler) {
+                 const std::string& answerType, CompletionHandler<T> completionHandler,
+                 std::optional<double> progressTimeout) {
     BuiltRequest built = buildRequest(path, method, custHeaders, std::nullopt, std::nullopt, hmacKey, answerType,
-                                      std::chrono::system_clock::now());
+                                      std::chrono::system_clock::now(), progressTimeout);
     startTask(std::move(built.request),
               [self = weak_from_this().lock(), answerType, hmacKey = std::move(hmacKey),
                handler = std::move(completionHandler)](std::optional<Bytes> data, std::optional<HttpUrlResponse> response,
@@ -193,9 +199,9 @@ void Http::queryWithPayload(const std::string& path, const std::string& method,
                             const std::map<std::string, std::string>& custHeaders,
                             const std::optional<std::string>& contentType, Bytes payload,
                             std::optional<SecretBytes> hmacKey, const std::string& answerType,
-                            PayloadCompletionHandler<T> completionHandler) {
+                            PayloadCompletionHandler<T> completionHandler, std::optional<double> progressTimeout) {
     BuiltRequest built = buildRequest(path, method, custHeaders, contentType, std::move(payload), hmacKey, answerType,
-                                      std::chrono::system_clock::now());
+                                      std::chrono::system_clock::now(), progressTimeout);
     startTask(std::move(built.request),
               [self = weak_from_this().lock(), answerType, hmacKey = std::move(hmacKey),
                digest = std::move(built.payloadDigest), handler = std::move(completionHandler)](

@@ -47,6 +47,9 @@ void apply(SrvComm& engine, const std::shared_ptr<CommJobsContext>& context, con
         case Next::Kind::done:
             engine.setNextStep(JobsSteps::idle, JobStatus::completed, false, context);
             return;
+        case Next::Kind::aborted:
+            engine.setNextStep(JobsSteps::idle, JobStatus::aborted, false, context);
+            return;
         case Next::Kind::go:
             engine.setNextStep(next.step(), JobStatus::inProgress, next.holdAllowed().value_or(rowHoldAllowed), context);
             return;
@@ -59,13 +62,14 @@ void apply(SrvComm& engine, const std::shared_ptr<CommJobsContext>& context, con
 }
 
 std::shared_ptr<CommJobsContext> beginStepBase(SrvComm& engine, JobsSteps step, bool needsSession,
-                                               const std::function<bool(const CommJobsContext&)>& isStepContext) {
+                                               const std::function<bool(const CommJobsContext&)>& isStepContext,
+                                               bool countsStep) {
     const std::optional<std::string> jobID = engine.runningJob();
     if (!jobID) return nullptr;
     const std::optional<CommJobsItem> item = engine.queue()->getJobData(*jobID);
     if (!item || !item->context) return nullptr;
     std::shared_ptr<CommJobsContext> context = item->context;
-    engine.queue()->incrementJobStep(*jobID);
+    if (countsStep) engine.queue()->incrementJobStep(*jobID);
     // A step that cannot run its job must still end it: a job left running
     // with no request in flight would hold the engine for ever.
     if (!isStepContext(*context)) {
@@ -77,6 +81,13 @@ std::shared_ptr<CommJobsContext> beginStepBase(SrvComm& engine, JobsSteps step, 
         return nullptr;
     }
     return context;
+}
+
+bool abortRequested(const SrvComm& engine, const CommJobsContext& context) {
+    const std::optional<std::string> jobID = context.getJobID();
+    if (!jobID) return false;
+    const std::optional<CommJobsItem> item = engine.queue()->getJobData(*jobID);
+    return item && item->status == JobStatus::reqAbort;
 }
 
 }  // namespace steps

@@ -46,6 +46,7 @@
 #include "http/HTTPError.h"
 #include "http/Http.h"
 #include "jobs/CommJobs.h"
+#include "jobs/JobStatus.h"
 #include "jobs/JobsSteps.h"
 #include "jobs/Session.h"
 #include "jobs/SrvComm.h"
@@ -71,6 +72,13 @@ struct RequestSpec {
     // A hold requested meanwhile may park the job before the step its answer
     // moves it to.
     bool holdAllowed = false;
+    // Whether starting the step counts one step of the job; a step that
+    // counts at another moment (when its answer is accepted) or not at all
+    // says false.
+    bool countsStep = true;
+    // The status the job waits for the answer in. An abort step waits as
+    // aborting, which announces nothing.
+    JobStatus waitStatus = JobStatus::inProgress;
 };
 
 // Every area's rows, for the engine's self-checks: an area lists its table
@@ -85,10 +93,12 @@ public:
 // The job's next move, as a step's own lines decide it.
 class Next {
 public:
-    enum class Kind { done, go, fail, handled };
+    enum class Kind { done, aborted, go, fail, handled };
 
     // The job has completed.
     static Next done() { return Next(Kind::done); }
+    // The job has been aborted (an abort step's end).
+    static Next aborted() { return Next(Kind::aborted); }
     // On to `step`; the row says whether a hold may park it first.
     static Next go(JobsSteps step) {
         Next next(Kind::go);
@@ -139,6 +149,9 @@ struct Outgoing {
     std::optional<Bytes> body;
     std::optional<std::string> contentType = std::string("application/json");
     std::string answerType = "application/json";
+    // Present: the request ends only after this many seconds without
+    // progress, however long it takes in all (a file's blocks).
+    std::optional<double> progressTimeout;
 };
 
 // What an accepted answer came with besides its value.
@@ -181,28 +194,34 @@ std::string answerHandlingMessage(JobsSteps step, const std::exception& error);
 // Applies a step's decision to the job.
 void apply(SrvComm& engine, const std::shared_ptr<CommJobsContext>& context, const Next& next, bool rowHoldAllowed);
 
-// The running job's context as the step's context type, its step counted.
-// Null when the engine runs no job; a job of another kind, or (when
-// `needsSession`) one without an HTTPS session, is ended in error and null
-// returned.
+// The running job's context as the step's context type, its step counted
+// (unless `countsStep` is false). Null when the engine runs no job; a job of
+// another kind, or (when `needsSession`) one without an HTTPS session, is
+// ended in error and null returned.
 std::shared_ptr<CommJobsContext> beginStepBase(SrvComm& engine, JobsSteps step, bool needsSession,
-                                               const std::function<bool(const CommJobsContext&)>& isStepContext);
+                                               const std::function<bool(const CommJobsContext&)>& isStepContext,
+                                               bool countsStep = true);
 
 template <class Context>
-std::shared_ptr<Context> beginStep(SrvComm& engine, JobsSteps step, bool needsSession) {
-    auto base = beginStepBase(engine, step, needsSession, [](const CommJobsContext& context) {
-        return dynamic_cast<const Context*>(&context) != nullptr;
-    });
+std::shared_ptr<Context> beginStep(SrvComm& engine, JobsSteps step, bool needsSession, bool countsStep = true) {
+    auto base = beginStepBase(
+        engine, step, needsSession,
+        [](const CommJobsContext& context) { return dynamic_cast<const Context*>(&context) != nullptr; }, countsStep);
     return std::static_pointer_cast<Context>(base);
 }
+
+// True when the abort of the context's job was asked (reqAbort) and the
+// engine has not taken it yet.
+bool abortRequested(const SrvComm& engine, const CommJobsContext& context);
 
 }  // namespace steps
 
 // A step without a request: begin the step, run its lines, apply the move.
 template <class Context>
-void localStep(SrvComm& engine, JobsSteps step, const std::function<Next(const std::shared_ptr<Context>&)>& lines) {
+void localStep(SrvComm& engine, JobsSteps step, const std::function<Next(const std::shared_ptr<Context>&)>& lines,
+               bool countsStep = true) {
     std::lock_guard lock(engine.mutex());
-    auto context = steps::beginStep<Context>(engine, step, false);
+    auto context = steps::beginStep<Context>(engine, step, false, countsStep);
     if (!context) return;
     Next next = Next::handled();
     try {
@@ -218,8 +237,15 @@ void localStep(SrvComm& engine, JobsSteps step, const std::function<Next(const s
 template <class Context, class Answer>
 void requestStep(SrvComm& engine, const RequestSpec& spec, RequestStep<Context, Answer> parts) {
     std::lock_guard lock(engine.mutex());
-    std::shared_ptr<Context> context = steps::beginStep<Context>(engine, spec.step, true);
+    std::shared_ptr<Context> context = steps::beginStep<Context>(engine, spec.step, true, spec.countsStep);
     if (!context) return;
+    // An abort asked for before the request went out (by an observer of the
+    // move that led here): nothing is sent, the engine takes the abort now.
+    // A request sent anyway would still be in flight beside the abort step's.
+    if (steps::abortRequested(engine, *context)) {
+        engine.setNextStep(spec.step, JobStatus::inProgress, false, context);
+        return;
+    }
 
     if (parts.before) {
         std::optional<Next> early;
@@ -301,16 +327,17 @@ void requestStep(SrvComm& engine, const RequestSpec& spec, RequestStep<Context, 
     if (outgoing.body) {
         context->httpSession->template queryWithPayload<Answer>(
             spec.path, spec.method, headers, outgoing.contentType, std::move(*outgoing.body), std::move(key),
-            outgoing.answerType, engine.lockedHandler(std::move(onOutcome)));
+            outgoing.answerType, engine.lockedHandler(std::move(onOutcome)), outgoing.progressTimeout);
     } else {
         context->httpSession->template query<Answer>(
             spec.path, spec.method, headers, std::move(key), outgoing.answerType,
             engine.lockedHandler([onOutcome = std::move(onOutcome)](std::optional<Answer> answer, HttpHeaders answerHeaders,
                                                                     std::optional<HTTPError> error) mutable {
                 onOutcome(std::move(answer), std::move(answerHeaders), std::move(error), Bytes{});
-            }));
+            }),
+            outgoing.progressTimeout);
     }
-    engine.setNextStep(spec.waitStep, JobStatus::inProgress, false, context);
+    engine.setNextStep(spec.waitStep, spec.waitStatus, false, context);
 }
 
 }  // namespace ostrelcomm

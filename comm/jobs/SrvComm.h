@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <functional>
 #include <initializer_list>
 #include <map>
@@ -357,6 +358,27 @@ public:
     // announced, one run): "trustRemove" with "Removed" or "Error" and that
     // identifier.
     std::string shares_deleteTrust(const std::string& trustedUserUUID);
+
+    // Transfers (xfer/SrvCommFileSend.cpp).
+    //
+    // Uploads one local regular file into the remote folder `remoteParentUUID`
+    // (absent: the top of the user's tree) under `destinationFileName` (absent:
+    // the local name), with an optional thumbnail image and its MIME type (a
+    // thumbnail without one is left out, with a warning in the log). The file
+    // is encrypted block by block under a key of its own; its metadata,
+    // thumbnail and key reach the server only encrypted. Queues a job (type
+    // fileSend, blocks + 3 steps, priority Normal) and returns its identifier;
+    // none, with the reason in the log, when the file is no regular file, cannot
+    // be read, or no key can be made. The job posts "localFileUpload"
+    // (xfer/XferNotifications.h): "Sending" at each move, then "Sent", "Error"
+    // or "Aborted". A failed upload can be resumed at the step that failed
+    // (resumeJobs); an aborted one drops what the server has of it.
+    std::optional<std::string> fileSend_add(const std::filesystem::path& localURL,
+                                            const std::optional<std::string>& remoteParentUUID,
+                                            const std::optional<std::string>& destinationFileName = std::nullopt,
+                                            const std::optional<Bytes>& thumbnail = std::nullopt,
+                                            const std::optional<std::string>& thumbnailmime = std::nullopt,
+                                            const std::optional<std::string>& source = std::nullopt);
 
 private:
     // The re-login both account changes begin with: the typed password into

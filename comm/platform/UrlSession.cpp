@@ -868,7 +868,7 @@ void SessionCore::configure(Transfer& x, const TaskState& task, curl_slist* head
     curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, &PoolCore::onSslContext);
     curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, &pool);
     curl_easy_setopt(e, CURLOPT_SHARE, pool.share);
-    if (auto total = limitOf(config.timeoutIntervalForResource)) {
+    if (auto total = limitOf(config.timeoutIntervalForResource); total && !request.progressTimeoutInterval) {
         const auto ms = std::chrono::ceil<std::chrono::milliseconds>(*total).count();
         curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(std::min<long long>(ms, LONG_MAX)));
     }
@@ -944,6 +944,7 @@ Outcome SessionCore::perform(TaskState& task) {
     if (request.timeoutInterval) {
         if (auto own = limitOf(*request.timeoutInterval); own && (!pooled.idle || *own < *pooled.idle)) pooled.idle = own;
     }
+    if (request.progressTimeoutInterval) pooled.idle = limitOf(*request.progressTimeoutInterval);
 
     x.lastActivity = Clock::now();
     {

@@ -59,6 +59,11 @@ struct UrlRequest {
     // Seconds; when set, the shorter of this and the session's request
     // time-out applies.
     std::optional<double> timeoutInterval;
+    // Seconds without progress in either direction after which the transfer
+    // ends. When set, it takes the place of every other limit (the session's
+    // request and resource time-outs, timeoutInterval): a large body on a
+    // slow link may take as long as it needs, as long as it keeps moving.
+    std::optional<double> progressTimeoutInterval;
 
     UrlRequest() = default;
     explicit UrlRequest(std::string url) : url(std::move(url)) {}

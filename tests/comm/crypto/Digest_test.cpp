@@ -92,6 +92,21 @@ TEST(Digest, FinalConsumesTheObject) {
     EXPECT_ANY_THROW(d.update(asBytes("x")));
 }
 
+TEST(Digest, ACopyReadsTheRunningStateAndTheOriginalGoesOn) {
+    for (auto algorithm : {DigestAlgorithm::md2, DigestAlgorithm::sha256}) {
+        SCOPED_TRACE(static_cast<int>(algorithm));
+        Digest running(algorithm);
+        running.update(asBytes("ab"));
+        Digest reading = running;
+        EXPECT_EQ(reading.final(), Digest::compute(algorithm, asBytes("ab")));
+        // Read twice: each copy is consumed alone.
+        EXPECT_EQ(Digest(running).final(), Digest::compute(algorithm, asBytes("ab")));
+        running.update(asBytes("c"));
+        EXPECT_EQ(running.final(), Digest::compute(algorithm, asBytes("abc")));
+        EXPECT_ANY_THROW(Digest(running).final());
+    }
+}
+
 class FileDigest : public ::testing::Test {
 protected:
     std::filesystem::path dir = std::filesystem::temp_directory_path() /

@@ -421,6 +421,38 @@ TEST_F(UrlSessionTest, IdleAndTotalTimeLimitsEndTheTransfer) {
     }
 }
 
+TEST_F(UrlSessionTest, AProgressLimitTakesThePlaceOfEveryOtherLimit) {
+    Fault trickle;
+    trickle.trickle = true;
+    // Longer in all than both session limits, with gaps shorter than none.
+    devserver->setFault("GET", "/slow/", trickle);
+    auto session = newSession([](UrlSessionConfiguration& configuration) {
+        configuration.timeoutIntervalForRequest = 0.1;
+        configuration.timeoutIntervalForResource = 0.1;
+    });
+    UrlRequest moving = makeRequest(devserver.url("/slow/"), "GET");
+    moving.timeoutInterval = 0.1;
+    moving.progressTimeoutInterval = 5;
+    session->dataTask(moving, collector->completion(0))->resume();
+    ASSERT_TRUE(collector->waitForCalls(1));
+    const Result completed = collector->resultOf(0);
+    ASSERT_FALSE(completed.error) << completed.error->localizedDescription;
+    EXPECT_EQ(text(completed.data), R"({"slow":true})");
+
+    devserver->setFault("GET", "/slow/", Fault::stalled());
+    auto patient = newSession();
+    UrlRequest stalled = makeRequest(devserver.url("/slow/"), "GET");
+    stalled.progressTimeoutInterval = 0.2;
+    patient->dataTask(stalled, collector->completion(1))->resume();
+    ASSERT_TRUE(collector->waitForCalls(2));
+    const Result ended = collector->resultOf(1);
+    ASSERT_TRUE(ended.error);
+    EXPECT_EQ(ended.error->code, UrlErrorCode::timedOut);
+    EXPECT_NE(ended.error->localizedDescription.find("no data"), std::string::npos);
+    devserver->releaseStalls();
+    devserver->clearFaults();
+}
+
 TEST_F(UrlSessionTest, AServerWhoseCertificateIsNotTrustedFailsVerification) {
     testsupport::RunningDevserver other;
     struct Case {

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+
+#include "crypto/Digest.h"
+#include "crypto/EncryptionKey.h"
+#include "platform/Bytes.h"
+
+namespace ostrelcomm {
+
+// Reads one block of an upload from the local file and encrypts it, in one
+// buffer that then travels as the request's body: the clear bytes are read
+// into it and encrypted in place.
+//
+// The file must still be the one the upload was added for: a regular file
+// (it is opened without blocking, so a FIFO or device put in its place is
+// refused rather than waited on) of the size recorded then. A block shorter
+// than that size promises, or a byte beyond it, fails the read: a file that
+// changed would otherwise be stored against metadata that no longer fits it.
+class FileSendBlockReader {
+public:
+    struct Block {
+        // AES-256-CBC/PKCS#7 of the clear bytes under the file key's key and
+        // IV, alone: no state carries over from the block before.
+        Bytes cipher;
+        std::int32_t clearSize = 0;
+    };
+
+    // Thrown with the job's error message.
+    class Failure : public std::runtime_error {
+    public:
+        using std::runtime_error::runtime_error;
+    };
+
+    static constexpr const char* kUnreadable = "Unable to read file or the file doesn't exist!";
+    static constexpr const char* kChanged = "Local file changed during upload!";
+
+    // Block `blockNum` of the file, or none when the file has no such block
+    // (its end, checked unchanged). The clear bytes go to `clearHash` only
+    // when the block is the next one it has not taken (`hashedBlocks`, which
+    // then counts it), so a block read again for another send leaves the
+    // digest as it was. Throws Failure.
+    static std::optional<Block> read(const std::filesystem::path& localURL, std::int64_t fileSize,
+                                     std::int32_t blockSize, std::uint64_t blockNum, const EncryptionKey& fileKey,
+                                     Digest& clearHash, std::uint64_t& hashedBlocks);
+};
+
+}  // namespace ostrelcomm
