@@ -16,6 +16,7 @@
 #include <shared_mutex>
 #include <thread>
 
+#include "devserver/DataFolder.h"
 #include "devserver/Signing.h"
 #include "devserver/TlsIdentity.h"
 
@@ -189,7 +190,12 @@ std::vector<std::string> RecordedRequest::values(std::string_view name) const {
 }
 
 struct DevServer::Impl {
-    explicit Impl(DevServerOptions o) : options(std::move(o)) {}
+    explicit Impl(DevServerOptions o) : options(std::move(o)) {
+        // A file that goes takes its blocks with it.
+        items.setRemovalHandler([this](const Item& item) {
+            if (item.kind == ItemKind::file) data.removeItem(item.uuid);
+        });
+    }
 
     void dispatch(const httplib::Request& req, httplib::Response& res);
     std::optional<Session> verify(const ServerRequest& request, Access access) const;
@@ -212,6 +218,7 @@ struct DevServer::Impl {
 
     SessionTable sessions;
     UserStore users;
+    DataFolder data;
     ItemStore items;
     TrustTable trusts;
 
@@ -442,10 +449,11 @@ void DevServer::Impl::dispatch(const httplib::Request& req, httplib::Response& r
         auto body = std::make_shared<std::string>(std::move(reply.body));
         res.set_content_provider(
             body->size(), reply.contentType.value_or("application/octet-stream"),
-            [this, body, generation](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            [this, body, generation, interval = fault->trickleInterval](std::size_t offset, std::size_t length,
+                                                                        httplib::DataSink& sink) {
                 const bool released = waitForRelease(generation, std::chrono::milliseconds(0));
                 if (!sink.write(body->data() + offset, released ? length : 1)) return false;
-                if (!released) waitForRelease(generation, std::chrono::milliseconds(20));
+                if (!released) waitForRelease(generation, interval);
                 return true;
             });
     } else if (reply.contentType) {
@@ -466,6 +474,7 @@ void DevServer::start() {
         std::lock_guard lock(d.stallMutex);
         d.stopping = false;
     }
+    d.data.open(d.options.dataDir ? std::optional<std::filesystem::path>(*d.options.dataDir) : std::nullopt);
     d.identity = TlsIdentity::generate();
     auto server = std::make_unique<httplib::SSLServer>(d.identity.certificate.get(), d.identity.privateKey.get());
     if (!server->is_valid()) throw std::runtime_error("devserver: TLS context could not be set up");
@@ -536,6 +545,7 @@ void DevServer::stop() {
     if (d.server) d.server->stop();
     if (d.listener.joinable()) d.listener.join();
     d.server.reset();
+    d.data.close();
 }
 
 bool DevServer::isRunning() const { return impl_->server && impl_->server->is_running(); }
@@ -572,6 +582,8 @@ UserStore& DevServer::users() { return impl_->users; }
 
 ItemStore& DevServer::items() { return impl_->items; }
 TrustTable& DevServer::trusts() { return impl_->trusts; }
+
+DataFolder& DevServer::dataFolder() { return impl_->data; }
 
 std::vector<RecordedRequest> DevServer::requests() const {
     std::lock_guard lock(impl_->logMutex);

@@ -4,9 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "devserver/DataFolder.h"
 #include "devserver/Exchange.h"
 #include "devserver/Fault.h"
 #include "devserver/ItemStore.h"
@@ -29,6 +31,9 @@ struct DevServerOptions {
     // Keep every request (with its body) for requests(); a long-running server
     // that nobody inspects turns this off.
     bool recordRequests = true;
+    // Where stored blocks go (DataFolder), kept when the server stops; absent:
+    // a new temporary folder, removed when the server stops.
+    std::optional<std::string> dataDir;
 };
 
 struct RecordedRequest {
@@ -87,6 +92,8 @@ public:
     UserStore& users();
     // Every user's folders and files; tests seed and read items here.
     ItemStore& items();
+    // The bodies of stored blocks; open between start() and stop().
+    DataFolder& dataFolder();
 
     // Connections accepted so far (each one counted when accepted, whatever
     // came of it afterwards).

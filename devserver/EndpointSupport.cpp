@@ -18,6 +18,7 @@ namespace {
 // object's 16-byte IV and 32-byte key with a full block of padding.
 constexpr std::size_t kWrapIvSize = 16;
 constexpr std::size_t kWrappedKeySize = 64;
+constexpr std::size_t kAesBlock = 16;
 
 }  // namespace
 
@@ -77,6 +78,13 @@ std::string wrappedKeyMember(const nlohmann::json& object, const char* key) {
         throw badRequest(std::string(key) + " is not a wrapped AES-256 key");
     }
     return text;
+}
+
+std::vector<std::uint8_t> sealedMember(const nlohmann::json& object, const char* key) {
+    std::vector<std::uint8_t> bytes = base64Member(object, key);
+    if (bytes.size() < 2 * kAesBlock || bytes.size() % kAesBlock != 0)
+        throw badRequest(std::string(key) + " is not sealed in whole AES blocks");
+    return bytes;
 }
 
 std::string requiredHeader(const ServerRequest& request, std::string_view key) {

@@ -40,6 +40,9 @@ std::vector<std::uint8_t> base64Member(const nlohmann::json& object, const char*
 // object's 16-byte IV and 32-byte key with a full block of padding). The
 // server cannot unwrap it; it keeps the text as the client wrote it.
 std::string wrappedKeyMember(const nlohmann::json& object, const char* key);
+// Sealed bytes (metadata, a thumbnail) as the client makes them, in base64:
+// an IV, then whole AES blocks, the padding in a block of its own at least.
+std::vector<std::uint8_t> sealedMember(const nlohmann::json& object, const char* key);
 // The value of "x-sb-" + key, which the request must carry.
 std::string requiredHeader(const ServerRequest& request, std::string_view key);
 

@@ -3,6 +3,7 @@
 #include "devserver/AccountEndpoints.h"
 #include "devserver/DevServer.h"
 #include "devserver/LoginEndpoints.h"
+#include "devserver/TransferEndpoints.h"
 #include "devserver/TreeEndpoints.h"
 #include "devserver/TrustEndpoints.h"
 
@@ -12,6 +13,7 @@ void installEndpoints(DevServer& server) {
     installLoginEndpoints(server);
     installAccountEndpoints(server);
     installTreeEndpoints(server);
+    installTransferEndpoints(server);
     installTrustEndpoints(server);
 }
 

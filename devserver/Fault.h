@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -49,8 +50,10 @@ struct Fault {
     bool dropConnection = false;
     // Hold the request until DevServer::releaseStalls() or stop(), then answer.
     bool stall = false;
-    // Send the answer body a byte at a time, one every 20 ms, until released.
+    // Send the answer body a byte at a time, one every `trickleInterval`,
+    // until released.
     bool trickle = false;
+    std::chrono::milliseconds trickleInterval{20};
 
     // Apply to this many requests only, then disappear; absent: until cleared.
     std::optional<int> times;

@@ -47,7 +47,7 @@ std::optional<ItemStore::Folder> ItemStore::folder(const std::string& owner, con
     if (owned == items_.end()) return folder;
     if (uuid != kRootFolder) folder.self = owned->second.at(uuid);
     for (const auto& [id, item] : owned->second)
-        if (item.parent == uuid) folder.content.push_back(item);
+        if (item.parent == uuid && !item.upload) folder.content.push_back(item);
     folder.content = inCreationOrder(std::move(folder.content));
     return folder;
 }
@@ -71,18 +71,57 @@ std::vector<Item> ItemStore::itemsOf(const std::string& owner) const {
     return inCreationOrder(std::move(out));
 }
 
+std::optional<Item> ItemStore::remove(const std::string& owner, const std::string& uuid,
+                                      const std::function<bool(const Item&)>& only) {
+    std::optional<Item> gone;
+    RemovalHandler handler;
+    {
+        std::lock_guard lock(mutex_);
+        auto owned = items_.find(owner);
+        if (owned == items_.end()) return std::nullopt;
+        auto it = owned->second.find(uuid);
+        if (it == owned->second.end() || (only && !only(it->second))) return std::nullopt;
+        gone = std::move(it->second);
+        owned->second.erase(it);
+        handler = removed_;
+    }
+    if (handler) handler(*gone);
+    return gone;
+}
+
 std::size_t ItemStore::removeOwner(const std::string& owner) {
-    std::lock_guard lock(mutex_);
-    auto owned = items_.find(owner);
-    if (owned == items_.end()) return 0;
-    const std::size_t count = owned->second.size();
-    items_.erase(owned);
-    return count;
+    std::map<std::string, Item> gone;
+    RemovalHandler handler;
+    {
+        std::lock_guard lock(mutex_);
+        auto owned = items_.find(owner);
+        if (owned == items_.end()) return 0;
+        gone = std::move(owned->second);
+        items_.erase(owned);
+        handler = removed_;
+    }
+    if (handler)
+        for (const auto& [id, item] : gone) handler(item);
+    return gone.size();
 }
 
 void ItemStore::clear() {
+    std::map<std::string, std::map<std::string, Item>> gone;
+    RemovalHandler handler;
+    {
+        std::lock_guard lock(mutex_);
+        gone = std::move(items_);
+        items_.clear();
+        handler = removed_;
+    }
+    if (handler)
+        for (const auto& [owner, owned] : gone)
+            for (const auto& [id, item] : owned) handler(item);
+}
+
+void ItemStore::setRemovalHandler(RemovalHandler handler) {
     std::lock_guard lock(mutex_);
-    items_.clear();
+    removed_ = std::move(handler);
 }
 
 std::size_t ItemStore::size() const {

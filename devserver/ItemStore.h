@@ -22,6 +22,27 @@ std::string_view wireName(ItemKind kind);
 // as an item itself.
 inline constexpr char kRootFolder[] = "root";
 
+// One stored block of a file, in the file's block order. Its body (the bytes
+// the client sent: the block's AES-256-CBC ciphertext) is a file of the data
+// folder (DataFolder::blockPath(item, block number)).
+struct Chunk {
+    // The clear file's offsets of the block's first and last byte (inclusive):
+    // block n + 1 begins at block n's end + 1.
+    std::uint64_t begin = 0;
+    std::uint64_t end = 0;
+    // SHA-256 of the body as stored, lower-case hexadecimal: the block's leaf
+    // of the file's tree hash.
+    std::string chksum;
+};
+
+// A file whose upload is under way: from its prepare until its terminate it
+// is in no listing, and only the upload's own requests see it.
+struct PendingUpload {
+    // Set once finalize has found the blocks cover the file and the client's
+    // tree hash and count equal the server's; terminate needs it.
+    bool finalized = false;
+};
+
 // What the server keeps of one remote folder or file. The server cannot read
 // any of it but the kind, the parent, the attributes and the sizes: the item
 // key is wrapped under the owner's master key and the metadata and thumbnail
@@ -52,6 +73,14 @@ struct Item {
     // Where the item stands in the order of creation, across all users; set
     // by the store. Listings answer in this order.
     std::uint64_t created = 0;
+    // A file's content: its blocks in order (none for an empty file or a
+    // folder), and the tree hash of their checksums in lower-case
+    // hexadecimal, set when the upload is finalized. `size` is the clear
+    // file's length, which the blocks cover exactly.
+    std::vector<Chunk> chunks;
+    std::string treehash;
+    // Present while the file is being uploaded.
+    std::optional<PendingUpload> upload;
 
     // What a listing reports as "thumbnailsize": the stored thumbnail's length.
     std::uint64_t thumbnailSize() const { return thumbnail ? thumbnail->size() : 0; }
@@ -65,8 +94,14 @@ struct Item {
 // Tests seed it with add (items as another client would have stored them,
 // made by the test's own oracle) and read back what the endpoints stored with
 // find and itemsOf.
+//
+// Whatever removes an item (remove, removeOwner, clear) hands it to the
+// removal handler afterwards, outside the store's lock: the server drops a
+// removed file's blocks from its data folder there.
 class ItemStore {
 public:
+    using RemovalHandler = std::function<void(const Item&)>;
+
     // A folder as a listing answers it: its own item (absent for the root)
     // and the items directly inside it, in creation order.
     struct Folder {
@@ -82,6 +117,7 @@ public:
     // True for the root and for the owner's items of the folder kind.
     bool isFolder(const std::string& owner, const std::string& uuid) const;
     // Absent when `uuid` is not one of the owner's folders (or the root).
+    // Files whose upload is under way are left out.
     std::optional<Folder> folder(const std::string& owner, const std::string& uuid) const;
     // Runs `change` on the stored item under the store's lock; false when the
     // owner has no such item. `change` must not call the store, nor change
@@ -89,10 +125,16 @@ public:
     bool modify(const std::string& owner, const std::string& uuid, const std::function<void(Item&)>& change);
     // Every item of the owner, in creation order.
     std::vector<Item> itemsOf(const std::string& owner) const;
+    // Drops one item of the owner and returns it; absent, and nothing
+    // dropped, when there is none or `only` (given) refuses it.
+    std::optional<Item> remove(const std::string& owner, const std::string& uuid,
+                               const std::function<bool(const Item&)>& only = nullptr);
     // Drops every item of the owner (a deleted profile); returns how many.
     std::size_t removeOwner(const std::string& owner);
     void clear();
     std::size_t size() const;
+    // Replaces the handler that sees every removed item.
+    void setRemovalHandler(RemovalHandler handler);
 
 private:
     bool isFolderLocked(const std::string& owner, const std::string& uuid) const;
@@ -102,6 +144,7 @@ private:
     // Owner → identifier → item.
     std::map<std::string, std::map<std::string, Item>> items_;
     std::uint64_t nextCreated_ = 1;
+    RemovalHandler removed_;
 };
 
 }  // namespace devserver

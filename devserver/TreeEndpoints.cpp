@@ -16,7 +16,6 @@ namespace {
 using Json = nlohmann::json;
 using OrderedJson = nlohmann::ordered_json;
 
-constexpr std::size_t kAesBlock = 16;
 constexpr char kEncoderVersion[] = "1.0";
 constexpr char kAlgorithm[] = "aes256";
 
@@ -52,15 +51,6 @@ std::vector<std::string> textList(const Json& object, const char* key) {
         out.push_back(entry.get<std::string>());
     }
     return out;
-}
-
-// Sealed bytes as the client makes them: an IV, then whole cipher blocks
-// with the padding in a block of its own at least.
-std::vector<std::uint8_t> sealedMember(const Json& object, const char* key) {
-    std::vector<std::uint8_t> bytes = base64Member(object, key);
-    if (bytes.size() < 2 * kAesBlock || bytes.size() % kAesBlock != 0)
-        throw badRequest(std::string(key) + " is not sealed in whole AES blocks");
-    return bytes;
 }
 
 }  // namespace

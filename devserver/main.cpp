@@ -18,10 +18,13 @@ namespace {
 
 void usage() {
     std::fprintf(stderr,
-                 "usage: quorvel-devserver [--host ADDRESS] [--port N] [--ca-out FILE] [--demo-user NAME:PASSWORD]...\n"
+                 "usage: quorvel-devserver [--host ADDRESS] [--port N] [--ca-out FILE] [--data-dir DIR]\n"
+                 "                         [--demo-user NAME:PASSWORD]...\n"
                  "  --host       address to listen on (default 127.0.0.1)\n"
                  "  --port       port to listen on (default 8443; 0 picks a free one)\n"
                  "  --ca-out     where to write the CA certificate that clients must trust\n"
+                 "  --data-dir   where uploaded blocks are kept (made if missing, kept at stop;\n"
+                 "               default: a temporary folder removed at stop)\n"
                  "  --demo-user  an account to log in with, made at start with its keys (repeatable;\n"
                  "               the name ends at the first ':')\n");
 }
@@ -50,6 +53,8 @@ int main(int argc, char** argv) {
             options.port = static_cast<int>(port);
         } else if (arg == "--ca-out" && hasValue) {
             caOut = argv[++i];
+        } else if (arg == "--data-dir" && hasValue) {
+            options.dataDir = argv[++i];
         } else if (arg == "--demo-user" && hasValue) {
             const std::string spec = argv[++i];
             const auto colon = spec.find(':');
@@ -80,6 +85,7 @@ int main(int argc, char** argv) {
         if (!caOut.empty()) server.writeCaCertificate(caOut);
         std::printf("quorvel-devserver listening on %s\n", server.baseUrl().c_str());
         if (!caOut.empty()) std::printf("CA certificate: %s\n", caOut.c_str());
+        std::printf("data folder: %s\n", server.dataFolder().path().c_str());
         for (const auto& demoUser : demoUsers) std::printf("demo user: %s\n", demoUser.first.c_str());
         std::fflush(stdout);
         int received = 0;
