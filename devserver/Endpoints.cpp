@@ -2,6 +2,7 @@
 
 #include "devserver/AccountEndpoints.h"
 #include "devserver/DevServer.h"
+#include "devserver/FileEndpoints.h"
 #include "devserver/LoginEndpoints.h"
 #include "devserver/TransferEndpoints.h"
 #include "devserver/TreeEndpoints.h"
@@ -14,7 +15,9 @@ void installEndpoints(DevServer& server) {
     installAccountEndpoints(server);
     installTreeEndpoints(server);
     installTransferEndpoints(server);
+    installDownloadEndpoints(server);
     installTrustEndpoints(server);
+    installFileEndpoints(server);
 }
 
 }  // namespace devserver

@@ -83,6 +83,8 @@ std::optional<Item> ItemStore::remove(const std::string& owner, const std::strin
         if (it == owned->second.end() || (only && !only(it->second))) return std::nullopt;
         gone = std::move(it->second);
         owned->second.erase(it);
+        std::erase_if(grants_,
+                      [&](const auto& entry) { return entry.second.owner == owner && entry.second.item == uuid; });
         handler = removed_;
     }
     if (handler) handler(*gone);
@@ -94,6 +96,7 @@ std::size_t ItemStore::removeOwner(const std::string& owner) {
     RemovalHandler handler;
     {
         std::lock_guard lock(mutex_);
+        std::erase_if(grants_, [&](const auto& entry) { return entry.second.owner == owner || entry.second.reader == owner; });
         auto owned = items_.find(owner);
         if (owned == items_.end()) return 0;
         gone = std::move(owned->second);
@@ -112,6 +115,7 @@ void ItemStore::clear() {
         std::lock_guard lock(mutex_);
         gone = std::move(items_);
         items_.clear();
+        grants_.clear();
         handler = removed_;
     }
     if (handler)
@@ -129,6 +133,35 @@ std::size_t ItemStore::size() const {
     std::size_t count = 0;
     for (const auto& [owner, owned] : items_) count += owned.size();
     return count;
+}
+
+bool ItemStore::grant(const std::string& owner, const std::string& uuid, const std::string& reader,
+                      std::string itemkey) {
+    std::lock_guard lock(mutex_);
+    if (reader == owner) return false;
+    auto owned = items_.find(owner);
+    if (owned == items_.end() || owned->second.count(uuid) == 0) return false;
+    grants_.insert_or_assign(std::make_pair(uuid, reader), ShareGrant{owner, uuid, reader, std::move(itemkey)});
+    return true;
+}
+
+std::optional<ItemStore::Shared> ItemStore::sharedWith(const std::string& reader, const std::string& uuid) const {
+    std::lock_guard lock(mutex_);
+    auto granted = grants_.find(std::make_pair(uuid, reader));
+    if (granted == grants_.end()) return std::nullopt;
+    auto owned = items_.find(granted->second.owner);
+    if (owned == items_.end()) return std::nullopt;
+    auto it = owned->second.find(uuid);
+    if (it == owned->second.end()) return std::nullopt;
+    return Shared{it->second, granted->second};
+}
+
+std::vector<ShareGrant> ItemStore::grantsOf(const std::string& owner, const std::string& uuid) const {
+    std::lock_guard lock(mutex_);
+    std::vector<ShareGrant> out;
+    for (const auto& [key, grant] : grants_)
+        if (grant.owner == owner && grant.item == uuid) out.push_back(grant);
+    return out;
 }
 
 bool ItemStore::isFolderLocked(const std::string& owner, const std::string& uuid) const {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace devserver {
@@ -51,8 +52,8 @@ struct PendingUpload {
 //
 // One record per item, whatever the endpoint that touches it (folders, files,
 // uploads, downloads, shares); later endpoints add their fields here (the
-// file's blocks in the data folder, an upload under way, the share grants)
-// rather than keep a store of their own.
+// file's blocks in the data folder, an upload under way) rather than keep a
+// store of their own. The share grants sit beside the items (ShareGrant).
 struct Item {
     // Chosen by the store when an item is added without one.
     std::string uuid;
@@ -84,6 +85,19 @@ struct Item {
 
     // What a listing reports as "thumbnailsize": the stored thumbnail's length.
     std::uint64_t thumbnailSize() const { return thumbnail ? thumbnail->size() : 0; }
+};
+
+// A reader's access to another user's item: the item key wrapped under the
+// X25519 key that the owner and the reader share (the server cannot unwrap
+// it either). One per (item, reader); the file, download, copy and sharing
+// endpoints all read the same grants, and an item's grants go with it.
+struct ShareGrant {
+    // The account identifiers of the item's owner and of the reader.
+    std::string owner;
+    std::string item;
+    std::string reader;
+    // The wrapped-key JSON text {"iv","key"}.
+    std::string itemkey;
 };
 
 // Every user's items. Thread-safe: one mutex over the whole store, held only
@@ -125,16 +139,33 @@ public:
     bool modify(const std::string& owner, const std::string& uuid, const std::function<void(Item&)>& change);
     // Every item of the owner, in creation order.
     std::vector<Item> itemsOf(const std::string& owner) const;
-    // Drops one item of the owner and returns it; absent, and nothing
-    // dropped, when there is none or `only` (given) refuses it.
+    // Drops one item of the owner, and its grants, and returns it; absent,
+    // and nothing dropped, when there is none or `only` (given) refuses it.
     std::optional<Item> remove(const std::string& owner, const std::string& uuid,
                                const std::function<bool(const Item&)>& only = nullptr);
-    // Drops every item of the owner (a deleted profile); returns how many.
+    // Drops every item of the owner (a deleted profile), their grants and the
+    // grants to the owner as a reader; returns how many items went.
     std::size_t removeOwner(const std::string& owner);
     void clear();
     std::size_t size() const;
     // Replaces the handler that sees every removed item.
     void setRemovalHandler(RemovalHandler handler);
+
+    // --- removal and share grants (file, download, copy and sharing endpoints) ---
+
+    // An item shared with a reader, as the reader sees it.
+    struct Shared {
+        Item item;
+        ShareGrant grant;
+    };
+    // Grants `reader` the owner's item under `itemkey`, in place of an
+    // earlier grant; false, and nothing stored, when the owner has no such
+    // item or the reader is the owner.
+    bool grant(const std::string& owner, const std::string& uuid, const std::string& reader, std::string itemkey);
+    // The item `uuid` as granted to `reader`; absent without a grant.
+    std::optional<Shared> sharedWith(const std::string& reader, const std::string& uuid) const;
+    // The grants of one of the owner's items, by reader.
+    std::vector<ShareGrant> grantsOf(const std::string& owner, const std::string& uuid) const;
 
 private:
     bool isFolderLocked(const std::string& owner, const std::string& uuid) const;
@@ -143,6 +174,8 @@ private:
     mutable std::mutex mutex_;
     // Owner → identifier → item.
     std::map<std::string, std::map<std::string, Item>> items_;
+    // (item, reader) → grant.
+    std::map<std::pair<std::string, std::string>, ShareGrant> grants_;
     std::uint64_t nextCreated_ = 1;
     RemovalHandler removed_;
 };

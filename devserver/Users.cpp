@@ -102,6 +102,14 @@ std::optional<User> UserStore::find(const std::string& name) const {
     return it->second;
 }
 
+std::optional<User> UserStore::findByUuid(const std::string& uuid) const {
+    std::lock_guard lock(mutex_);
+    if (uuid.empty()) return std::nullopt;
+    for (const auto& [name, user] : users_)
+        if (user.uuid == uuid) return user;
+    return std::nullopt;
+}
+
 bool UserStore::modify(const std::string& name, const std::function<void(User&)>& change) {
     std::lock_guard lock(mutex_);
     auto it = users_.find(name);

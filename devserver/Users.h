@@ -76,6 +76,8 @@ public:
     // Adds or replaces.
     void put(User user);
     std::optional<User> find(const std::string& name) const;
+    // The user whose account identifier is `uuid` (never the empty one).
+    std::optional<User> findByUuid(const std::string& uuid) const;
     // Runs `change` on the stored user, under the store's lock; false when
     // there is no such user. `change` must not call the store.
     bool modify(const std::string& name, const std::function<void(User&)>& change);

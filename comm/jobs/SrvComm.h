@@ -32,6 +32,8 @@ namespace ostrelcomm {
 // the engine layer names them only.
 enum class SRPAuthMode;
 class SRPAuthParms;
+struct RemoteItemMetadata;
+struct RemoteItemThumbnail;
 
 // Posted on the engine's own center, without userInfo, when its last job has
 // ended and nothing is left to run.
@@ -399,6 +401,30 @@ public:
     std::optional<std::string> fileReceive_add(const std::string& remoteUUID, const std::filesystem::path& localURL,
                                                const std::string& itemName,
                                                const std::optional<std::string>& source = std::nullopt);
+
+    // Files (tree/SrvCommFile.cpp). Each queues a job (priority Normal),
+    // writes an INFO event and returns the job's identifier at once
+    // (tree/TreeNotifications.h has the notifications and payloads).
+    //
+    // A file's information (type getFileInfo, 1 step): its key unwrapped
+    // (own file or shared with the user), its metadata decrypted with the
+    // separate thumbnail merged in. "getFileInfo" with "Started", then
+    // "Received" and {"source", "fileInfo"}, "Error" or "Aborted".
+    std::string file_getFileInfo(const std::string& uuid, const std::optional<std::string>& source);
+    // Renames, moves and re-describes a file in one request (type
+    // fileModify, 2 steps): reads its key, attributes and metadata, then
+    // sends the attributes back with `destinationUUID` (absent: no move),
+    // `newMetadata` (absent: the current metadata again, unless it could not
+    // be read) and the thumbnail (`thumbnailStruct`, else the one inside the
+    // new metadata), each sealed under the file key.
+    // "filePropertiesModification" with "Started", then "Modified" and the
+    // file's identifier, "Error" or "Aborted".
+    std::string file_modify(const std::string& uuid, const std::optional<std::string>& destinationUUID,
+                            const std::optional<RemoteItemMetadata>& newMetadata,
+                            const std::optional<RemoteItemThumbnail>& thumbnailStruct);
+    // Deletes a file (type fileDelete, 1 step): "deleteFile" with "Started",
+    // then "Deleted" and the file's identifier, "Error" or "Aborted".
+    std::string file_delete(const std::string& uuid);
 
 private:
     // The re-login both account changes begin with: the typed password into

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "tree/RemoteDirInfo.h"
+#include "tree/RemoteItemMetadata.h"
 
 namespace ostrelcomm::tree {
 
@@ -50,7 +51,30 @@ using ItemUuidPayload = std::string;
 inline constexpr char kDirectoryPropertiesModifiedNotification[] = "directoryPropertiesModified";
 inline constexpr char kDirectoryDeletedNotification[] = "directoryDeleted";
 
-// The job that deletes one remote file.
+// --- file jobs -----------------------------------------------------------------
+
+inline constexpr char kCopied[] = "Copied";
+inline constexpr char kFileInfoKey[] = "fileInfo";
+
+// file_getInfo: "Started", then "Received" with a FileInfoPayload, "Error"
+// or "Aborted". The payload always holds exactly "source" (std::string) and
+// "fileInfo" (FileInfoMetadata), each NullObject when absent, also for a job
+// queued without a source.
+inline constexpr char kGetFileInfoNotification[] = "getFileInfo";
+using FileInfoPayload = TaggedPayload;
+using FileInfoMetadata = RemoteItemMetadata;
+
+// file_modify: "Started", then "Modified" with the file's identifier
+// (ItemUuidPayload, bare whatever the source), "Error" or "Aborted".
+inline constexpr char kFilePropertiesModificationNotification[] = "filePropertiesModification";
+
+// The copy of one remote file: "Copied" with the new file's identifier
+// (ItemUuidPayload) when the job learnt it, else without "CustomData".
+inline constexpr char kFileCopyNotification[] = "fileCopy";
+
+// file_delete, and the multi-file upload's deletion of a file it replaces:
+// "Started", then "Deleted" with the file's identifier (ItemUuidPayload),
+// "Error" or "Aborted".
 inline constexpr char kDeleteFileNotification[] = "deleteFile";
 
 }  // namespace ostrelcomm::tree

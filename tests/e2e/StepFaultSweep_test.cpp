@@ -28,7 +28,10 @@
 #include "shares/ShareNotifications.h"
 #include "support/EngineRequests.h"
 #include "support/NotificationRecorder.h"
+#include "support/ListingOracle.h"
 #include "support/SharedDevserver.h"
+#include "tree/RemoteItemMetadata.h"
+#include "tree/RemoteItemThumbnail.h"
 #include "tree/TreeNotifications.h"
 #include "user/UserNotifications.h"
 
@@ -53,6 +56,23 @@ struct Probe {
     std::function<std::string(SrvComm& engine, const std::string& user)> queue;
 };
 
+// A file of the user's, sealed as another client would have stored it.
+std::string seededFile(const std::string& user) {
+    const auto account = server().users().find(user);
+    if (!account) return "no-such-user";
+    const auto chain = testsupport::ListingOracle::forAccount(account->umk, kPassword);
+    if (!chain) return "no-key-chain";
+    testsupport::ListingOracle::Item item;
+    item.metadata = testsupport::metadataText("sweep");
+    devserver::Item stored;
+    stored.owner = account->uuid;
+    stored.kind = devserver::ItemKind::file;
+    stored.itemkey = chain->wrappedItemKey(item);
+    stored.metadata = chain->sealedMetadata(item);
+    const auto added = server().items().add(stored);
+    return added ? added->uuid : "not-stored";
+}
+
 // How to reach each row. A job may pass other rows first (a password change
 // logs in again before it fetches the keys): the fault sits on the row's
 // own method and path only.
@@ -75,6 +95,13 @@ const std::map<JobsSteps, Probe>& probes() {
                                        return e.user_modify(user, SecretBytes::fromText(kPassword),
                                                             SecretBytes::fromText("another password"));
                                    }};
+        const Probe fileModification{tree::kFilePropertiesModificationNotification, {tree::kStarted},
+                                     [](SrvComm& e, const std::string& user) {
+                                         const auto now = std::chrono::floor<std::chrono::seconds>(
+                                             std::chrono::system_clock::now());
+                                         return e.file_modify(seededFile(user), std::nullopt,
+                                                              RemoteItemMetadata("sweep", now, now), std::nullopt);
+                                     }};
         return std::map<JobsSteps, Probe>{
             {JobsSteps::auth_init, login},
             {JobsSteps::auth_getchallenge, login},
@@ -102,6 +129,16 @@ const std::map<JobsSteps, Probe>& probes() {
               }}},
             {JobsSteps::directory_createPrepare, folderCreation},
             {JobsSteps::directory_createExecute, folderCreation},
+            {JobsSteps::file_getInfoQuery,
+             {tree::kGetFileInfoNotification, {tree::kStarted}, [](SrvComm& e, const std::string& user) {
+                  return e.file_getFileInfo(seededFile(user), "sweep");
+              }}},
+            {JobsSteps::file_modifyPrepare, fileModification},
+            {JobsSteps::file_modifyExecute, fileModification},
+            {JobsSteps::file_delete,
+             {tree::kDeleteFileNotification, {tree::kStarted}, [](SrvComm& e, const std::string& user) {
+                  return e.file_delete(seededFile(user));
+              }}},
             {JobsSteps::user_deleteProfile,
              {user::kUserProfileDeletedNotification, {}, [](SrvComm& e, const std::string&) {
                   return e.user_delete(SecretBytes::fromText(kPassword));

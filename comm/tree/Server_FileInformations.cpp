@@ -1,0 +1,113 @@
+#include "tree/Server_FileInformations.h"
+
+#include <utility>
+
+#include "crypto/CryptoError.h"
+#include "crypto/curve25519/PrivateKey.h"
+#include "crypto/curve25519/PublicKey.h"
+#include "crypto/curve25519/SharedSecretKey.h"
+#include "http/ServerAnswer.h"
+#include "tree/RemoteItemThumbnail.h"
+
+namespace ostrelcomm {
+
+namespace {
+
+// A wrapped key whose clear text is not the 48 bytes of an AES-256 key object
+// (a wrong key passes the padding check now and then) yields a key of
+// another length: refused here rather than met later as a broken cipher.
+EncryptionKey unwrap(const std::string& wrapped, ByteView wrappingKey) {
+    EncryptionKey key = EncryptionKey::decryptKey(wrapped, wrappingKey, CipherAlgorithm::aes256, 32);
+    if (key.key.key.size() != 32 || key.key.iv.size() != 16)
+        throw CryptoError("unwrapped key is not an AES-256 key object");
+    return key;
+}
+
+}  // namespace
+
+const char* Server_FileInformations::FileInformationsError::what() const noexcept {
+    switch (case_) {
+        case exceptions::unableToDecryptUK: return "unableToDecryptUK";
+        case exceptions::ownerPublicKeyNotPresent: return "ownerPublicKeyNotPresent";
+        case exceptions::userPrivateKeyNotPresent: return "userPrivateKeyNotPresent";
+        case exceptions::unableToDecryptUserPrivateKey: return "unableToDecryptUserPrivateKey";
+    }
+    return "unableToDecryptUK";
+}
+
+Server_FileInformations Server_FileInformations::fromBody(ByteView body) {
+    Server_FileInformations answer;
+    answer.infos = answer::decodeRecord<RawFileInfo>(body);
+    return answer;
+}
+
+EncryptionKey Server_FileInformations::decryptMetadata(ByteView password) {
+    std::optional<EncryptionKey> fileKey;
+    if (infos.umk) {
+        const EncryptionKey umk = unwrap(*infos.umk, password);
+        fileKey = unwrap(infos.itemkey, umk.key.key.view());
+    } else {
+        if (!infos.pubshkey) throw FileInformationsError(exceptions::ownerPublicKeyNotPresent);
+        if (!infos.privshkey) throw FileInformationsError(exceptions::userPrivateKeyNotPresent);
+        const PrivateKey privateKey(*infos.privshkey, password);
+        if (!privateKey.KeyValue()) throw FileInformationsError(exceptions::unableToDecryptUserPrivateKey);
+        // A key received from the server is a new object with an identifier
+        // of its own, so the derivation's test against the private key's own
+        // object never applies here; only a key that is not 32 bytes fails.
+        const PublicKey ownerKey(*infos.pubshkey);
+        const SharedSecretKey shared(privateKey, ownerKey);
+        fileKey = unwrap(infos.itemkey, shared.KeyValue().view());
+    }
+
+    metadataDecrypted_ = false;
+    try {
+        RemoteItemMetadata metadata = RemoteItemMetadata::decrypt(infos.metadata, *fileKey);
+        if (!metadata.thumbnailmime && infos.thumbnail) {
+            if (auto thumbnail = RemoteItemThumbnail::decrypt(infos.thumbnail, *fileKey)) {
+                metadata.thumbnail = std::move(thumbnail->thumbnail);
+                metadata.thumbnailmime = std::move(thumbnail->thumbnailmime);
+            }
+        }
+        fileMetadata = std::move(metadata);
+        metadataDecrypted_ = true;
+    } catch (const std::exception&) {
+        // Unreadable metadata or thumbnail costs the item its description,
+        // not its key.
+        fileMetadata = RemoteItemMetadata::invalidPlaceholder();
+    }
+    return std::move(*fileKey);
+}
+
+void from_json(const json::Json& value, Server_FileInformations::RawFileInfo& record) {
+    record.itemUUID = json::requireString(value, "itemUUID");
+    record.parentUUID = json::optionalString(value, "parentUUID");
+    record.type = json::requireString(value, "type");
+    record.fileSize = json::requireInteger<std::uint64_t>(value, "fileSize");
+    const json::Json& attrib = json::asArray(json::required(value, "attrib"), "attrib");
+    record.attrib.clear();
+    record.attrib.reserve(attrib.size());
+    for (const auto& word : attrib) record.attrib.push_back(json::asString(word, "attrib"));
+    record.metadata = json::requireBase64(value, "metadata");
+    record.thumbnail = json::optionalBase64(value, "thumbnail");
+    record.itemkey = json::requireString(value, "itemkey");
+    record.umk = json::optionalString(value, "umk");
+    record.pubshkey = json::optionalBase64(value, "pubshkey");
+    record.privshkey = json::optionalString(value, "privshkey");
+}
+
+void to_json(json::OrderedJson& value, const Server_FileInformations::RawFileInfo& record) {
+    value = json::OrderedJson::object();
+    value["itemUUID"] = record.itemUUID;
+    json::putOptional(value, "parentUUID", record.parentUUID);
+    value["type"] = record.type;
+    value["fileSize"] = record.fileSize;
+    value["attrib"] = record.attrib;
+    json::putBase64(value, "metadata", record.metadata);
+    if (record.thumbnail) json::putBase64(value, "thumbnail", *record.thumbnail);
+    value["itemkey"] = record.itemkey;
+    json::putOptional(value, "umk", record.umk);
+    if (record.pubshkey) json::putBase64(value, "pubshkey", *record.pubshkey);
+    json::putOptional(value, "privshkey", record.privshkey);
+}
+
+}  // namespace ostrelcomm
