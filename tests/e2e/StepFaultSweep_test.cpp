@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -21,6 +24,8 @@
 #include "auth/SRPAuthMode.h"
 #include "devserver/AccountEndpoints.h"
 #include "devserver/DevServer.h"
+#include "devserver/Signing.h"
+#include "devserver/TransferEndpoints.h"
 #include "jobs/CommJobs.h"
 #include "jobs/RequestStep.h"
 #include "jobs/SrvComm.h"
@@ -34,6 +39,7 @@
 #include "tree/RemoteItemThumbnail.h"
 #include "tree/TreeNotifications.h"
 #include "user/UserNotifications.h"
+#include "xfer/XferNotifications.h"
 
 namespace ostrelcomm {
 
@@ -73,6 +79,42 @@ std::string seededFile(const std::string& user) {
     return added ? added->uuid : "not-stored";
 }
 
+// A one-block file of the user's, stored as the upload leaves one, and the
+// folder every download of the sweep goes to (removed at the program's end).
+std::string seededDownload(const std::string& user) {
+    const auto account = server().users().find(user);
+    if (!account) return "no-such-user";
+    const auto chain = testsupport::ListingOracle::forAccount(account->umk, kPassword);
+    if (!chain) return "no-key-chain";
+    testsupport::ListingOracle::Item item;
+    item.metadata = testsupport::metadataText("sweep download");
+    const Bytes key(item.itemKey.begin() + 16, item.itemKey.end());
+    const Bytes iv(item.itemKey.begin(), item.itemKey.begin() + 16);
+    const Bytes cipher = testsupport::oracleCbcEncrypt(key, iv, Bytes(100, 0x5a));
+    const std::string body(cipher.begin(), cipher.end());
+    devserver::Item stored;
+    stored.owner = account->uuid;
+    stored.itemkey = chain->wrappedItemKey(item);
+    stored.metadata = chain->sealedMetadata(item);
+    stored.size = 100;
+    stored.chunks = {devserver::Chunk{0, 99, devserver::sha256Hex(body)}};
+    stored.treehash = devserver::treeHashHex(stored.chunks);
+    const auto added = devserver::storeFile(server(), stored, {body});
+    return added ? added->uuid : "not-stored";
+}
+
+const std::filesystem::path& downloadFolder() {
+    static const struct Folder {
+        std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                     ("sweep-downloads-" + std::to_string(::getpid()));
+        ~Folder() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } folder;
+    return folder.path;
+}
+
 // How to reach each row. A job may pass other rows first (a password change
 // logs in again before it fetches the keys): the fault sits on the row's
 // own method and path only.
@@ -102,7 +144,14 @@ const std::map<JobsSteps, Probe>& probes() {
                                          return e.file_modify(seededFile(user), std::nullopt,
                                                               RemoteItemMetadata("sweep", now, now), std::nullopt);
                                      }};
+        const Probe download{xfer::kRemoteFileDownloadNotification, {xfer::kDownloading},
+                             [](SrvComm& e, const std::string& user) {
+                                 return e.fileReceive_add(seededDownload(user), downloadFolder(), "sweep", "sweep")
+                                     .value_or("");
+                             }};
         return std::map<JobsSteps, Probe>{
+            {JobsSteps::fileReceive_prepare, download},
+            {JobsSteps::fileReceive_getBlock, download},
             {JobsSteps::auth_init, login},
             {JobsSteps::auth_getchallenge, login},
             {JobsSteps::user_create,
