@@ -1,0 +1,244 @@
+// The stand-in's upload endpoints driven by hand-made signed requests: the
+// order of blocks it takes, the requests it refuses and for whom, the blocks
+// it keeps in its data folder and drops with their file, and its tree hash
+// beside the client's.
+
+#include "devserver/TransferEndpoints.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "devserver/AccountEndpoints.h"
+#include "encoding/Encoding.h"
+#include "devserver/Base64.h"
+#include "devserver/Signing.h"
+#include "support/CryptoOracle.h"
+#include "support/DevserverFixture.h"
+#include "xfer/TreeHash.h"
+
+namespace {
+
+using namespace ostrelcomm;
+using devserver::HeaderMap;
+
+constexpr auto kGuard = std::chrono::seconds(60);
+
+struct Answer {
+    int status = -1;
+    nlohmann::json json;
+    // The exception name of a refusal; empty for an answer.
+    std::string code() const { return status == 200 ? "" : json.value("code", "?"); }
+};
+
+class TransferEndpointsTest : public testsupport::DevserverTest {
+protected:
+    struct Account {
+        devserver::Session session;
+        std::string uuid;
+    };
+
+    Account account(const std::string& name) {
+        const auto user = devserver::addDemoUser(devserver->users(), name, "password");
+        devserver::Session session{"session-" + name, testsupport::oracleRandom(32), name, false};
+        devserver->sessions().add(session);
+        return {session, user.uuid};
+    }
+
+    Answer send(const Account& as, const std::string& method, const std::string& path, HeaderMap headers,
+                std::optional<std::string> body = std::nullopt, const char* type = "application/octet-stream") {
+        headers.insert({{"Accept", "application/json"},
+                        {"x-sb-timestamp", "20240102030405"},
+                        {"x-sb-username", as.session.userName},
+                        {"x-sb-sessionid", as.session.id}});
+        UrlRequest request(devserver.url(path));
+        request.httpMethod = method;
+        if (body) {
+            headers["Content-Type"] = type;
+            headers["x-sb-payload-sha256"] = devserver::sha256Hex(*body);
+            request.httpBody = toBytes(*body);
+        }
+        const auto signature = devserver::signHeaders(headers, as.session.key);
+        headers["x-sb-auth-headers"] = signature.names;
+        headers["x-sb-auth"] = signature.hmac;
+        request.allHTTPHeaderFields = {headers.begin(), headers.end()};
+
+        auto session = std::make_shared<UrlSession>(*devserver.sessionConfiguration());
+        std::promise<Answer> promise;
+        auto future = promise.get_future();
+        session
+            ->dataTask(std::move(request),
+                       [&promise](std::optional<Bytes> d, std::optional<HttpUrlResponse> r, std::optional<UrlError>) {
+                           Answer answer;
+                           if (r) answer.status = r->statusCode;
+                           if (d) answer.json = nlohmann::json::parse(toText(*d), nullptr, false);
+                           promise.set_value(std::move(answer));
+                       })
+            ->resume();
+        if (future.wait_for(kGuard) != std::future_status::ready) {
+            ADD_FAILURE() << "no answer";
+            return {};
+        }
+        return future.get();
+    }
+
+    Answer prepare(const Account& as, std::uint64_t size, const std::string& parent = "root") {
+        return send(as, "GET", "/filesend/prepare/",
+                    {{"x-sb-encoder-version", "1.0"},
+                     {"x-sb-algorythm", "aes256"},
+                     {"x-sb-parent-uuid", parent},
+                     {"x-sb-file-size", std::to_string(size)}});
+    }
+    Answer block(const Account& as, const std::string& uuid, int n, const std::string& range, std::size_t bodySize) {
+        return send(as, "PUT", "/filesend/store/",
+                    {{"x-sb-encoder-version", "1.0"},
+                     {"x-sb-item-uuid", uuid},
+                     {"x-sb-blocknum", std::to_string(n)},
+                     {"x-sb-blockrange", range}},
+                    std::string(bodySize, 'c'));
+    }
+    Answer finalize(const Account& as, const std::string& uuid, std::size_t sent, const std::string& treehash) {
+        return send(as, "GET", "/filesend/finalize/",
+                    {{"x-sb-encoder-version", "1.0"},
+                     {"x-sb-item-uuid", uuid},
+                     {"x-sb-blocks-sent", std::to_string(sent)},
+                     {"x-sb-treehash-sha256", treehash}});
+    }
+    Answer terminate(const Account& as, const std::string& uuid, nlohmann::json body) {
+        return send(as, "PUT", "/filesend/terminate/", {{"x-sb-encoder-version", "1.0"}, {"x-sb-item-uuid", uuid}},
+                    body.dump(), "application/json");
+    }
+    Answer abort(const Account& as, const std::string& uuid) {
+        return send(as, "DELETE", "/filesend/", {{"x-sb-item-uuid", uuid}});
+    }
+
+    static nlohmann::json terminateBody() {
+        const Bytes key = testsupport::oracleRandom(32);
+        return {{"itemkey", testsupport::oracleWrap(testsupport::oracleRandom(48), key)},
+                {"metadata", devserver::base64Encode(testsupport::oracleSeal(key, toBytes(R"({"name":"f"})")))}};
+    }
+};
+
+TEST_F(TransferEndpointsTest, TakesBlocksInOrderAndRefusesWhatNoClientSends) {
+    const Account alice = account("alice");
+    const Account bob = account("bob");
+    // Two blocks of 20 and 5 clear bytes: 32 and 16 bytes of ciphertext.
+    const Answer prepared = prepare(alice, 25);
+    ASSERT_EQ(prepared.status, 200);
+    const std::string uuid = prepared.json["itemUUID"];
+    EXPECT_TRUE(devserver->items().folder(alice.uuid, "root")->content.empty());
+
+    struct Refused {
+        const char* what;
+        std::function<Answer()> send;
+        std::string code;
+    };
+    const std::vector<Refused> early = {
+        {"another encoder", [&] { return send(alice, "GET", "/filesend/prepare/", {{"x-sb-encoder-version", "2.0"}, {"x-sb-algorythm", "aes256"}, {"x-sb-parent-uuid", "root"}, {"x-sb-file-size", "1"}}); }, "BadRequestException"},
+        {"a size that is no number", [&] { return send(alice, "GET", "/filesend/prepare/", {{"x-sb-encoder-version", "1.0"}, {"x-sb-algorythm", "aes256"}, {"x-sb-parent-uuid", "root"}, {"x-sb-file-size", "12a"}}); }, "BadRequestException"},
+        {"a parent that is no folder", [&] { return prepare(alice, 1, "nowhere"); }, "ItemNotFoundException"},
+        {"another user's upload", [&] { return block(bob, uuid, 0, "0-19", 32); }, "ItemNotFoundException"},
+        {"a block out of order", [&] { return block(alice, uuid, 1, "20-24", 16); }, "BadRequestException"},
+        {"a first block not at 0", [&] { return block(alice, uuid, 0, "1-20", 32); }, "BadRequestException"},
+        {"a body of another length", [&] { return block(alice, uuid, 0, "0-19", 31); }, "BadRequestException"},
+        {"a range beyond the file", [&] { return block(alice, uuid, 0, "0-25", 32); }, "BadRequestException"},
+        {"a range backwards", [&] { return block(alice, uuid, 0, "19-0", 32); }, "BadRequestException"},
+        {"a finalize short of the end", [&] { return finalize(alice, uuid, 0, "00"); }, "BadRequestException"},
+        {"a terminate before the finalize", [&] { return terminate(alice, uuid, terminateBody()); }, "BadRequestException"},
+        {"another user's abort", [&] { return abort(bob, uuid); }, "ItemNotFoundException"},
+    };
+    for (const auto& r : early) EXPECT_EQ(r.send().code(), r.code) << r.what;
+
+    const Answer first = block(alice, uuid, 0, "0-19", 32);
+    ASSERT_EQ(first.status, 200);
+    EXPECT_EQ(first.json, (nlohmann::json{{"itemUUID", uuid}, {"blocknum", 0}, {"blockBegin", 0}, {"blockEnd", 19}}));
+    // The last block again replaces it; with another range it is refused.
+    EXPECT_EQ(block(alice, uuid, 0, "0-19", 32).status, 200);
+    EXPECT_EQ(block(alice, uuid, 0, "0-15", 32).code(), "BadRequestException");
+    EXPECT_EQ(block(alice, uuid, 1, "21-24", 16).code(), "BadRequestException");
+    ASSERT_EQ(block(alice, uuid, 1, "20-24", 16).status, 200);
+    EXPECT_EQ(devserver->dataFolder().readBlock(uuid, 1)->size(), 16u);
+
+    const auto stored = devserver->items().find(alice.uuid, uuid);
+    ASSERT_TRUE(stored);
+    std::vector<Bytes> leaves;
+    for (const auto& chunk : stored->chunks) {
+        EXPECT_EQ(chunk.chksum, devserver::sha256Hex(*devserver->dataFolder().readBlock(uuid, leaves.size())));
+        leaves.push_back(*fromHex(chunk.chksum));
+    }
+    const std::string treehash = toHex(TreeHash::compute(leaves));
+    EXPECT_EQ(finalize(alice, uuid, 1, treehash).code(), "BadRequestException");
+    EXPECT_EQ(finalize(alice, uuid, 2, std::string(64, '0')).code(), "BadRequestException");
+    const Answer finalized = finalize(alice, uuid, 2, treehash);
+    ASSERT_EQ(finalized.status, 200);
+    EXPECT_EQ(finalized.json["umk"], devserver->users().find("alice")->umk);
+    EXPECT_EQ(block(alice, uuid, 1, "20-24", 16).code(), "BadRequestException");
+
+    nlohmann::json extra = terminateBody();
+    extra["name"] = "f";
+    EXPECT_EQ(terminate(alice, uuid, extra).code(), "BadRequestException");
+    ASSERT_EQ(terminate(alice, uuid, terminateBody()).status, 200);
+    const auto listed = devserver->items().folder(alice.uuid, "root");
+    ASSERT_EQ(listed->content.size(), 1u);
+    EXPECT_EQ(listed->content[0].size, 25u);
+    EXPECT_EQ(listed->content[0].treehash, treehash);
+    // A finished file is no upload any more.
+    EXPECT_EQ(abort(alice, uuid).code(), "ItemNotFoundException");
+    EXPECT_EQ(block(alice, uuid, 2, "25-25", 16).code(), "ItemNotFoundException");
+}
+
+TEST_F(TransferEndpointsTest, AnAbortedUploadTakesItsBlocksWithIt) {
+    const Account alice = account("alice");
+    const std::string uuid = prepare(alice, 10).json["itemUUID"];
+    ASSERT_EQ(block(alice, uuid, 0, "0-9", 16).status, 200);
+    const auto path = devserver->dataFolder().blockPath(uuid, 0);
+    EXPECT_TRUE(std::filesystem::exists(path));
+    EXPECT_EQ(abort(alice, uuid).json, (nlohmann::json{{"itemUUID", uuid}}));
+    EXPECT_FALSE(devserver->items().find(alice.uuid, uuid));
+    EXPECT_FALSE(std::filesystem::exists(path.parent_path()));
+}
+
+TEST(TransferDataFolder, ANamedFolderOutlivesTheServerAndATemporaryOneDoesNot) {
+    const auto named = std::filesystem::temp_directory_path() / ("transfer-data-" + std::to_string(::getpid()));
+    std::filesystem::path temporary;
+    {
+        devserver::DevServerOptions options;
+        options.dataDir = named.string();
+        testsupport::RunningDevserver kept(options);
+        EXPECT_EQ(kept->dataFolder().path(), named);
+        kept->dataFolder().placeBlock(kept->dataFolder().stageBlock("item", 0, "body"), "item", 0);
+        testsupport::RunningDevserver passing;
+        temporary = passing->dataFolder().path();
+        EXPECT_TRUE(std::filesystem::is_directory(temporary));
+    }
+    EXPECT_FALSE(std::filesystem::exists(temporary));
+    std::ifstream in(named / "item" / "0");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "body");
+    std::filesystem::remove_all(named);
+}
+
+TEST(TransferTreeHash, AgreesWithTheClientsOnEveryShapeOfTree) {
+    for (std::size_t count : {0u, 1u, 2u, 3u, 5u, 8u}) {
+        std::vector<devserver::Chunk> chunks;
+        std::vector<Bytes> leaves;
+        for (std::size_t i = 0; i < count; ++i) {
+            leaves.push_back(testsupport::oracleRandom(32));
+            chunks.push_back({0, 0, toHex(leaves.back())});
+        }
+        EXPECT_EQ(devserver::treeHashHex(chunks), toHex(TreeHash::compute(leaves))) << count;
+    }
+    EXPECT_THROW(devserver::treeHashHex({{0, 0, "not hex"}}), std::invalid_argument);
+}
+
+}  // namespace
