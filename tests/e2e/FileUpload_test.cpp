@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <any>
 #include <chrono>
@@ -70,7 +71,10 @@ std::string sha256Hex(const Bytes& data) {
 // A folder of its own for each test's local files, removed with it.
 class LocalFiles {
 public:
-    LocalFiles() : root_(fs::temp_directory_path() / testsupport::uniqueName("upload-local")) {
+    // Test programs run side by side: the process is part of the name.
+    LocalFiles()
+        : root_(fs::temp_directory_path() /
+                testsupport::uniqueName("upload-local-" + std::to_string(::getpid()))) {
         fs::create_directories(root_);
     }
     ~LocalFiles() {

@@ -8,6 +8,7 @@
 // queue a job that reaches it (a probe, below); a row without one fails.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <unistd.h>
 
@@ -158,7 +159,7 @@ const std::map<JobsSteps, Probe>& probes() {
         // abort runs on the way; the abort probe aborts the job once the
         // server has named the file.
         static const std::filesystem::path uploaded = [] {
-            const auto path = std::filesystem::temp_directory_path() / testsupport::uniqueName("sweep-upload");
+            const auto path = std::filesystem::temp_directory_path() / testsupport::uniqueName("sweep-upload-" + std::to_string(::getpid()));
             std::ofstream(path, std::ios::binary) << std::string(5000, 'u');
             return path;
         }();
