@@ -425,6 +425,10 @@ void DevServer::Impl::dispatch(const httplib::Request& req, httplib::Response& r
     }
     if (fault && fault->action) protocol["x-sb-action"] = *fault->action;
     if (fault && fault->username) protocol["x-sb-username"] = *fault->username;
+    if (fault) {
+        for (const auto& [name, how] : fault->answerHeaders) tamper(protocol, name, how);
+        if (fault->flipBodyByte && !reply.body.empty()) reply.body[reply.body.size() / 2] ^= 0x01;
+    }
     protocol.emplace("x-sb-payload-sha256", sha256Hex(reply.body));
     if (fault) tamper(protocol, "x-sb-payload-sha256", fault->payloadSha256);
     protocol.erase("x-sb-auth");

@@ -21,6 +21,7 @@ void installEndpoints(DevServer& server) {
     installFolderTreeEndpoints(server);
     installFileEndpoints(server);
     installTransferEndpoints(server);
+    installDownloadEndpoints(server);
     installTrustEndpoints(server);
     installShareEndpoints(server);
 }

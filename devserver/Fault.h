@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -45,6 +46,14 @@ struct Fault {
     HeaderTamper payloadSha256;  // "x-sb-payload-sha256"
     std::optional<std::string> action;    // signed in place of the endpoint's "x-sb-action"
     std::optional<std::string> username;  // signed in place of the echoed "x-sb-username"
+    // Other protocol headers of the answer ("x-sb-blocknum", …, lower-case),
+    // spoiled before the answer is signed: the signature holds and the
+    // client's own reading of the header is what meets them.
+    std::map<std::string, HeaderTamper> answerHeaders;
+    // One byte of the answer body changed before the body is hashed and the
+    // answer signed: a block damaged at its source, which every transport
+    // check passes.
+    bool flipBodyByte = false;
 
     // Close the connection without a byte of answer.
     bool dropConnection = false;

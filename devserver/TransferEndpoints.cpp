@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "devserver/Base64.h"
 #include "devserver/DevServer.h"
 #include "devserver/EndpointSupport.h"
 #include "devserver/Signing.h"
@@ -302,6 +303,94 @@ void installTransferEndpoints(DevServer& server) {
                      answer["itemUUID"] = uuid;
                      return orderedReply(answer);
                  }});
+}
+
+// --- downloads ---------------------------------------------------------------------
+
+namespace {
+
+ProtocolError noSuchFile() { return ProtocolError(404, "ItemNotFoundException", "No such file"); }
+
+// A file the user may read: its own, or one shared with it, and the item key
+// as this user is to unwrap it.
+struct Readable {
+    Item item;
+    std::string itemkey;
+    // Present for a shared file: the owner.
+    std::optional<User> sharer;
+};
+
+Readable readableFile(DevServer& server, const User& user, const std::string& uuid) {
+    if (auto item = server.items().find(user.uuid, uuid)) {
+        if (item->kind != ItemKind::file || item->upload) throw noSuchFile();
+        return Readable{*item, item->itemkey, std::nullopt};
+    }
+    auto shared = server.items().sharedWith(user.uuid, uuid);
+    if (!shared || shared->item.kind != ItemKind::file || shared->item.upload) throw noSuchFile();
+    auto sharer = server.users().findByUuid(shared->grant.owner);
+    if (!sharer) throw noSuchFile();
+    return Readable{shared->item, shared->grant.itemkey, std::move(sharer)};
+}
+
+}  // namespace
+
+void installDownloadEndpoints(DevServer& server) {
+    DevServer* s = &server;
+
+    server.route("GET", "/filerecv/prepare/",
+                 Endpoint{"FILERECV_PREPARE", Access::session, [s](const ServerRequest& request) {
+                     const User user = owner(*s, request);
+                     const Readable file = readableFile(*s, user, requiredHeader(request, "item-uuid"));
+                     OrderedJson chunks = OrderedJson::array();
+                     for (const Chunk& chunk : file.item.chunks) {
+                         OrderedJson entry;
+                         entry["begin"] = chunk.begin;
+                         entry["end"] = chunk.end;
+                         entry["chksum"] = chunk.chksum;
+                         chunks.push_back(std::move(entry));
+                     }
+                     OrderedJson answer;
+                     answer["itemUUID"] = file.item.uuid;
+                     answer["fileSize"] = file.item.size;
+                     answer["attrib"] = file.item.attrib;
+                     answer["chunks"] = std::move(chunks);
+                     answer["metadata"] = base64Encode(file.item.metadata);
+                     answer["itemkey"] = file.itemkey;
+                     answer["treehash-SHA256"] = file.item.treehash;
+                     if (file.sharer) {
+                         answer["pubshkey"] = base64Encode(file.sharer->pubshkey);
+                         answer["privshkey"] = user.privshkey;
+                     } else {
+                         answer["umk"] = user.umk;
+                     }
+                     return orderedReply(answer);
+                 }});
+
+    server.route("GET", "/filerecv/getblock/",
+                 Endpoint{"FILERECV_GETBLOCK", Access::session, [s](const ServerRequest& request) {
+                     const User user = owner(*s, request);
+                     const Readable file = readableFile(*s, user, requiredHeader(request, "item-uuid"));
+                     const std::uint64_t blocknum = decimalHeader(request, "blocknum");
+                     if (blocknum >= file.item.chunks.size()) throw badRequest("The file has no such block");
+                     auto body = s->dataFolder().readBlock(file.item.uuid, blocknum);
+                     if (!body) throw noSuchFile();
+                     const Chunk& chunk = file.item.chunks[blocknum];
+                     Reply reply = Reply::bytes(std::move(*body));
+                     reply.with("x-sb-blocknum", std::to_string(blocknum));
+                     reply.with("x-sb-blockrange", std::to_string(chunk.begin) + "-" + std::to_string(chunk.end));
+                     return reply;
+                 }});
+}
+
+std::optional<Item> storeFile(DevServer& server, Item item, const std::vector<std::string>& bodies) {
+    item.kind = ItemKind::file;
+    item.upload.reset();
+    auto stored = server.items().add(std::move(item));
+    if (!stored) return std::nullopt;
+    DataFolder& data = server.dataFolder();
+    for (std::size_t n = 0; n < bodies.size(); ++n)
+        data.placeBlock(data.stageBlock(stored->uuid, n, bodies[n]), stored->uuid, n);
+    return stored;
 }
 
 }  // namespace devserver

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,28 @@ class DevServer;
 // a malformed or out-of-order request with "BadRequestException"; a session
 // whose user is gone with "UserNotFoundException".
 void installTransferEndpoints(DevServer& server);
+
+// The download endpoints, each on a signed request of a live session:
+//  GET "/filerecv/prepare/" ("FILERECV_PREPARE"): with "x-sb-item-uuid" of a
+//    FILE (no upload under way), answers {"itemUUID", "fileSize", "attrib",
+//    "chunks" [{"begin","end","chksum"}], "metadata", "itemkey",
+//    "treehash-SHA256"} and, for the user's own file, "umk"; for a file
+//    shared with the user, the owner's "pubshkey" and the user's own
+//    "privshkey" instead, with the item key of the user's grant.
+//  GET "/filerecv/getblock/" ("FILERECV_GETBLOCK"): with "x-sb-item-uuid" and
+//    "x-sb-blocknum" (decimal), answers the stored body of that block as
+//    "application/octet-stream", with "x-sb-blocknum" and "x-sb-blockrange"
+//    ("begin-end", the block's clear range) signed beside its digest.
+// Any other item, the user's or not, is an "ItemNotFoundException" (404); a
+// block number the file does not have a "BadRequestException".
+void installDownloadEndpoints(DevServer& server);
+
+// For tests: stores a FILE made outside the server (a test's own oracle) as
+// the upload would have left it: `item` with its chunk list and tree hash
+// as given (not checked, so a test may store a damaged file), and
+// `bodies[n]` as the body of block n. Absent, and nothing stored, when the
+// store refuses the item (see ItemStore::add).
+std::optional<Item> storeFile(DevServer& server, Item item, const std::vector<std::string>& bodies);
 
 // The tree hash of a file's blocks as lower-case hexadecimal, written here
 // on OpenSSL: the leaves are the chunks' checksums in block order; pairs are

@@ -126,13 +126,15 @@ Http::BuiltRequest Http::buildRequest(const std::string& path, const std::string
                                       const std::optional<std::string>& contentType, std::optional<Bytes> payload,
                                       const std::optional<SecretBytes>& hmacKey, const std::string& answerType,
                                       std::chrono::system_clock::time_point now,
-                                      std::optional<double> progressTimeout) const {
+                                      std::optional<double> progressTimeout,
+                                      std::optional<std::size_t> maximumAnswerSize) const {
     BuiltRequest built;
     UrlRequest& request = built.request;
     request.url = getUsedURL() + path;
     request.httpMethod = method;
     request.timeoutInterval = 60.0;
     request.progressTimeoutInterval = progressTimeout;
+    request.maximumBodySize = maximumAnswerSize;
 
     auto& headers = request.allHTTPHeaderFields;
     headers["User-Agent"] = userAgent;

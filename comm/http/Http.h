@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -80,11 +81,14 @@ public:
     // Sends one request without a body and returns at once. With a
     // `progressTimeout` (seconds), the request ends only after that long
     // without progress in either direction, however long it takes in all:
-    // for the requests that carry a file's blocks.
+    // for the requests that carry a file's blocks. With a
+    // `maximumAnswerSize`, a longer answer body fails the request
+    // (dataTaskError) before it is held whole.
     template <ServerAnswer T>
     void query(const std::string& path, const std::string& method, const std::map<std::string, std::string>& custHeaders,
                std::optional<SecretBytes> hmacKey, const std::string& answerType,
-               CompletionHandler<T> completionHandler, std::optional<double> progressTimeout = std::nullopt);
+               CompletionHandler<T> completionHandler, std::optional<double> progressTimeout = std::nullopt,
+               std::optional<std::size_t> maximumAnswerSize = std::nullopt);
 
     // Sends one request with `payload` as its body and returns at once.
     template <ServerAnswer T>
@@ -93,7 +97,8 @@ public:
                           const std::optional<std::string>& contentType, Bytes payload,
                           std::optional<SecretBytes> hmacKey, const std::string& answerType,
                           PayloadCompletionHandler<T> completionHandler,
-                          std::optional<double> progressTimeout = std::nullopt);
+                          std::optional<double> progressTimeout = std::nullopt,
+                          std::optional<std::size_t> maximumAnswerSize = std::nullopt);
 
     // --- pieces of the request and of the answer routine ------------------
 
@@ -122,7 +127,8 @@ public:
                               const std::optional<std::string>& contentType, std::optional<Bytes> payload,
                               const std::optional<SecretBytes>& hmacKey, const std::string& answerType,
                               std::chrono::system_clock::time_point now,
-                              std::optional<double> progressTimeout = std::nullopt) const;
+                              std::optional<double> progressTimeout = std::nullopt,
+                              std::optional<std::size_t> maximumAnswerSize = std::nullopt) const;
 
     // The answer routine of query (plain) and of queryWithPayload (payload),
     // which differ only in how a successful answer's MIME type is checked and
@@ -177,9 +183,9 @@ template <ServerAnswer T>
 void Http::query(const std::string& path, const std::string& method,
                  const std::map<std::string, std::string>& custHeaders, std::optional<SecretBytes> hmacKey,
                  const std::string& answerType, CompletionHandler<T> completionHandler,
-                 std::optional<double> progressTimeout) {
+                 std::optional<double> progressTimeout, std::optional<std::size_t> maximumAnswerSize) {
     BuiltRequest built = buildRequest(path, method, custHeaders, std::nullopt, std::nullopt, hmacKey, answerType,
-                                      std::chrono::system_clock::now(), progressTimeout);
+                                      std::chrono::system_clock::now(), progressTimeout, maximumAnswerSize);
     startTask(std::move(built.request),
               [self = weak_from_this().lock(), answerType, hmacKey = std::move(hmacKey),
                handler = std::move(completionHandler)](std::optional<Bytes> data, std::optional<HttpUrlResponse> response,
@@ -199,9 +205,10 @@ void Http::queryWithPayload(const std::string& path, const std::string& method,
                             const std::map<std::string, std::string>& custHeaders,
                             const std::optional<std::string>& contentType, Bytes payload,
                             std::optional<SecretBytes> hmacKey, const std::string& answerType,
-                            PayloadCompletionHandler<T> completionHandler, std::optional<double> progressTimeout) {
+                            PayloadCompletionHandler<T> completionHandler, std::optional<double> progressTimeout,
+                            std::optional<std::size_t> maximumAnswerSize) {
     BuiltRequest built = buildRequest(path, method, custHeaders, contentType, std::move(payload), hmacKey, answerType,
-                                      std::chrono::system_clock::now(), progressTimeout);
+                                      std::chrono::system_clock::now(), progressTimeout, maximumAnswerSize);
     startTask(std::move(built.request),
               [self = weak_from_this().lock(), answerType, hmacKey = std::move(hmacKey),
                digest = std::move(built.payloadDigest), handler = std::move(completionHandler)](

@@ -152,6 +152,9 @@ struct Outgoing {
     // Present: the request ends only after this many seconds without
     // progress, however long it takes in all (a file's blocks).
     std::optional<double> progressTimeout;
+    // Present: a longer answer body fails the request before it is held
+    // whole (a block whose length the step knows).
+    std::optional<std::size_t> maximumAnswerSize;
 };
 
 // What an accepted answer came with besides its value.
@@ -327,7 +330,8 @@ void requestStep(SrvComm& engine, const RequestSpec& spec, RequestStep<Context, 
     if (outgoing.body) {
         context->httpSession->template queryWithPayload<Answer>(
             spec.path, spec.method, headers, outgoing.contentType, std::move(*outgoing.body), std::move(key),
-            outgoing.answerType, engine.lockedHandler(std::move(onOutcome)), outgoing.progressTimeout);
+            outgoing.answerType, engine.lockedHandler(std::move(onOutcome)), outgoing.progressTimeout,
+            outgoing.maximumAnswerSize);
     } else {
         context->httpSession->template query<Answer>(
             spec.path, spec.method, headers, std::move(key), outgoing.answerType,
@@ -335,7 +339,7 @@ void requestStep(SrvComm& engine, const RequestSpec& spec, RequestStep<Context, 
                                                                     std::optional<HTTPError> error) mutable {
                 onOutcome(std::move(answer), std::move(answerHeaders), std::move(error), Bytes{});
             }),
-            outgoing.progressTimeout);
+            outgoing.progressTimeout, outgoing.maximumAnswerSize);
     }
     engine.setNextStep(spec.waitStep, spec.waitStatus, false, context);
 }

@@ -401,6 +401,26 @@ public:
     // an item may be shared with.
     std::string shares_shareItem(const std::string& peerUsername, const std::string& itemUUID);
 
+    // Downloads (xfer/SrvCommFileReceive.cpp).
+    //
+    // Downloads the remote file `remoteUUID` into the local folder `localURL`
+    // (made with its parents when missing), under the name in the item's
+    // decrypted metadata made safe (safeLocalFileName) and free: an existing
+    // file is never replaced, the download takes "name (1).ext" and so on.
+    // Every block is checked against the server's block list, decrypted and
+    // written into "<remoteUUID>.OstrelDownload" in that folder, and the whole
+    // against the file's tree hash before it takes its name. `itemName` is
+    // only the job's details text. Queues a job (type fileReceive, 3 steps,
+    // then blocks + 3, priority Normal) and returns its identifier; none,
+    // with an ERROR event, when `remoteUUID` is not a UUID text or no key can
+    // be made. The job posts "remoteFileDownload" (xfer/XferNotifications.h):
+    // "Downloading" at each move, then "Received" with the path written,
+    // "Error" (the temporary file stays) or "Aborted" (it is removed). A
+    // download cannot be resumed.
+    std::optional<std::string> fileReceive_add(const std::string& remoteUUID, const std::filesystem::path& localURL,
+                                               const std::string& itemName,
+                                               const std::optional<std::string>& source = std::nullopt);
+
     // Files (tree/SrvCommFile.cpp). Each queues a job (priority Normal),
     // writes an INFO event and returns the job's identifier at once
     // (tree/TreeNotifications.h has the notifications and payloads).

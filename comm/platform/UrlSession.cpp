@@ -934,6 +934,8 @@ Outcome SessionCore::perform(TaskState& task) {
     x.easy = easy;
     x.task = &task;
     x.maximumBodySize = config.maximumBodySize;
+    if (request.maximumBodySize && *request.maximumBodySize < x.maximumBodySize)
+        x.maximumBodySize = *request.maximumBodySize;
     curl_easy_reset(easy);
     configure(x, task, headers.list, *pool);
 

@@ -64,6 +64,10 @@ struct UrlRequest {
     // request and resource time-outs, timeoutInterval): a large body on a
     // slow link may take as long as it needs, as long as it keeps moving.
     std::optional<double> progressTimeoutInterval;
+    // Largest answer body this request accepts; when set, the smaller of it
+    // and the session's maximumBodySize applies. A transfer whose blocks have
+    // a known length refuses anything longer before it is held in memory.
+    std::optional<std::size_t> maximumBodySize;
 
     UrlRequest() = default;
     explicit UrlRequest(std::string url) : url(std::move(url)) {}

@@ -45,3 +45,35 @@ inline constexpr char kTotalBlocksKey[] = "totalBlocks";
 inline constexpr char kIsResumedKey[] = "isResumed";
 
 }  // namespace ostrelcomm::xfer
+
+namespace ostrelcomm::xfer {
+
+// The job that downloads one file: "Downloading" at every move while it
+// runs, then "Received", "Error" or "Aborted" ("Error" and "Aborted" carry no
+// "CustomData").
+inline constexpr char kRemoteFileDownloadNotification[] = "remoteFileDownload";
+
+inline constexpr char kDownloading[] = "Downloading";
+inline constexpr char kReceived[] = "Received";
+
+// "CustomData" of "Downloading" (the first five entries) and of "Received"
+// (all eight). "source" and "uuid" are the keys above.
+using RemoteFileDownloadPayload = std::map<std::string, std::any>;
+// std::string: the path of the file written, "nil" until it is known (so in
+// every "Downloading").
+inline constexpr char kDownloadLocalURLKey[] = "localURL";
+inline constexpr char kNoLocalURL[] = "nil";
+// std::uint64_t: the block fetched next, counting from 0; at the end the
+// number of blocks stored.
+inline constexpr char kDownloadBlockNumKey[] = "blocknum";
+// std::int64_t: the file's number of blocks, 1 until the server has said.
+inline constexpr char kDownloadTotalBlocksKey[] = "totblocks";
+// std::int8_t: the computed tree hash against the one in the metadata: 1
+// equal, 0 different, -1 not compared (none in the metadata, or no blocks).
+inline constexpr char kSignatureKey[] = "signature";
+// RemoteItemMetadata: the item's decrypted metadata.
+inline constexpr char kMetadataKey[] = "metadata";
+// std::string: lower-case hexadecimal SHA-256 of the clear file written.
+inline constexpr char kComputedFileHashKey[] = "computed-filehash-SHA256";
+
+}  // namespace ostrelcomm::xfer

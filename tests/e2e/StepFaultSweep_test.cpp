@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <unistd.h>
+
 #include <any>
 #include <chrono>
 #include <filesystem>
@@ -25,6 +27,8 @@
 #include "auth/SRPAuthMode.h"
 #include "devserver/AccountEndpoints.h"
 #include "devserver/DevServer.h"
+#include "devserver/Signing.h"
+#include "devserver/TransferEndpoints.h"
 #include "jobs/CommJobs.h"
 #include "jobs/RequestStep.h"
 #include "jobs/SrvComm.h"
@@ -82,6 +86,42 @@ std::string seededFile(const std::string& user) {
     return added ? added->uuid : "not-stored";
 }
 
+// A one-block file of the user's, stored as the upload leaves one, and the
+// folder every download of the sweep goes to (removed at the program's end).
+std::string seededDownload(const std::string& user) {
+    const auto account = server().users().find(user);
+    if (!account) return "no-such-user";
+    const auto chain = testsupport::ListingOracle::forAccount(account->umk, kPassword);
+    if (!chain) return "no-key-chain";
+    testsupport::ListingOracle::Item item;
+    item.metadata = testsupport::metadataText("sweep download");
+    const Bytes key(item.itemKey.begin() + 16, item.itemKey.end());
+    const Bytes iv(item.itemKey.begin(), item.itemKey.begin() + 16);
+    const Bytes cipher = testsupport::oracleCbcEncrypt(key, iv, Bytes(100, 0x5a));
+    const std::string body(cipher.begin(), cipher.end());
+    devserver::Item stored;
+    stored.owner = account->uuid;
+    stored.itemkey = chain->wrappedItemKey(item);
+    stored.metadata = chain->sealedMetadata(item);
+    stored.size = 100;
+    stored.chunks = {devserver::Chunk{0, 99, devserver::sha256Hex(body)}};
+    stored.treehash = devserver::treeHashHex(stored.chunks);
+    const auto added = devserver::storeFile(server(), stored, {body});
+    return added ? added->uuid : "not-stored";
+}
+
+const std::filesystem::path& downloadFolder() {
+    static const struct Folder {
+        std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                     ("sweep-downloads-" + std::to_string(::getpid()));
+        ~Folder() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } folder;
+    return folder.path;
+}
+
 // How to reach each row. A job may pass other rows first (a password change
 // logs in again before it fetches the keys): the fault sits on the row's
 // own method and path only.
@@ -132,6 +172,11 @@ const std::map<JobsSteps, Probe>& probes() {
         const Probe shareItem{shares::kShareItemTerminatedNotification, {}, [peer](SrvComm& e, const std::string& user) {
                                   return e.shares_shareItem(peer().name, seededFile(user));
                               }};
+        const Probe download{xfer::kRemoteFileDownloadNotification, {xfer::kDownloading},
+                             [](SrvComm& e, const std::string& user) {
+                                 return e.fileReceive_add(seededDownload(user), downloadFolder(), "sweep", "sweep")
+                                     .value_or("");
+                             }};
         // An upload of a small file of its own: every upload row but the
         // abort runs on the way; the abort probe aborts the job once the
         // server has named the file.
@@ -167,6 +212,8 @@ const std::map<JobsSteps, Probe>& probes() {
             {JobsSteps::fileSend_finalize, upload},
             {JobsSteps::fileSend_terminate, upload},
             {JobsSteps::fileSend_abort, uploadAborted},
+            {JobsSteps::fileReceive_prepare, download},
+            {JobsSteps::fileReceive_getBlock, download},
             {JobsSteps::auth_init, login},
             {JobsSteps::auth_getchallenge, login},
             {JobsSteps::user_create,
