@@ -311,29 +311,32 @@ TEST(FileDownload, TheVolumeMustHoldMoreThanTheFile) {
     DownloadSession session("room");
     const StoredFile file = session.store(patterned(1000), "room.bin");
     const StoredFile empty = session.store(Bytes{}, "empty.bin");
-    struct Case {
-        const StoredFile* file;
-        DownloadFileSystem::Capacity capacity;
-        std::optional<std::string> error;
-    };
-    const std::vector<Case> cases{
-        {&file, {1000, std::nullopt}, "Unable to store downloaded file: No room on volume; required: 1 KB, available: 1 KB!"},
-        {&empty, {0, std::nullopt}, "Unable to store downloaded file: No room on volume; required: Zero KB, available: Zero KB!"},
-        {&file, {std::nullopt, std::string("Permission denied")},
-         "Unable to store downloaded file; Error retrieving capacity: Permission denied"},
-        {&file, {std::nullopt, std::nullopt}, "Unable to store downloaded file: Volume capacity is unavailable!"},
-        {&file, {1001, std::nullopt}, std::nullopt},
-    };
-    for (const Case& c : cases) {
-        ReplacedCapacity replaced([&](const fs::path&) { return c.capacity; });
-        const Outcome outcome = session.download(c.file->uuid);
-        if (c.error) {
+    const auto check = [&](const StoredFile& stored, DownloadFileSystem::Capacity capacity,
+                           const std::optional<std::string>& error) {
+        SCOPED_TRACE(error.value_or("room enough"));
+        ReplacedCapacity replaced([capacity](const fs::path&) { return capacity; });
+        const Outcome outcome = session.download(stored.uuid);
+        if (error) {
             EXPECT_EQ(outcome.result, xfer::kError);
-            EXPECT_EQ(outcome.error, *c.error);
+            EXPECT_EQ(outcome.error, *error);
         } else {
-            expectReceived(session, *c.file, outcome, 1);
+            expectReceived(session, stored, outcome, 1);
         }
-    }
+    };
+    const auto available = [](std::int64_t bytes) {
+        DownloadFileSystem::Capacity capacity;
+        capacity.available = bytes;
+        return capacity;
+    };
+    DownloadFileSystem::Capacity failing;
+    failing.error = "Permission denied";
+    check(file, available(1000),
+          "Unable to store downloaded file: No room on volume; required: 1 KB, available: 1 KB!");
+    check(empty, available(0),
+          "Unable to store downloaded file: No room on volume; required: Zero KB, available: Zero KB!");
+    check(file, failing, "Unable to store downloaded file; Error retrieving capacity: Permission denied");
+    check(file, DownloadFileSystem::Capacity{}, "Unable to store downloaded file: Volume capacity is unavailable!");
+    check(file, available(1001), std::nullopt);
 }
 
 TEST(FileDownload, AnAbortedDownloadTakesItsTemporaryFileWithIt) {
