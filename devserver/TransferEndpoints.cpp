@@ -185,7 +185,11 @@ void installTransferEndpoints(DevServer& server) {
                      requireEncoder(request);
                      const std::string uuid = requiredHeader(request, "item-uuid");
                      const std::uint64_t blocknum = decimalHeader(request, "blocknum");
-                     const auto [first, last] = rangeHeader(request);
+                     // Plain copies: a lambda below uses them, and clang's C++20
+                     // cannot capture structured bindings.
+                     const auto range = rangeHeader(request);
+                     const auto first = range.first;
+                     const auto last = range.second;
                      if (auto problem = blockProblem(pendingUpload(*s, user, uuid), blocknum, first, last,
                                                      request.body.size()))
                          throw badRequest(*problem);
