@@ -10,9 +10,6 @@ namespace ostrelcomm {
 
 using namespace keychain;
 
-namespace {
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
 bool isUtf8(const std::uint8_t* bytes, std::size_t size) {
     std::size_t i = 0;
     while (i < size) {
@@ -44,6 +41,8 @@ bool isUtf8(const std::uint8_t* bytes, std::size_t size) {
     }
     return true;
 }
+
+namespace {
 
 // The value's bytes, wiped when they go.
 class ValueBytes {

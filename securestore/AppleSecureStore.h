@@ -1,6 +1,8 @@
 #pragma once
 
 #include <concepts>
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,6 +13,10 @@
 #include "securestore/SecureStoreQueryable.h"
 
 namespace ostrelcomm {
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF. The
+// store keeps text only; callers check what they put in with the same rule.
+bool isUtf8(const std::uint8_t* bytes, std::size_t size);
 
 // Text values in the keychain, one item per account name among the items its
 // queryable selects. Every call goes to the keychain; the store keeps nothing

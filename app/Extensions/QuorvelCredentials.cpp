@@ -22,39 +22,6 @@ constexpr char kPasswordKey[] = "password";
 // Deeper than any record of ours; a deeper text is refused, not recursed into.
 constexpr int kMaxDepth = 64;
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
-bool isUtf8(ByteView bytes) {
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const std::uint8_t lead = bytes[i];
-        std::size_t length = 0;
-        std::uint8_t low = 0x80, high = 0xBF;  // range of the second byte
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0) low = 0xA0;
-            if (lead == 0xED) high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0) low = 0x90;
-            if (lead == 0xF4) high = 0x8F;
-        } else {
-            return false;
-        }
-        if (bytes.size() - i < length) return false;
-        if (bytes[i + 1] < low || bytes[i + 1] > high) return false;
-        for (std::size_t k = 2; k < length; ++k) {
-            if ((bytes[i + k] & 0xC0) != 0x80) return false;
-        }
-        i += length;
-    }
-    return true;
-}
-
 // --- writing -----------------------------------------------------------------------------
 //
 // The text is measured first and then written in place into one buffer, so
@@ -374,7 +341,10 @@ bool QuorvelCredentials::storeCredentials(const std::string& keychainID, const s
                                           const SecretBytes& password) {
     this->username = username;
     this->password = password;
-    if (!isUtf8(ostrelcomm::asBytes(username)) || !isUtf8(password.view())) return false;
+    const ByteView name = ostrelcomm::asBytes(username);
+    if (!ostrelcomm::isUtf8(name.data(), name.size()) ||
+        !ostrelcomm::isUtf8(password.view().data(), password.view().size()))
+        return false;
     try {
         const SecretBytes text = recordText(this->username, this->password);
         storeFor(keychainID).setValue(text.textView(), kAccount);
