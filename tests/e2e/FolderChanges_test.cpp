@@ -87,11 +87,15 @@ struct Account {
     SrvComm& engine() { return *session.engine; }
     std::string owner() const { return session.owner(); }
 
+    // Queued under the engine's lock, as LoggedIn::run does.
     template <class Queue>
     void run(Queue queue) {
         recorder.clear();
         session.newRequests();
-        queue(engine());
+        {
+            std::lock_guard lock(engine().mutex());
+            queue(engine());
+        }
         EXPECT_TRUE(recorder.waitIdle());
     }
     // "name:result" of what the last run posted, "Started" and the login's

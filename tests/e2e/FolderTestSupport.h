@@ -82,9 +82,14 @@ struct LoggedIn {
     }
 
     // Runs `queue` and waits until the engine has run dry.
+    // Queued under the engine's lock: a job that ended before the next was
+    // queued would run the engine dry early and the wait would end too soon.
     template <class Queue>
     void run(Queue queue) {
-        queue(*engine);
+        {
+            std::lock_guard lock(engine->mutex());
+            queue(*engine);
+        }
         EXPECT_TRUE(recorder.waitIdle());
     }
 

@@ -65,9 +65,14 @@ struct LoggedIn {
         return *posted->data<T>();
     }
     // Runs what `queue` queues until the engine is idle again.
+    // Queued under the engine's lock: a job that ended before the next was
+    // queued would run the engine dry early and the wait would end too soon.
     void run(const std::function<void(SrvComm&)>& queue) {
         recorder.clear();
-        queue(*engine);
+        {
+            std::lock_guard lock(engine->mutex());
+            queue(*engine);
+        }
         ASSERT_TRUE(recorder.waitIdle());
     }
 };
