@@ -295,6 +295,12 @@ TEST(ShareList, TheOwnerListsAndRemovesTheSharesOfAnItem) {
     EXPECT_EQ(requests[0].values("x-sb-share-uuid"), Lines{s.f1.shareID});
     EXPECT_FALSE(requests[0].has("x-sb-encoder-version"));
     EXPECT_EQ(s.a.engine->queue()->getJobData(removeJob)->jobType, JobType::removeShare);
+    const auto events = s.a.engine->comLog().events();
+    for (const std::string& text :
+         {"Querying shares for \"" + s.f1.uuid + "\"", "Removing share \"" + s.f1.shareID + "\""})
+        EXPECT_TRUE(std::any_of(events.begin(), events.end(), [&](const auto& e) {
+            return e.type == Logger::EvtType::info && e.description == text;
+        })) << text;
 
     s.a.go([&](SrvComm& e) { return e.shares_queryForShares(s.f1.uuid); });
     EXPECT_EQ(s.a.lines(), (Lines{"queryForShares:Started", "queryForShares:Received"}));
