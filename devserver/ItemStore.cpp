@@ -185,7 +185,9 @@ bool ItemStore::grant(const std::string& owner, const std::string& uuid, const s
     auto key = std::make_pair(uuid, reader);
     auto earlier = grants_.find(key);
     std::string shareUUID = earlier != grants_.end() ? earlier->second.shareUUID : newUuid();
-    grants_.insert_or_assign(std::move(key), ShareGrant{owner, uuid, reader, std::move(itemkey), std::move(shareUUID)});
+    const std::uint64_t granted = earlier != grants_.end() ? earlier->second.granted : nextGranted_++;
+    grants_.insert_or_assign(std::move(key),
+                             ShareGrant{owner, uuid, reader, std::move(itemkey), std::move(shareUUID), granted});
     return true;
 }
 
@@ -197,7 +199,7 @@ std::optional<ItemStore::Sharing> ItemStore::share(const std::string& owner, con
     if (owned == items_.end() || owned->second.count(uuid) == 0) return std::nullopt;
     auto key = std::make_pair(uuid, reader);
     if (auto earlier = grants_.find(key); earlier != grants_.end()) return Sharing{earlier->second, false};
-    ShareGrant grant{owner, uuid, reader, std::move(itemkey), newUuid()};
+    ShareGrant grant{owner, uuid, reader, std::move(itemkey), newUuid(), nextGranted_++};
     grants_.emplace(std::move(key), grant);
     return Sharing{std::move(grant), true};
 }
@@ -218,7 +220,37 @@ std::vector<ShareGrant> ItemStore::grantsOf(const std::string& owner, const std:
     std::vector<ShareGrant> out;
     for (const auto& [key, grant] : grants_)
         if (grant.owner == owner && grant.item == uuid) out.push_back(grant);
+    std::sort(out.begin(), out.end(), [](const ShareGrant& a, const ShareGrant& b) { return a.granted < b.granted; });
     return out;
+}
+
+std::vector<ItemStore::Shared> ItemStore::grantsTo(const std::string& reader,
+                                                   const std::optional<std::string>& owner) const {
+    std::lock_guard lock(mutex_);
+    std::vector<Shared> out;
+    for (const auto& [key, grant] : grants_) {
+        if (grant.reader != reader || (owner && grant.owner != *owner)) continue;
+        auto owned = items_.find(grant.owner);
+        if (owned == items_.end()) continue;
+        auto it = owned->second.find(grant.item);
+        if (it == owned->second.end() || it->second.upload) continue;
+        out.push_back(Shared{it->second, grant});
+    }
+    std::sort(out.begin(), out.end(),
+              [](const Shared& a, const Shared& b) { return a.grant.granted < b.grant.granted; });
+    return out;
+}
+
+std::optional<ShareGrant> ItemStore::revoke(const std::string& user, const std::string& shareUUID) {
+    std::lock_guard lock(mutex_);
+    for (auto it = grants_.begin(); it != grants_.end(); ++it) {
+        if (it->second.shareUUID != shareUUID) continue;
+        if (it->second.owner != user && it->second.reader != user) return std::nullopt;
+        ShareGrant revoked = std::move(it->second);
+        grants_.erase(it);
+        return revoked;
+    }
+    return std::nullopt;
 }
 
 bool ItemStore::isFolderLocked(const std::string& owner, const std::string& uuid) const {

@@ -101,6 +101,9 @@ struct ShareGrant {
     // The share's identifier, chosen by the store when the grant is first
     // made and kept when it is replaced.
     std::string shareUUID;
+    // Where the grant stands in the order of sharing, across all users; set
+    // by the store when the grant is first made and kept when it is replaced.
+    std::uint64_t granted = 0;
 };
 
 // Every user's items. Thread-safe: one mutex over the whole store, held only
@@ -190,8 +193,17 @@ public:
     bool grant(const std::string& owner, const std::string& uuid, const std::string& reader, std::string itemkey);
     // The item `uuid` as granted to `reader`; absent without a grant.
     std::optional<Shared> sharedWith(const std::string& reader, const std::string& uuid) const;
-    // The grants of one of the owner's items, by reader.
+    // The grants of one of the owner's items, in the order they were made.
     std::vector<ShareGrant> grantsOf(const std::string& owner, const std::string& uuid) const;
+    // Every item granted to `reader`, in the order the grants were made;
+    // with `owner`, only that owner's. Files whose upload is under way are
+    // left out.
+    std::vector<Shared> grantsTo(const std::string& reader,
+                                 const std::optional<std::string>& owner = std::nullopt) const;
+    // Withdraws the grant named `shareUUID` when `user` is its owner or its
+    // reader, and returns it; absent, and nothing changed, otherwise. The
+    // item itself stays.
+    std::optional<ShareGrant> revoke(const std::string& user, const std::string& shareUUID);
 
     // --- sharing endpoints ---
 
@@ -219,6 +231,7 @@ private:
     // (item, reader) → grant.
     std::map<std::pair<std::string, std::string>, ShareGrant> grants_;
     std::uint64_t nextCreated_ = 1;
+    std::uint64_t nextGranted_ = 1;
     std::vector<RemovalHook> removalHooks_;
 
     // Runs the hooks on items already taken out, without the lock.

@@ -1,6 +1,7 @@
 #include "devserver/ShareEndpoints.h"
 
 #include <optional>
+#include <set>
 #include <utility>
 
 #include "devserver/Base64.h"
@@ -80,6 +81,70 @@ std::string executeShare(ItemStore& items, const UserStore& users, const User& u
     return sharing->grant.shareUUID;
 }
 
+OrderedJson listShares(const ItemStore& items, const UserStore& users, const User& user, const std::string& uuid) {
+    if (!items.find(user.uuid, uuid)) throw ProtocolError(404, "ItemNotFoundException", "No such item");
+    OrderedJson answer = OrderedJson::array();
+    for (const ShareGrant& grant : items.grantsOf(user.uuid, uuid)) {
+        const auto reader = users.findByUuid(grant.reader);
+        if (!reader) continue;
+        OrderedJson share;
+        share["shareUUID"] = grant.shareUUID;
+        share["peerUUID"] = reader->uuid;
+        share["peerUsername"] = reader->name;
+        answer.push_back(std::move(share));
+    }
+    return answer;
+}
+
+std::string removeShare(ItemStore& items, const User& user, const std::string& shareUUID) {
+    auto revoked = items.revoke(user.uuid, shareUUID);
+    if (!revoked) throw ProtocolError(404, "ItemNotFoundException", "No such share");
+    return revoked->shareUUID;
+}
+
+OrderedJson sharingPeers(const ItemStore& items, const UserStore& users, const User& user) {
+    OrderedJson answer = OrderedJson::array();
+    std::set<std::string> listed;
+    for (const ItemStore::Shared& shared : items.grantsTo(user.uuid)) {
+        if (!listed.insert(shared.grant.owner).second) continue;
+        const auto owner = users.findByUuid(shared.grant.owner);
+        if (!owner) continue;
+        OrderedJson peer;
+        peer["peerUsername"] = owner->name;
+        peer["peerUUID"] = owner->uuid;
+        answer.push_back(std::move(peer));
+    }
+    return answer;
+}
+
+OrderedJson sharedItems(const ItemStore& items, const UserStore& users, const User& user,
+                        const std::optional<std::string>& owner) {
+    OrderedJson list = OrderedJson::array();
+    for (const ItemStore::Shared& shared : items.grantsTo(user.uuid, owner)) {
+        const auto itemOwner = users.findByUuid(shared.grant.owner);
+        if (!itemOwner) continue;
+        OrderedJson entry;
+        entry["ownerusername"] = itemOwner->name;
+        entry["ownerpubshkey"] = base64Encode(itemOwner->pubshkey);
+        entry["owneruuid"] = itemOwner->uuid;
+        entry["shareid"] = shared.grant.shareUUID;
+        entry["itemuuid"] = shared.item.uuid;
+        entry["itemkey"] = shared.grant.itemkey;
+        entry["keyalgorythm"] = kAlgorithm;
+        entry["itemtype"] = wireName(shared.item.kind);
+        entry["orig_size"] = shared.item.size;
+        entry["treehash"] = shared.item.treehash;
+        entry["itemalgorythm"] = kAlgorithm;
+        entry["itemencoderversion"] = kEncoderVersion;
+        entry["metadata"] = base64Encode(shared.item.metadata);
+        list.push_back(std::move(entry));
+    }
+    OrderedJson answer;
+    answer["userprivatekey"] = user.privshkey;
+    answer["sharedItems"] = std::move(list);
+    return answer;
+}
+
 void installShareEndpoints(DevServer& server) {
     DevServer* s = &server;
 
@@ -98,6 +163,34 @@ void installShareEndpoints(DevServer& server) {
                      OrderedJson answer;
                      answer["shareUUID"] = executeShare(s->items(), s->users(), user, request.body);
                      return orderedReply(answer);
+                 }});
+
+    server.route("GET", "/shares/listshares/",
+                 Endpoint{"SHARE_GETSHARE_FOR_ITEM", Access::session, [s](const ServerRequest& request) {
+                     const User user = owner(*s, request);
+                     return orderedReply(
+                         listShares(s->items(), s->users(), user, requiredHeader(request, "item-uuid")));
+                 }});
+
+    server.route("DELETE", "/shares/remove/",
+                 Endpoint{"SHARE_REMOVE_SHARE", Access::session, [s](const ServerRequest& request) {
+                     const User user = owner(*s, request);
+                     OrderedJson answer;
+                     answer["shareUUID"] = removeShare(s->items(), user, requiredHeader(request, "share-uuid"));
+                     return orderedReply(answer);
+                 }});
+
+    server.route("GET", "/shares/getsharingpeers/",
+                 Endpoint{"SHARE_GETSHARING_PEERS", Access::session, [s](const ServerRequest& request) {
+                     const User user = owner(*s, request);
+                     return orderedReply(sharingPeers(s->items(), s->users(), user));
+                 }});
+
+    server.route("GET", "/shares/getshareditems/",
+                 Endpoint{"SHARE_GETSHARED_ITEMS", Access::session, [s](const ServerRequest& request) {
+                     const User user = owner(*s, request);
+                     return orderedReply(
+                         sharedItems(s->items(), s->users(), user, request.protocolHeader("peer-uuid")));
                  }});
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,29 @@ class DevServer;
 // key in clear: the share keeps the wrapped key text exactly as received, as
 // the item store's grant to the peer, so the file, download and copy
 // endpoints read it; deleting the file drops it.
+//
+// The endpoints of the shares around a user's items, on the same kind of
+// request:
+//  GET "/shares/listshares/" ("SHARE_GETSHARE_FOR_ITEM"): the shares of the
+//    user's own item "x-sb-item-uuid" as a bare array of {"shareUUID",
+//    "peerUUID", "peerUsername"}, in the order they were made (see
+//    listShares).
+//  DELETE "/shares/remove/" ("SHARE_REMOVE_SHARE"): withdraws the share
+//    "x-sb-share-uuid", asked by its owner or by its reader, and answers
+//    {"shareUUID"}; no "x-sb-encoder-version" is asked for (see removeShare).
+//  GET "/shares/getsharingpeers/" ("SHARE_GETSHARING_PEERS"): the owners who
+//    share items with the user, each once, in the order of their first
+//    share still standing (see sharingPeers).
+//  GET "/shares/getshareditems/" ("SHARE_GETSHARED_ITEMS"): the user's
+//    wrapped private sharing key and the items shared with the user, only
+//    those of the owner "x-sb-peer-uuid" when the request carries it (see
+//    sharedItems).
+// Choices of the stand-in: a share is listed only while its item, its owner
+// and its reader exist (deleting the file or an account takes its grants
+// with it, through the item store); a file whose upload is under way is not
+// listed; every stored item is sealed with AES-256 under encoder version
+// "1.0" (the only ones the upload accepts), so "keyalgorythm" and
+// "itemalgorythm" are "aes256" and "itemencoderversion" "1.0".
 void installShareEndpoints(DevServer& server);
 
 // The preparation's answer for `user` sharing the file `uuid` with the
@@ -49,5 +73,29 @@ nlohmann::ordered_json prepareShare(const ItemStore& items, const UserStore& use
 // a wrapped key makes). Stores the share and returns its new identifier.
 // Throws ProtocolError; nothing is stored when it does.
 std::string executeShare(ItemStore& items, const UserStore& users, const User& user, std::string_view body);
+
+// The shares of the user's item `uuid`, oldest first: the share, the reader's
+// account identifier and user name. An item the user does not own is
+// "ItemNotFoundException" (404); a folder has none. Throws ProtocolError.
+nlohmann::ordered_json listShares(const ItemStore& items, const UserStore& users, const User& user,
+                                  const std::string& uuid);
+
+// Withdraws the share `shareUUID` of which `user` is the owner or the reader
+// and returns its identifier. Any other share, or none, is
+// "ItemNotFoundException" (404) and nothing changes. Throws ProtocolError.
+std::string removeShare(ItemStore& items, const User& user, const std::string& shareUUID);
+
+// The owners who share items with `user`: [{"peerUsername", "peerUUID"}],
+// each owner once, ordered by the owner's oldest share to the user.
+nlohmann::ordered_json sharingPeers(const ItemStore& items, const UserStore& users, const User& user);
+
+// {"userprivatekey", "sharedItems"}: the user's wrapped private sharing key
+// as stored, and per share to the user (only `owner`'s when given), oldest
+// first, "ownerusername", "ownerpubshkey" (base64), "owneruuid", "shareid",
+// "itemuuid", "itemkey" (the grant's wrapped key as stored), "keyalgorythm",
+// "itemtype", "orig_size", "treehash", "itemalgorythm", "itemencoderversion"
+// and "metadata" (base64, sealed as stored).
+nlohmann::ordered_json sharedItems(const ItemStore& items, const UserStore& users, const User& user,
+                                   const std::optional<std::string>& owner);
 
 }  // namespace devserver

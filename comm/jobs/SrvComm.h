@@ -401,6 +401,33 @@ public:
     // an item may be shared with.
     std::string shares_shareItem(const std::string& peerUsername, const std::string& itemUUID);
 
+    // The shares around the user's items (shares/SrvCommShareList.cpp).
+    // Each queues a job (3 steps announced, one request, priority Normal, no
+    // info or details text), writes an INFO event and returns the job's
+    // identifier at once; the notifications and their payload types are in
+    // shares/ShareNotifications.h. An expired session is renewed and the
+    // request sent again.
+    //
+    // The shares of the user's item `itemUUID` (type queryForShares):
+    // "queryForShares" with "Started", then "Received" and the shares, or
+    // "Error".
+    std::string shares_queryForShares(const std::string& itemUUID);
+    // Removes a share, made by the user or to the user (type removeShare):
+    // "removeShareTerminated" with "Removed" or "Error" and `shareUUID`.
+    std::string shares_removeShare(const std::string& shareUUID);
+    // The users who share items with the user (type queryForSharingPeers):
+    // "queryForSharingPeers" with "Started", then "Received" and the peers,
+    // or "Error".
+    std::string shares_queryForSharingPeer();
+    // The items shared with the user, all of them or only those of the owner
+    // `peerUUID` (type queryForSharedItems): the user's private sharing key
+    // is unwrapped under the password key, then each item's key and
+    // metadata are opened (Server_GetSharedItems::decryptKeys, which leaves
+    // out an item that does not open). "querySharedItems" with "Started",
+    // then "Available" and the items, or "Error" ("Cannot decrypt user's
+    // private key!" when the private key does not unwrap).
+    std::string shares_queryForSharedItems(std::optional<std::string> peerUUID);
+
     // Downloads (xfer/SrvCommFileReceive.cpp).
     //
     // Downloads the remote file `remoteUUID` into the local folder `localURL`

@@ -202,3 +202,122 @@ TEST(ShareEndpoints, TheExecutionTakesExactlyTheFourKeysAndAWrappedKey) {
     }
     EXPECT_TRUE(s.items.grantsOf("A", s.file.uuid).empty());
 }
+
+namespace {
+
+std::vector<std::string> keysOf(const nlohmann::ordered_json& object) {
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : object.items()) keys.push_back(key);
+    return keys;
+}
+
+// A member of every element of a listing, in order.
+std::vector<std::string> column(const nlohmann::ordered_json& list, const char* key) {
+    std::vector<std::string> out;
+    for (const auto& element : list) out.push_back(element.at(key).get<std::string>());
+    return out;
+}
+
+}  // namespace
+
+TEST(ShareEndpoints, TheSharesOfAnItemAreListedInTheOrderTheyWereMadeAndGoWithTheirItem) {
+    Store s;
+    const std::string forCarol =
+        devserver::executeShare(s.items, s.users, s.alice, shareBody("carol", s.file.uuid).dump());
+    const std::string forBob = devserver::executeShare(s.items, s.users, s.alice, shareBody("bob", s.file.uuid).dump());
+    // Replacing a grant keeps its place.
+    ASSERT_TRUE(s.items.grant("A", s.file.uuid, "C", wrappedKey()));
+
+    const auto list = devserver::listShares(s.items, s.users, s.alice, s.file.uuid);
+    ASSERT_TRUE(list.is_array());
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(keysOf(list[0]), (std::vector<std::string>{"shareUUID", "peerUUID", "peerUsername"}));
+    EXPECT_EQ(column(list, "shareUUID"), (std::vector<std::string>{forCarol, forBob}));
+    EXPECT_EQ(column(list, "peerUUID"), (std::vector<std::string>{"C", "B"}));
+    EXPECT_EQ(column(list, "peerUsername"), (std::vector<std::string>{"carol", "bob"}));
+
+    EXPECT_EQ(devserver::listShares(s.items, s.users, s.alice, s.folder.uuid), nlohmann::ordered_json::array());
+    for (const std::string& uuid : {s.bobsFile.uuid, std::string("no-such-item")})
+        EXPECT_EQ(refusal([&] { devserver::listShares(s.items, s.users, s.alice, uuid); }).code,
+                  "ItemNotFoundException")
+            << uuid;
+
+    ASSERT_EQ(s.items.remove("A", s.file.uuid, false), devserver::ItemStore::RemoveOutcome::removed);
+    EXPECT_EQ(devserver::sharedItems(s.items, s.users, s.bob, std::nullopt)["sharedItems"].size(), 0u);
+    EXPECT_EQ(devserver::sharingPeers(s.items, s.users, s.carol), nlohmann::ordered_json::array());
+}
+
+TEST(ShareEndpoints, AShareIsRemovedByItsOwnerOrItsReaderAndNobodyElse) {
+    Store s;
+    const std::string forBob = devserver::executeShare(s.items, s.users, s.alice, shareBody("bob", s.file.uuid).dump());
+    const std::string forCarol =
+        devserver::executeShare(s.items, s.users, s.alice, shareBody("carol", s.file.uuid).dump());
+
+    for (const auto& [who, share] : std::vector<std::pair<const User*, std::string>>{
+             {&s.carol, forBob}, {&s.bob, forCarol}, {&s.alice, "no-such-share"}}) {
+        EXPECT_EQ(refusal([&, share = share, who = who] { devserver::removeShare(s.items, *who, share); }).code,
+                  "ItemNotFoundException")
+            << who->name;
+    }
+    EXPECT_EQ(s.items.grantsOf("A", s.file.uuid).size(), 2u);
+
+    EXPECT_EQ(devserver::removeShare(s.items, s.alice, forBob), forBob);
+    EXPECT_EQ(devserver::removeShare(s.items, s.carol, forCarol), forCarol);
+    EXPECT_TRUE(s.items.grantsOf("A", s.file.uuid).empty());
+    EXPECT_TRUE(s.items.find("A", s.file.uuid));
+    EXPECT_EQ(refusal([&] { devserver::removeShare(s.items, s.alice, forBob); }).code, "ItemNotFoundException");
+}
+
+TEST(ShareEndpoints, TheReaderSeesEachSharingOwnerOnceAndTheItemsWithTheirKeys) {
+    Store s;
+    Item secondFile = *s.items.add(itemOf("A", ItemKind::file));
+    Item uploading = itemOf("A", ItemKind::file);
+    uploading.upload = devserver::PendingUpload{};
+    uploading = *s.items.add(uploading);
+    s.items.modify("B", s.bobsFile.uuid, [](Item& item) {
+        item.size = 1234;
+        item.treehash = "ab12";
+    });
+
+    const std::string key1 = wrappedKey();
+    ASSERT_TRUE(s.items.grant("B", s.bobsFile.uuid, "C", key1));
+    devserver::executeShare(s.items, s.users, s.alice, shareBody("carol", s.file.uuid).dump());
+    devserver::executeShare(s.items, s.users, s.alice, shareBody("carol", secondFile.uuid).dump());
+    ASSERT_TRUE(s.items.grant("A", uploading.uuid, "C", wrappedKey()));
+
+    const auto peers = devserver::sharingPeers(s.items, s.users, s.carol);
+    EXPECT_EQ(column(peers, "peerUsername"), (std::vector<std::string>{"bob", "alice"}));
+    EXPECT_EQ(column(peers, "peerUUID"), (std::vector<std::string>{"B", "A"}));
+    EXPECT_EQ(keysOf(peers[0]), (std::vector<std::string>{"peerUsername", "peerUUID"}));
+
+    const auto all = devserver::sharedItems(s.items, s.users, s.carol, std::nullopt);
+    EXPECT_EQ(keysOf(all), (std::vector<std::string>{"userprivatekey", "sharedItems"}));
+    EXPECT_EQ(all["userprivatekey"], "privshkey of carol");
+    const auto& items = all["sharedItems"];
+    EXPECT_EQ(column(items, "itemuuid"), (std::vector<std::string>{s.bobsFile.uuid, s.file.uuid, secondFile.uuid}));
+    EXPECT_EQ(keysOf(items[0]),
+              (std::vector<std::string>{"ownerusername", "ownerpubshkey", "owneruuid", "shareid", "itemuuid", "itemkey",
+                                        "keyalgorythm", "itemtype", "orig_size", "treehash", "itemalgorythm",
+                                        "itemencoderversion", "metadata"}));
+    EXPECT_EQ(items[0]["ownerusername"], "bob");
+    EXPECT_EQ(items[0]["ownerpubshkey"], devserver::base64Encode(s.bob.pubshkey));
+    EXPECT_EQ(items[0]["owneruuid"], "B");
+    EXPECT_EQ(items[0]["shareid"], s.items.sharedWith("C", s.bobsFile.uuid)->grant.shareUUID);
+    EXPECT_EQ(items[0]["itemkey"], key1);
+    EXPECT_EQ(items[0]["keyalgorythm"], "aes256");
+    EXPECT_EQ(items[0]["itemtype"], "FILE");
+    EXPECT_EQ(items[0]["orig_size"], 1234u);
+    EXPECT_EQ(items[0]["treehash"], "ab12");
+    EXPECT_EQ(items[0]["itemalgorythm"], "aes256");
+    EXPECT_EQ(items[0]["itemencoderversion"], "1.0");
+    EXPECT_EQ(items[0]["metadata"], devserver::base64Encode(s.bobsFile.metadata));
+
+    const auto alices = devserver::sharedItems(s.items, s.users, s.carol, std::string("A"));
+    EXPECT_EQ(column(alices["sharedItems"], "itemuuid"), (std::vector<std::string>{s.file.uuid, secondFile.uuid}));
+    EXPECT_TRUE(devserver::sharedItems(s.items, s.users, s.carol, std::string("nobody"))["sharedItems"].empty());
+    EXPECT_TRUE(devserver::sharedItems(s.items, s.users, s.bob, std::nullopt)["sharedItems"].empty());
+
+    // Bob's only share withdrawn: bob is no sharing peer any more.
+    devserver::removeShare(s.items, s.carol, items[0]["shareid"].get<std::string>());
+    EXPECT_EQ(column(devserver::sharingPeers(s.items, s.users, s.carol), "peerUUID"), std::vector<std::string>{"A"});
+}

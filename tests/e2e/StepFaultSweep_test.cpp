@@ -283,6 +283,28 @@ const std::map<JobsSteps, Probe>& probes() {
               }}},
             {JobsSteps::shareItem_prepare, shareItem},
             {JobsSteps::shareItem_execute, shareItem},
+            {JobsSteps::share_queryForShares,
+             {shares::kQueryForSharesNotification, {shares::kStarted}, [](SrvComm& e, const std::string& user) {
+                  return e.shares_queryForShares(seededFile(user));
+              }}},
+            // One of the user's files granted to another user made for the run.
+            {JobsSteps::share_removeShare,
+             {shares::kRemoveShareTerminatedNotification, {}, [peer](SrvComm& e, const std::string& user) {
+                  const std::string owner = server().users().find(user)->uuid;
+                  const std::string file = seededFile(user);
+                  const devserver::User reader = peer();
+                  server().items().grant(owner, file, reader.uuid, "sweep key");
+                  const auto shared = server().items().sharedWith(reader.uuid, file);
+                  return e.shares_removeShare(shared ? shared->grant.shareUUID : "no-share");
+              }}},
+            {JobsSteps::share_queryForSharingPeers,
+             {shares::kQueryForSharingPeersNotification, {shares::kStarted}, [](SrvComm& e, const std::string&) {
+                  return e.shares_queryForSharingPeer();
+              }}},
+            {JobsSteps::share_queryForSharedItems,
+             {shares::kQuerySharedItemsNotification, {shares::kStarted}, [](SrvComm& e, const std::string&) {
+                  return e.shares_queryForSharedItems(std::nullopt);
+              }}},
         };
     }();
     return table;
