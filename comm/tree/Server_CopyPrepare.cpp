@@ -54,8 +54,11 @@ EncryptionKey Server_CopyPrepare::decryptFileKey(ByteView password) const {
     if (!infos.privshkey) throw CopyPrepareError(exceptions::userPrivateKeyNotPresent);
     const PrivateKey privateKey(*infos.privshkey, password);
     if (!privateKey.KeyValue()) throw CopyPrepareError(exceptions::unableToDecryptUserPrivateKey);
+    // A key received from the server is a new object with an identifier of
+    // its own, so the derivation's test against the private key's own object
+    // never applies; only a key that is not 32 bytes fails.
     const PublicKey ownerKey(*infos.pubshkey);
-    const SharedSecretKey shared = privateKey.getSharedSecretKey(ownerKey);
+    const SharedSecretKey shared(privateKey, ownerKey);
     return unwrap(infos.itemkey, shared.KeyValue().view());
 }
 

@@ -117,6 +117,9 @@ TEST(Server_CopyPrepare, DecryptFileKeyTakesThePathTheSharingKeysName) {
     nlohmann::json shortFileKey = ownAnswer(oracle);
     shortFileKey["itemkey"] = testsupport::oracleWrap(testsupport::oracleRandom(40),
                                                       Bytes(oracle.umk.begin() + 16, oracle.umk.end()));
+    nlohmann::json shortPublic = sharedAnswer(oracle);
+    const Bytes ownerPublic = oracle.ownerPublic();
+    shortPublic["pubshkey"] = devserver::base64Encode(Bytes(ownerPublic.begin(), ownerPublic.end() - 1));
     const Bytes otherPassword = testsupport::oraclePasswordKey("another password");
 
     const std::vector<Row> rows = {
@@ -131,6 +134,7 @@ TEST(Server_CopyPrepare, DecryptFileKeyTakesThePathTheSharingKeysName) {
         {"own, another password", ownAnswer(oracle), End::keyError, Case::unableToDecryptUK, otherPassword},
         {"an own item key beside both sharing keys", ownKeyBesideSharing, End::keyError},
         {"a file key of 40 bytes", shortFileKey, End::keyError},
+        {"a 31-byte public key", shortPublic, End::keyError},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
