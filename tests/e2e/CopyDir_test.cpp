@@ -281,6 +281,26 @@ TEST(CopyDir, ACancelEndsTheCopyAtTheNextResultAndQueuesNothingMore) {
     EXPECT_EQ(requestLines(account.newRequests()), concat({{kTree}, creations(2)}));
 }
 
+// A folder whose copy comes back without an identifier has nowhere to
+// take what it holds: the copy stops there, with no job's failure to pass on.
+TEST(CopyDir, AFolderMadeWithoutAnIdentifierEndsTheCopyBeforeAnythingGoesIntoIt) {
+    server();
+    CopyAccount account("no-identifier");
+    const auto s = account.folder("S", "root");
+    account.file("f", s.uuid);
+    const auto d = account.folder("D", "root");
+    account.newRequests();
+    devserver::Fault fault;
+    fault.rawBody = nlohmann::json{{"itemUUID", ""}, {"parentUUID", d.uuid}}.dump();
+    fault.contentType = "application/json";
+    server().setFault("PUT", "/dir/create_execute/", fault);
+    account.copy("S", s.uuid, d.uuid);
+    server().clearFault("PUT", "/dir/create_execute/");
+    ASSERT_EQ(account.posted(), Lines{"CopyError:"});
+    EXPECT_TRUE(account.progress->all().front().userInfo.empty());
+    EXPECT_EQ(requestLines(account.newRequests()), concat({{kTree}, creations(1)}));
+}
+
 // Every copy starts afresh: an earlier copy's lists, progress and cancel
 // carry no further.
 TEST(CopyDir, ASecondCopyOnOneObjectCountsOnlyItsOwnItems) {
