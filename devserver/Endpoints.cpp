@@ -1,6 +1,7 @@
 #include "devserver/Endpoints.h"
 
 #include "devserver/AccountEndpoints.h"
+#include "devserver/CopyEndpoints.h"
 #include "devserver/DevServer.h"
 #include "devserver/FolderChangeEndpoints.h"
 #include "devserver/FolderTreeEndpoints.h"
@@ -20,6 +21,7 @@ void installEndpoints(DevServer& server) {
     installFolderChangeEndpoints(server);
     installFolderTreeEndpoints(server);
     installFileEndpoints(server);
+    installCopyEndpoints(server);
     installTransferEndpoints(server);
     installDownloadEndpoints(server);
     installTrustEndpoints(server);

@@ -315,14 +315,7 @@ namespace {
 
 ProtocolError noSuchFile() { return ProtocolError(404, "ItemNotFoundException", "No such file"); }
 
-// A file the user may read: its own, or one shared with it, and the item key
-// as this user is to unwrap it.
-struct Readable {
-    Item item;
-    std::string itemkey;
-    // Present for a shared file: the owner.
-    std::optional<User> sharer;
-};
+}  // namespace
 
 Readable readableFile(DevServer& server, const User& user, const std::string& uuid) {
     if (auto item = server.items().find(user.uuid, uuid)) {
@@ -335,8 +328,6 @@ Readable readableFile(DevServer& server, const User& user, const std::string& uu
     if (!sharer) throw noSuchFile();
     return Readable{shared->item, shared->grant.itemkey, std::move(sharer)};
 }
-
-}  // namespace
 
 void installDownloadEndpoints(DevServer& server) {
     DevServer* s = &server;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "devserver/ItemStore.h"
+#include "devserver/Users.h"
 
 namespace devserver {
 
@@ -65,6 +66,18 @@ void installTransferEndpoints(DevServer& server);
 // Any other item, the user's or not, is an "ItemNotFoundException" (404); a
 // block number the file does not have a "BadRequestException".
 void installDownloadEndpoints(DevServer& server);
+
+// A file `user` may read: its own, or one shared with it, with the item key
+// as this user is to unwrap it (the grant's for a shared file). Anything else
+// (a folder, an upload under way, another user's file not granted, an
+// unknown identifier) throws "ItemNotFoundException" (404).
+struct Readable {
+    Item item;
+    std::string itemkey;
+    // Present for a shared file: the owner.
+    std::optional<User> sharer;
+};
+Readable readableFile(DevServer& server, const User& user, const std::string& uuid);
 
 // For tests: stores a FILE made outside the server (a test's own oracle) as
 // the upload would have left it: `item` with its chunk list and tree hash

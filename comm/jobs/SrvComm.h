@@ -471,6 +471,14 @@ public:
     // Deletes a file (type fileDelete, 1 step): "deleteFile" with "Started",
     // then "Deleted" and the file's identifier, "Error" or "Aborted".
     std::string file_delete(const std::string& uuid);
+    // Copies a file on the server into the folder `destinationUUID` (absent:
+    // "root") (tree/SrvCommFileCopy.cpp; type fileCopy, 2 steps): fetches
+    // the file's key (own, or shared with the user) and the user master key,
+    // then sends the destination and the file key wrapped under the user
+    // master key; content and metadata never pass through the client.
+    // "fileCopy" with "Started", then "Copied" (no new identifier), "Error"
+    // or "Aborted". Takes no source tag.
+    std::string file_copy(const std::string& uuid, const std::optional<std::string>& destinationUUID);
 
     // Transfers (xfer/SrvCommFileSend.cpp).
     //

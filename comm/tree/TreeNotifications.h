@@ -85,9 +85,28 @@ using FileInfoMetadata = RemoteItemMetadata;
 // (ItemUuidPayload, bare whatever the source), "Error" or "Aborted".
 inline constexpr char kFilePropertiesModificationNotification[] = "filePropertiesModification";
 
-// The copy of one remote file: "Copied" with the new file's identifier
-// (ItemUuidPayload) when the job learnt it, else without "CustomData".
+// The copy of one remote file (file_copy): "Started", then "Copied" with the
+// new file's identifier (ItemUuidPayload) when the job learnt it, else with
+// "CustomData" NullObject (the copy job never learns it), "Error" or
+// "Aborted". Never carries a "source".
 inline constexpr char kFileCopyNotification[] = "fileCopy";
+
+// --- the recursive folder copy (CopyDir), on the copier's own center -------------
+
+// After each folder made and each file copied: "copied" and "total"
+// (std::int64_t), no "Result".
+inline constexpr char kItemCopiedNotification[] = "ItemCopied";
+inline constexpr char kCopiedKey[] = "copied";
+inline constexpr char kTotalKey[] = "total";
+// The copy has ended (also after a cancel): "Result" "Completed", "httpError"
+// and "CustomData" NullObject.
+inline constexpr char kCopyCompletedNotification[] = "CopyCompleted";
+// The copy has stopped on a failure: the userInfo of the failing job's
+// notification ("Result" "Error" or "Aborted", its "httpError" and
+// "CustomData"), or an empty userInfo when no job's failure caused it.
+inline constexpr char kCopyErrorNotification[] = "CopyError";
+// The requester tag of the copier's own folder jobs.
+inline constexpr char kCopyDirSource[] = "CopyDir";
 
 // file_delete, and the multi-file upload's deletion of a file it replaces:
 // "Started", then "Deleted" with the file's identifier (ItemUuidPayload),

@@ -168,6 +168,9 @@ const std::map<JobsSteps, Probe>& probes() {
                                          return e.file_modify(seededFile(user), std::nullopt,
                                                               RemoteItemMetadata("sweep", now, now), std::nullopt);
                                      }};
+        const Probe fileCopy{tree::kFileCopyNotification, {tree::kStarted}, [](SrvComm& e, const std::string& user) {
+                                 return e.file_copy(seededFile(user), std::nullopt);
+                             }};
         // One of the user's files shared with another user made for the run.
         const Probe shareItem{shares::kShareItemTerminatedNotification, {}, [peer](SrvComm& e, const std::string& user) {
                                   return e.shares_shareItem(peer().name, seededFile(user));
@@ -257,6 +260,8 @@ const std::map<JobsSteps, Probe>& probes() {
               }}},
             {JobsSteps::file_modifyPrepare, fileModification},
             {JobsSteps::file_modifyExecute, fileModification},
+            {JobsSteps::file_copyPrepare, fileCopy},
+            {JobsSteps::file_copyExecute, fileCopy},
             {JobsSteps::file_delete,
              {tree::kDeleteFileNotification, {tree::kStarted}, [](SrvComm& e, const std::string& user) {
                   return e.file_delete(seededFile(user));
