@@ -163,6 +163,9 @@ void MultipleLocalFileSend::inRun(const std::function<void()>& action) {
             if (abortOperation_.load()) {
                 abortOperation_.store(false);
                 next = Status::aborted;
+                // An upload the request found no job of yet (one resumed
+                // after it was made) must not go on behind an aborted run.
+                if (fileSendingJobUUID_) srvComm_->abortJobs({*std::exchange(fileSendingJobUUID_, std::nullopt)});
             }
             status_.store(next);
             handleStatus(next);
