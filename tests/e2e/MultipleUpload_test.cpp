@@ -305,16 +305,18 @@ TEST(MultipleUpload, SkipsEqualFilesAndReplacesChangedOnes) {
 
 TEST(MultipleUpload, RenameTakesTheFirstFreeCounter) {
     MultiUpload run("rename");
-    for (const char* name : {"x.txt", "x (1).txt", "notes", ".bashrc", "a..b"}) {
+    for (const char* name : {"x.txt", "x (1).txt", "notes", ".bashrc", "a..b", "archive.tar.gz"}) {
         testsupport::ListingOracle::Item item;
         item.metadata = testsupport::metadataText(name);
         run.seedFile(item);
     }
-    for (const char* name : {"x.txt", "notes", ".bashrc", "a..b"}) run.put(name, patterned(3));
-    EXPECT_EQ(run.send({"x.txt", "notes", ".bashrc", "a..b"}, CB::rename).result, xfer::kCompleted);
+    const std::vector<std::string> local{"x.txt", "notes", ".bashrc", "a..b", "archive.tar.gz"};
+    for (const auto& name : local) run.put(name, patterned(3));
+    EXPECT_EQ(run.send(local, CB::rename).result, xfer::kCompleted);
     EXPECT_EQ(run.namesIn(devserver::kRootFolder),
               (std::multiset<std::string>{"x.txt", "x (1).txt", "x (2).txt", "notes", "notes (1)", ".bashrc",
-                                          ".bashrc (1)", "a..b", "a (1).b"}));
+                                          ".bashrc (1)", "a..b", "a (1).b", "archive.tar.gz",
+                                          "archive.tar (1).gz"}));
 }
 
 TEST(MultipleUpload, APictureIsStoredWithItsThumbnail) {
