@@ -14,6 +14,7 @@
 
 #include "jobs/SrvComm.h"
 #include "jobs/VirtualPath.h"
+#include "platform/SerialQueue.h"
 #include "platform/SystemLog.h"
 #include "platform/Uuid.h"
 #include "tree/TreeNotifications.h"
@@ -174,25 +175,33 @@ MultipleLocalFileSend::MultipleLocalFileSend(Passkey, std::shared_ptr<SrvComm> s
     : srvComm_(std::move(srvComm)), notifications_(std::move(notifications)), instanceUUID_(newUuidString()) {}
 
 MultipleLocalFileSend::~MultipleLocalFileSend() {
-    if (!observedCenter_) return;
-    for (auto token : observers_) observedCenter_->removeObserver(token);
+    if (observedCenter_)
+        for (auto token : observers_) observedCenter_->removeObserver(token);
+    // The last owner may let go on the engine's thread, under its lock, while
+    // the worker waits for that lock: the worker is never joined here. Its
+    // last task takes the queue with it, and a queue that goes from its own
+    // thread lets that thread end by itself.
+    if (worker_) {
+        SerialQueue* queue = worker_.get();
+        queue->async([last = std::move(worker_)]() mutable { last.reset(); });
+    }
 }
 
 void MultipleLocalFileSend::registerObservers(const std::shared_ptr<MultipleLocalFileSend>& self) {
-    using Handler = void (MultipleLocalFileSend::*)(const Notification&);
-    const std::pair<const char*, Handler> observed[] = {
-        {xfer::kLocalFileUploadNotification, &MultipleLocalFileSend::onLocalFileUpload},
-        {tree::kDeleteFileNotification, &MultipleLocalFileSend::onDeleteFile},
-        {tree::kNewRemoteDirectoryCreatedNotification, &MultipleLocalFileSend::onNewRemoteDirectoryCreated},
-        {tree::kQueryRemoteDirectoryContentNotification, &MultipleLocalFileSend::onQueryRemoteDirectoryContent},
+    const std::pair<const char*, Observed> observed[] = {
+        {xfer::kLocalFileUploadNotification, Observed::localFileUpload},
+        {tree::kDeleteFileNotification, Observed::deleteFile},
+        {tree::kNewRemoteDirectoryCreatedNotification, Observed::newRemoteDirectoryCreated},
+        {tree::kQueryRemoteDirectoryContentNotification, Observed::queryRemoteDirectoryContent},
     };
+    self_ = self;
     observedCenter_ = srvComm_->notifications();
     std::weak_ptr<MultipleLocalFileSend> weak = self;
-    for (const auto& [notification, handler] : observed)
+    for (const auto& [notification, kind] : observed)
         observers_.push_back(observedCenter_->addObserver(
-            notification, [weak, handler = handler](const Notification& n) {
-                // Held while the handler runs, even if the owner lets go meanwhile.
-                if (auto sender = weak.lock()) ((*sender).*handler)(n);
+            notification, [weak, kind = kind](const Notification& n) {
+                // Held while the observer runs, even if the owner lets go meanwhile.
+                if (auto sender = weak.lock()) sender->observe(kind, n);
             }));
 }
 
@@ -254,8 +263,12 @@ void MultipleLocalFileSend::clearSource() {
 void MultipleLocalFileSend::startTransfer(const fs::path& baseSourceURL, const VirtualPath& destination,
                                           ConflictingBehaviours conflictingBehaviour) {
     Lock lock(srvComm_->mutex());
+    // What the previous run still waits for is no longer this run's.
+    ++longWork_;
+    awaitedJob_.reset();
+    failedUploadJob_.reset();
     destinationDirsMap_.clear();
-    startTime_ = std::chrono::steady_clock::now();
+    startTime_ = clock_ ? clock_() : TimePoint(std::chrono::steady_clock::now());
     baseSourceURL_ = absolutePath(baseSourceURL);
     actDestPath_.clear();
     remoteDirectoryContent_.reset();
@@ -283,24 +296,14 @@ std::int64_t MultipleLocalFileSend::bytesSent() const {
     return bytesSent_;
 }
 
-// --- the run -----------------------------------------------------------------------
-// Under the engine's lock. The run's state machine (what each state does, the
-// abort request it takes, the conflict rule and the progress it posts) is not
-// in yet: a state only records itself, and the observers take nothing.
-
-void MultipleLocalFileSend::setStatus(Status status) {
-    status_.store(status);
-    handleStatus(status);
+void MultipleLocalFileSend::setClock(Clock clock) {
+    Lock lock(srvComm_->mutex());
+    clock_ = std::move(clock);
 }
 
-void MultipleLocalFileSend::handleStatus(Status) {}
-
-void MultipleLocalFileSend::onLocalFileUpload(const Notification&) {}
-
-void MultipleLocalFileSend::onDeleteFile(const Notification&) {}
-
-void MultipleLocalFileSend::onNewRemoteDirectoryCreated(const Notification&) {}
-
-void MultipleLocalFileSend::onQueryRemoteDirectoryContent(const Notification&) {}
+void MultipleLocalFileSend::setLongWorkHook(std::function<void(const fs::path&)> hook) {
+    Lock lock(srvComm_->mutex());
+    longWorkHook_ = std::move(hook);
+}
 
 }  // namespace ostrelcomm

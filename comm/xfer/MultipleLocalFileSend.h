@@ -4,7 +4,9 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -12,12 +14,15 @@
 #include <string_view>
 #include <vector>
 
+#include "jobs/JobStatus.h"
+#include "platform/Bytes.h"
 #include "platform/NotificationCenter.h"
 #include "xfer/ConflictingBehaviours.h"
 #include "xfer/LocalItemInfo.h"
 
 namespace ostrelcomm {
 
+class SerialQueue;
 class SrvComm;
 class VirtualPath;
 class RemoteDirInfo;
@@ -43,13 +48,21 @@ struct RemoteItemInfo;
 // The observers hold it weakly and are removed when it goes, so it lives only
 // as long as its owner keeps it.
 //
+// A run posts "multipleLocalFileSend" (xfer/XferNotifications.h) on the
+// center given at construction: "Sending" with the run's progress while files
+// go out, then once "Completed", "Aborted" or "Error". A run that ended in
+// error keeps its place: resuming its failed upload job (resumeJobs) takes it
+// on from there.
+//
 // Threads. The owner calls the public operations on its own thread; the
 // observers run on the engine's thread with the engine's lock held. Every
 // operation that changes the object takes the engine's lock, so no field is
 // touched by two threads at once; a folder is walked before the lock is taken
 // and its items are appended under it. isIdle() and abortOperation() read
 // atomics and never wait for the lock, which the engine's thread may hold for
-// a while.
+// a while. Long work on a local file (comparing it with a remote file by its
+// SHA-256, making its thumbnail) runs on the uploader's own worker thread,
+// off the engine's lock, and the run takes the lock again with the result.
 class MultipleLocalFileSend {
     struct Passkey {
         explicit Passkey() = default;
@@ -134,6 +147,15 @@ public:
     void startTransfer(const std::filesystem::path& baseSourceURL, const VirtualPath& destination,
                        ConflictingBehaviours conflictingBehaviour);
 
+    // The clock the run's elapsed time is read from (a steady one unless a
+    // test replaces it). Seconds, as a floating-point number.
+    using TimePoint = std::chrono::time_point<std::chrono::steady_clock, std::chrono::duration<double>>;
+    using Clock = std::function<TimePoint()>;
+    void setClock(Clock clock);
+    // For tests: called on the worker thread, off the engine's lock, before
+    // each piece of long work on a local file, with the file's path.
+    void setLongWorkHook(std::function<void(const std::filesystem::path&)> hook);
+
     // A copy of the source list, in order.
     std::vector<LocalItemInfo> sourceItems() const;
     // The sum of the sizes of the files in the source list.
@@ -142,14 +164,56 @@ public:
     std::int64_t bytesSent() const;
 
 private:
+    enum class Observed { localFileUpload, deleteFile, newRemoteDirectoryCreated, queryRemoteDirectoryContent };
+    enum class NotificationSource { blockSent, fileSent };
+
     void registerObservers(const std::shared_ptr<MultipleLocalFileSend>& self);
-    // Every assignment of the state runs that state's handler.
+    // Every assignment of the state consumes a pending abort, then runs that
+    // state's handler.
     void setStatus(Status status);
+    // Runs `action` inside the run's loop: states it assigns and
+    // notifications that arrive meanwhile are taken one after another by the
+    // loop, never by recursion.
+    void inRun(const std::function<void()>& action);
     void handleStatus(Status status);
+    void observe(Observed observed, const Notification& notification);
+    void dispatch(Observed observed, const Notification& notification);
+
+    // The state handlers that do work.
+    void getNextItem();
+    void checkIfDestinationDir();
+    void changeLevel();
+    void queryForRemoteDirectoryContent();
+    void checkRemoteExist();
+    void deleteOldFile();
+    void createDestDir();
+    void sendFile();
+    void compared(std::uint64_t work, bool equal);
+    void thumbnailMade(std::uint64_t work, std::optional<Bytes> thumbnail, std::optional<std::string> mime);
+    void fail(std::string text);
+
+    // The four observers.
     void onLocalFileUpload(const Notification& notification);
     void onDeleteFile(const Notification& notification);
     void onNewRemoteDirectoryCreated(const Notification& notification);
     void onQueryRemoteDirectoryContent(const Notification& notification);
+    // The job the run waits for has ended with this status.
+    bool awaitedJobEnded(JobStatus status) const;
+
+    void notifyProgress(NotificationSource source);
+    void completed();
+    void aborted();
+    void error();
+    void clearout();
+    void postResult(const char* result, bool withError);
+
+    std::string relativePath(const LocalItemInfo& item) const;
+    std::shared_ptr<const RemoteItemInfo> findInListing(const std::string& name) const;
+    void setProgressiveFileName();
+    std::optional<std::string> destinationUUID() const;
+    // Queues long work on the worker and gives the number that its result
+    // must still carry when it comes back.
+    std::uint64_t startLongWork(std::function<void(MultipleLocalFileSend&, std::uint64_t)> work);
 
     // In the order of the run's description. Set when it is made and never
     // changed: the first five. Written under the engine's lock and read
@@ -178,7 +242,7 @@ private:
     std::int64_t bytesSent_ = 0;
     // Only the run's elapsed time is measured from it, so a clock that never
     // goes back.
-    std::optional<std::chrono::steady_clock::time_point> startTime_;
+    std::optional<TimePoint> startTime_;
     // The remote item that has the name of the file under work; null when
     // absent.
     std::shared_ptr<const RemoteItemInfo> existingItemData_;
@@ -187,6 +251,24 @@ private:
     ConflictingBehaviours conflictingBehaviour_ = ConflictingBehaviours::alwaysReplace;
     std::string errorText_ = "No error";
     std::atomic<Status> status_{Status::idle};
+
+    // Under the engine's lock.
+    std::weak_ptr<MultipleLocalFileSend> self_;
+    // The listing, folder creation or deletion job the run waits for.
+    std::optional<std::string> awaitedJob_;
+    // The upload job whose failure ended the run in error: only its resume
+    // brings the run back.
+    std::optional<std::string> failedUploadJob_;
+    // The loop that takes states and notifications one after another.
+    bool inRun_ = false;
+    std::optional<Status> pendingStatus_;
+    std::deque<std::pair<Observed, Notification>> deferred_;
+    // Long work in flight carries this number; a result with another one is
+    // stale (a new run, or newer work, came meanwhile).
+    std::uint64_t longWork_ = 0;
+    std::shared_ptr<SerialQueue> worker_;
+    std::function<void(const std::filesystem::path&)> longWorkHook_;
+    Clock clock_;
 };
 
 std::string_view name(MultipleLocalFileSend::Status status);

@@ -77,3 +77,38 @@ inline constexpr char kMetadataKey[] = "metadata";
 inline constexpr char kComputedFileHashKey[] = "computed-filehash-SHA256";
 
 }  // namespace ostrelcomm::xfer
+
+namespace ostrelcomm::xfer {
+
+// A multi-file upload's reports to its owner, posted without an object on the
+// center given to the uploader: "Sending" (kSending) while files go out, then
+// once per run "Completed", "Aborted" or "Error" (kError). Every report
+// carries "Result" (std::string) and "BaseDestinationUUID" (std::string: the
+// run's destination folder, "root" for the top of the tree).
+inline constexpr char kMultipleLocalFileSendNotification[] = "multipleLocalFileSend";
+inline constexpr char kCompleted[] = "Completed";
+
+inline constexpr char kResultKey[] = "Result";
+inline constexpr char kBaseDestinationUUIDKey[] = "BaseDestinationUUID";
+// "Error": std::string, what ended the run.
+inline constexpr char kErrorKey[] = "Error";
+// "Sending" also carries, as std::int64_t unless said otherwise:
+// the position of the item under work in the source list, counting from 1;
+inline constexpr char kItemKey[] = "Item";
+// the number of items in the source list, folders included;
+inline constexpr char kTotalKey[] = "Total";
+// std::string: the item's local name;
+inline constexpr char kItemNameKey[] = "ItemName";
+// LocalItemInfo::ItemType: the item's kind;
+inline constexpr char kItemTypeKey[] = "ItemType";
+// the bytes sent in this run: whole files, and what has gone of the file
+// under work;
+inline constexpr char kBytesSentKey[] = "BytesSent";
+// the sum of the sizes of the files in the source list;
+inline constexpr char kBytesToSendKey[] = "BytesToSend";
+// bytes per second since the run started (0 when it cannot be told);
+inline constexpr char kXferRateKey[] = "XferRate";
+// the seconds left at that rate (0 when the rate is 0).
+inline constexpr char kRemainingTimeKey[] = "RemainingTime";
+
+}  // namespace ostrelcomm::xfer

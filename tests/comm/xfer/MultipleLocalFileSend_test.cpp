@@ -347,16 +347,29 @@ TEST_F(MultipleLocalFileSendTest, AnAbortWithNoUploadJobOnlyStoresTheRequest) {
 }
 
 TEST_F(MultipleLocalFileSendTest, AnEmptyListEndsTheRunAtOnceAndAFilledOneStartsIt) {
+    std::vector<UserInfo> reports;
+    center_->addObserver(xfer::kMultipleLocalFileSendNotification,
+                         [&](const Notification& n) { reports.push_back(n.userInfo); });
     VirtualPath destination;
     sender_->startTransfer(dir_, destination, MultipleLocalFileSend::ConflictingBehaviours::rename);
     EXPECT_TRUE(sender_->isIdle());
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(std::any_cast<std::string>(reports[0].at(xfer::kResultKey)), xfer::kCompleted);
+    EXPECT_EQ(std::any_cast<std::string>(reports[0].at(xfer::kBaseDestinationUUIDKey)), "root");
 
+    // A filled list starts with the destination's listing, which an engine
+    // without a session ends at once: the run ends in error, the list stays.
     file("x", 4);
     ASSERT_EQ(sender_->appendToSource(dir_ / "x"), std::optional<std::size_t>(1));
-    destination.append("Photos", newUuidString());
+    const std::string folder = newUuidString();
+    destination.append("Photos", folder);
     sender_->startTransfer(dir_, destination, MultipleLocalFileSend::ConflictingBehaviours::skipIfEqual);
-    EXPECT_FALSE(sender_->isIdle());
-    // The run does not consume the source list.
+    EXPECT_TRUE(sender_->isIdle());
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(std::any_cast<std::string>(reports[1].at(xfer::kResultKey)), xfer::kError);
+    EXPECT_EQ(std::any_cast<std::string>(reports[1].at(xfer::kErrorKey)),
+              "queryRemoteDirectoryContent observer: Unable to list destination directory");
+    EXPECT_EQ(std::any_cast<std::string>(reports[1].at(xfer::kBaseDestinationUUIDKey)), folder);
     EXPECT_EQ(sender_->sourceItems().size(), 1u);
     EXPECT_EQ(sender_->bytesToSend(), 4);
 }
