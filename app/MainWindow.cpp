@@ -34,6 +34,9 @@ bool onMainThread() {
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(QStringLiteral("Quorvel Connect"));
+    // Without content of its own yet, the window would open at the size of
+    // its toolbar; the login sheet and later the browser need the room.
+    resize(960, 640);
 
     QToolBar* toolBar = addToolBar(QString::fromStdString(localize("ToolbarTitle")));
     toolBar->setObjectName(QStringLiteral("toolBar"));
