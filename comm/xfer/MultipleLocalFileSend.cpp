@@ -222,6 +222,8 @@ bool MultipleLocalFileSend::isIdle() const {
 bool MultipleLocalFileSend::abortOperation() const { return abortOperation_.load(); }
 
 void MultipleLocalFileSend::setAbortOperation(bool abortOperation) {
+    // The abort may end the run inside this call, as in startTransfer().
+    const std::shared_ptr<MultipleLocalFileSend> keep = self_.lock();
     Lock lock(srvComm_->mutex());
     abortOperation_.store(abortOperation);
     if (abortOperation && fileSendingJobUUID_) srvComm_->abortJobs({*fileSendingJobUUID_});
@@ -262,6 +264,11 @@ void MultipleLocalFileSend::clearSource() {
 
 void MultipleLocalFileSend::startTransfer(const fs::path& baseSourceURL, const VirtualPath& destination,
                                           ConflictingBehaviours conflictingBehaviour) {
+    // A run may end inside this call (nothing to send, a job that fails at
+    // once), and the owner may let go of the uploader when it hears so: it
+    // stays alive until the call is over. Declared before the lock, so that
+    // a last owner lets go after the lock is given back.
+    const std::shared_ptr<MultipleLocalFileSend> keep = self_.lock();
     Lock lock(srvComm_->mutex());
     // What the previous run still waits for is no longer this run's.
     ++longWork_;

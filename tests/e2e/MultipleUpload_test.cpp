@@ -692,5 +692,26 @@ TEST(MultipleUpload, ComparingAFileLeavesTheEngineFree) {
     EXPECT_EQ(run.trail(), (Lines{"list root", "list root"}));
 }
 
+// --- lifetime ----------------------------------------------------------------------------
+
+// The owner lets go of the uploader when it hears the end of a run that ends
+// inside startTransfer itself (nothing to send): the call still returns
+// cleanly, and the uploader is gone afterwards.
+TEST(MultipleUpload, AnOwnerMayLetGoWhenItHearsTheEndInsideTheStartingCall) {
+    MultiUpload run("let-go");
+    // No weak reference here: it would keep the memory of a destroyed
+    // uploader and hide a use after its end.
+    const auto observers = [&run] { return run.engine->notifications()->observerCount(xfer::kLocalFileUploadNotification); };
+    const std::size_t before = observers();
+    const auto token = run.center->addObserver(xfer::kMultipleLocalFileSendNotification,
+                                               [&run](const Notification&) { run.sender.reset(); });
+    run.sender->clearSource();
+    run.sender->startTransfer(run.local.path(), VirtualPath(), CB::rename);
+    run.center->removeObserver(token);
+    EXPECT_EQ(observers(), before - 1);
+    ASSERT_EQ(run.reports.all().size(), 1u);
+    EXPECT_EQ(run.reports.all().front().result, xfer::kCompleted);
+}
+
 }  // namespace
 }  // namespace ostrelcomm
