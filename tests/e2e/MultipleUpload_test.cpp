@@ -678,6 +678,9 @@ TEST(MultipleUpload, ComparingAFileLeavesTheEngineFree) {
     server().setFault("GET", "/dir/list/", stall);
     const std::string other = run.engine->directory_getInfo(devserver::kRootFolder, "other");
     EXPECT_TRUE(run.engine->abortJobs({other}).at(other));
+    // Released only once held: a release before the request arrives leaves
+    // it held, and the test waiting, for some ten seconds.
+    ASSERT_TRUE(server().waitForStalledRequests(1, kGuard));
     server().releaseStalls();
     run.sender->setAbortOperation(true);
     EXPECT_FALSE(run.sender->isIdle());
