@@ -222,8 +222,6 @@ bool MultipleLocalFileSend::isIdle() const {
 bool MultipleLocalFileSend::abortOperation() const { return abortOperation_.load(); }
 
 void MultipleLocalFileSend::setAbortOperation(bool abortOperation) {
-    // The abort may end the run inside this call, as in startTransfer().
-    const std::shared_ptr<MultipleLocalFileSend> keep = self_.lock();
     Lock lock(srvComm_->mutex());
     abortOperation_.store(abortOperation);
     if (abortOperation && fileSendingJobUUID_) srvComm_->abortJobs({*fileSendingJobUUID_});
