@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "crypto/CryptoError.h"
 #include "crypto/curve25519/PrivateKey.h"
 #include "crypto/curve25519/PublicKey.h"
 #include "crypto/curve25519/SharedSecretKey.h"
@@ -10,20 +9,6 @@
 #include "tree/RemoteItemThumbnail.h"
 
 namespace ostrelcomm {
-
-namespace {
-
-// A wrapped key whose clear text is not the 48 bytes of an AES-256 key object
-// (a wrong key passes the padding check now and then) yields a key of
-// another length: refused here rather than met later as a broken cipher.
-EncryptionKey unwrap(const std::string& wrapped, ByteView wrappingKey) {
-    EncryptionKey key = EncryptionKey::decryptKey(wrapped, wrappingKey, CipherAlgorithm::aes256, 32);
-    if (key.key.key.size() != 32 || key.key.iv.size() != 16)
-        throw CryptoError("unwrapped key is not an AES-256 key object");
-    return key;
-}
-
-}  // namespace
 
 const char* Server_FileInformations::FileInformationsError::what() const noexcept {
     switch (case_) {
@@ -44,8 +29,8 @@ Server_FileInformations Server_FileInformations::fromBody(ByteView body) {
 EncryptionKey Server_FileInformations::decryptMetadata(ByteView password) {
     std::optional<EncryptionKey> fileKey;
     if (infos.umk) {
-        const EncryptionKey umk = unwrap(*infos.umk, password);
-        fileKey = unwrap(infos.itemkey, umk.key.key.view());
+        const EncryptionKey umk = EncryptionKey::unwrapAes256(*infos.umk, password);
+        fileKey = EncryptionKey::unwrapAes256(infos.itemkey, umk.key.key.view());
     } else {
         if (!infos.pubshkey) throw FileInformationsError(exceptions::ownerPublicKeyNotPresent);
         if (!infos.privshkey) throw FileInformationsError(exceptions::userPrivateKeyNotPresent);
@@ -56,7 +41,7 @@ EncryptionKey Server_FileInformations::decryptMetadata(ByteView password) {
         // object never applies here; only a key that is not 32 bytes fails.
         const PublicKey ownerKey(*infos.pubshkey);
         const SharedSecretKey shared(privateKey, ownerKey);
-        fileKey = unwrap(infos.itemkey, shared.KeyValue().view());
+        fileKey = EncryptionKey::unwrapAes256(infos.itemkey, shared.KeyValue().view());
     }
 
     metadataDecrypted_ = false;
