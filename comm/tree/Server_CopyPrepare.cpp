@@ -2,10 +2,8 @@
 
 #include <utility>
 
-#include "crypto/curve25519/PrivateKey.h"
-#include "crypto/curve25519/PublicKey.h"
-#include "crypto/curve25519/SharedSecretKey.h"
 #include "http/ServerAnswer.h"
+#include "tree/SharedItemKey.h"
 
 namespace ostrelcomm {
 
@@ -35,16 +33,7 @@ EncryptionKey Server_CopyPrepare::decryptFileKey(ByteView password) const {
         const EncryptionKey umk = decryptUserKey(password);
         return EncryptionKey::unwrapAes256(infos.itemkey, umk.key.key.view());
     }
-    if (!infos.pubshkey) throw CopyPrepareError(exceptions::ownerPublicKeyNotPresent);
-    if (!infos.privshkey) throw CopyPrepareError(exceptions::userPrivateKeyNotPresent);
-    const PrivateKey privateKey(*infos.privshkey, password);
-    if (!privateKey.KeyValue()) throw CopyPrepareError(exceptions::unableToDecryptUserPrivateKey);
-    // A key received from the server is a new object with an identifier of
-    // its own, so the derivation's test against the private key's own object
-    // never applies; only a key that is not 32 bytes fails.
-    const PublicKey ownerKey(*infos.pubshkey);
-    const SharedSecretKey shared(privateKey, ownerKey);
-    return EncryptionKey::unwrapAes256(infos.itemkey, shared.KeyValue().view());
+    return openSharedItemKey<CopyPrepareError>(infos, password);
 }
 
 void from_json(const json::Json& value, Server_CopyPrepare::RawFileInfo& record) {

@@ -2,11 +2,9 @@
 
 #include <utility>
 
-#include "crypto/curve25519/PrivateKey.h"
-#include "crypto/curve25519/PublicKey.h"
-#include "crypto/curve25519/SharedSecretKey.h"
 #include "http/ServerAnswer.h"
 #include "tree/RemoteItemThumbnail.h"
+#include "tree/SharedItemKey.h"
 
 namespace ostrelcomm {
 
@@ -32,16 +30,7 @@ EncryptionKey Server_FileInformations::decryptMetadata(ByteView password) {
         const EncryptionKey umk = EncryptionKey::unwrapAes256(*infos.umk, password);
         fileKey = EncryptionKey::unwrapAes256(infos.itemkey, umk.key.key.view());
     } else {
-        if (!infos.pubshkey) throw FileInformationsError(exceptions::ownerPublicKeyNotPresent);
-        if (!infos.privshkey) throw FileInformationsError(exceptions::userPrivateKeyNotPresent);
-        const PrivateKey privateKey(*infos.privshkey, password);
-        if (!privateKey.KeyValue()) throw FileInformationsError(exceptions::unableToDecryptUserPrivateKey);
-        // A key received from the server is a new object with an identifier
-        // of its own, so the derivation's test against the private key's own
-        // object never applies here; only a key that is not 32 bytes fails.
-        const PublicKey ownerKey(*infos.pubshkey);
-        const SharedSecretKey shared(privateKey, ownerKey);
-        fileKey = EncryptionKey::unwrapAes256(infos.itemkey, shared.KeyValue().view());
+        fileKey = openSharedItemKey<FileInformationsError>(infos, password);
     }
 
     metadataDecrypted_ = false;
