@@ -5,7 +5,6 @@
 // such bodies rarely carry keys that unwrap.
 
 #include <cstdlib>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -48,18 +47,21 @@ inline const Keys& keys() {
     return k;
 }
 
-// The body as a JSON object to put keys into; absent when it is not one. The
-// reader's depth check comes first, so the mended body is never deeper than
-// one it would refuse.
-inline std::optional<nlohmann::json> mendableObject(const std::string& body) {
+// Rewrites the body with `mend` applied to it as a JSON object; false, the
+// body untouched, when it is not one. The reader's depth check comes first,
+// so the mended body is never deeper than one it would refuse.
+template <class Mend>
+bool mendBody(std::string& body, Mend&& mend) {
     try {
         (void)json::parse(std::string_view(body));
     } catch (const json::DecodeError&) {
-        return std::nullopt;
+        return false;
     }
     auto value = nlohmann::json::parse(body, nullptr, false);
-    if (!value.is_object()) return std::nullopt;
-    return value;
+    if (!value.is_object()) return false;
+    mend(value);
+    body = value.dump();
+    return true;
 }
 
 // A string member's text sealed under the file key, so that the readers

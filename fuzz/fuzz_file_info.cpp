@@ -75,12 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzedDataProvider in(data, size);
     const int mode = in.ConsumeIntegralInRange<int>(0, 2);
     std::string body = in.ConsumeRemainingBytesAsString();
-    if (mode > 0) {
-        auto value = fuzzkeys::mendableObject(body);
-        if (!value) return 0;
-        mend(*value, mode == 2);
-        body = value->dump();
-    }
+    if (mode > 0 && !fuzzkeys::mendBody(body, [&](nlohmann::json& value) { mend(value, mode == 2); })) return 0;
     read(body, mode > 0);
     return 0;
 }

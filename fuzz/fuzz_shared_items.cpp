@@ -54,12 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzedDataProvider in(data, size);
     const bool mended = in.ConsumeBool();
     std::string body = in.ConsumeRemainingBytesAsString();
-    if (mended) {
-        auto value = fuzzkeys::mendableObject(body);
-        if (!value) return 0;
-        mend(*value);
-        body = value->dump();
-    }
+    if (mended && !fuzzkeys::mendBody(body, mend)) return 0;
     std::optional<Server_GetSharedItems> answer;
     try {
         answer = Server_GetSharedItems::fromBody(asBytes(body));

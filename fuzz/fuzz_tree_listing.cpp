@@ -59,12 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzedDataProvider in(data, size);
     const bool mendKeys = in.ConsumeBool();
     std::string body = in.ConsumeRemainingBytesAsString();
-    if (mendKeys) {
-        auto value = fuzzkeys::mendableObject(body);
-        if (!value) return 0;
-        mend(*value);
-        body = value->dump();
-    }
+    if (mendKeys && !fuzzkeys::mendBody(body, mend)) return 0;
     read(body);
     return 0;
 }
