@@ -110,6 +110,7 @@
 #include "tree/Server_DirectoryTreeInformations.h"
 #include "tree/Server_FileInformations.h"
 #include "tree/Server_key.h"
+#include "tree/SharedItemKey.h"
 #include "tree/TreeNotifications.h"
 #include "user/PeerShareData.h"
 #include "user/Server_UserHandled.h"

@@ -14,49 +14,20 @@
 
 #include <nlohmann/json.hpp>
 
-#include "crypto/CbcEnvelope.h"
+#include "FuzzKeys.h"
 #include "crypto/CryptoError.h"
 #include "crypto/EncryptionKey.h"
 #include "crypto/curve25519/Exceptions.h"
-#include "crypto/curve25519/PrivateKey.h"
-#include "crypto/curve25519/PublicKey.h"
-#include "crypto/curve25519/SharedSecretKey.h"
 #include "encoding/Encoding.h"
 #include "json/StrictJson.h"
 #include "tree/RemoteItemMetadata.h"
 #include "tree/Server_FileInformations.h"
 
 using namespace ostrelcomm;
+using fuzzkeys::check;
+using fuzzkeys::keys;
 
 namespace {
-
-void check(bool condition) {
-    if (!condition) std::abort();
-}
-
-struct Keys {
-    SecretBytes password = EncryptionKey::prepareEncryptionPassword("fuzz password");
-    EncryptionKey umk{CipherAlgorithm::aes256, 32};
-    EncryptionKey file{CipherAlgorithm::aes256, 32};
-    PrivateKey reader;
-    PrivateKey owner;
-    std::string wrappedUmk = umk.encryptKeyText(password.view());
-    std::string ownItemKey = file.encryptKeyText(umk.key.key.view());
-    std::string sharedItemKey = file.encryptKeyText(SharedSecretKey(reader, owner.publicKey()).KeyValue().view());
-    std::string privshkey = *reader.getPrivateEncryptedKey(password.view());
-    std::string pubshkey = base64Encode(owner.publicKey().KeyValue());
-};
-
-const Keys& keys() {
-    static const Keys k;
-    return k;
-}
-
-void seal(nlohmann::json& body, const char* key) {
-    if (!body.contains(key) || !body[key].is_string()) return;
-    const auto& clear = body[key].get_ref<const std::string&>();
-    body[key] = base64Encode(CbcEnvelope::seal(keys().file.key.key.view(), Bytes(16, 7), asBytes(clear)));
-}
 
 void mend(nlohmann::json& body, bool shared) {
     if (shared) {
@@ -68,8 +39,8 @@ void mend(nlohmann::json& body, bool shared) {
         body["umk"] = keys().wrappedUmk;
         body["itemkey"] = keys().ownItemKey;
     }
-    seal(body, "metadata");
-    seal(body, "thumbnail");
+    fuzzkeys::sealMember(body, "metadata");
+    fuzzkeys::sealMember(body, "thumbnail");
 }
 
 void read(const std::string& body, bool mended) {
@@ -104,19 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzedDataProvider in(data, size);
     const int mode = in.ConsumeIntegralInRange<int>(0, 2);
     std::string body = in.ConsumeRemainingBytesAsString();
-    if (mode > 0) {
-        // The depth check of the reader comes first, so the mended body is
-        // never deeper than one it would refuse.
-        try {
-            (void)json::parse(std::string_view(body));
-        } catch (const json::DecodeError&) {
-            return 0;
-        }
-        auto value = nlohmann::json::parse(body, nullptr, false);
-        if (!value.is_object()) return 0;
-        mend(value, mode == 2);
-        body = value.dump();
-    }
+    if (mode > 0 && !fuzzkeys::mendBody(body, [&](nlohmann::json& value) { mend(value, mode == 2); })) return 0;
     read(body, mode > 0);
     return 0;
 }

@@ -15,38 +15,26 @@
 
 #include <nlohmann/json.hpp>
 
-#include "crypto/CbcEnvelope.h"
+#include "FuzzKeys.h"
 #include "crypto/EncryptionKey.h"
-#include "crypto/curve25519/PrivateKey.h"
-#include "crypto/curve25519/SharedSecretKey.h"
 #include "encoding/Encoding.h"
 #include "json/StrictJson.h"
 #include "platform/SystemLog.h"
 #include "shares/Server_GetSharedItems.h"
 
 using namespace ostrelcomm;
+using fuzzkeys::check;
+using fuzzkeys::keys;
 
 namespace {
 
-void check(bool condition) {
-    if (!condition) std::abort();
-}
-
-struct Keys {
-    PrivateKey reader;
-    PrivateKey owner;
-    EncryptionKey item{CipherAlgorithm::aes256, 32};
-    std::string pubshkey = base64Encode(owner.publicKey().KeyValue());
-    std::string itemkey = item.encryptKeyText(SharedSecretKey(reader, owner.publicKey()).KeyValue().view());
-};
-
-const Keys& keys() {
-    static const Keys k = [] {
-        // The skipped items' lines would flood the fuzzer's output.
+// The skipped items' lines would flood the fuzzer's output.
+void quietLog() {
+    static const bool quiet = [] {
         setSystemLogSink([](const std::string&) {});
-        return Keys{};
+        return true;
     }();
-    return k;
+    (void)quiet;
 }
 
 void mend(nlohmann::json& body) {
@@ -54,34 +42,19 @@ void mend(nlohmann::json& body) {
     for (auto& item : body["sharedItems"]) {
         if (!item.is_object()) continue;
         item["ownerpubshkey"] = keys().pubshkey;
-        item["itemkey"] = keys().itemkey;
-        if (item.contains("metadata") && item["metadata"].is_string()) {
-            const auto& clear = item["metadata"].get_ref<const std::string&>();
-            item["metadata"] = base64Encode(CbcEnvelope::seal(keys().item.key.key.view(), Bytes(16, 7), asBytes(clear)));
-        }
+        item["itemkey"] = keys().sharedItemKey;
+        fuzzkeys::sealMember(item, "metadata");
     }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    (void)keys();
+    quietLog();
     FuzzedDataProvider in(data, size);
     const bool mended = in.ConsumeBool();
     std::string body = in.ConsumeRemainingBytesAsString();
-    if (mended) {
-        // The depth check of the reader comes first, so the mended body is
-        // never deeper than one it would refuse.
-        try {
-            (void)json::parse(std::string_view(body));
-        } catch (const json::DecodeError&) {
-            return 0;
-        }
-        auto value = nlohmann::json::parse(body, nullptr, false);
-        if (!value.is_object()) return 0;
-        mend(value);
-        body = value.dump();
-    }
+    if (mended && !fuzzkeys::mendBody(body, mend)) return 0;
     std::optional<Server_GetSharedItems> answer;
     try {
         answer = Server_GetSharedItems::fromBody(asBytes(body));
@@ -92,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(items.size() <= answer->sharedItems.size());
     for (const SharedItem& item : items) {
         check(item.itemkey.key.iv.size() == 16 && item.itemkey.key.key.size() == 32);
-        if (mended) check(item.itemkey.key.key.copyOut() == keys().item.key.key.copyOut());
+        if (mended) check(item.itemkey.key.key.copyOut() == keys().file.key.key.copyOut());
     }
     return 0;
 }

@@ -12,7 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "crypto/CbcEnvelope.h"
+#include "FuzzKeys.h"
 #include "crypto/CryptoError.h"
 #include "crypto/EncryptionKey.h"
 #include "encoding/Encoding.h"
@@ -20,25 +20,10 @@
 #include "tree/RemoteDirInfo.h"
 
 using namespace ostrelcomm;
+using fuzzkeys::check;
+using fuzzkeys::keys;
 
 namespace {
-
-void check(bool condition) {
-    if (!condition) std::abort();
-}
-
-struct Keys {
-    SecretBytes password = EncryptionKey::prepareEncryptionPassword("fuzz password");
-    EncryptionKey umk{CipherAlgorithm::aes256, 32};
-    EncryptionKey item{CipherAlgorithm::aes256, 32};
-    std::string wrappedUmk = umk.encryptKeyText(password.view());
-    std::string wrappedItem = item.encryptKeyText(umk.key.key.view());
-};
-
-const Keys& keys() {
-    static const Keys k;
-    return k;
-}
 
 // Sound keys in every place that holds a key; the metadata sealed from the
 // fuzzer's own text when it gives one.
@@ -46,12 +31,8 @@ void mend(nlohmann::json& body) {
     body["umk"] = keys().wrappedUmk;
     const auto mendItem = [](nlohmann::json& item) {
         if (!item.is_object()) return;
-        item["itemkey"] = keys().wrappedItem;
-        if (item.contains("metadata") && item["metadata"].is_string()) {
-            const auto& clear = item["metadata"].get_ref<const std::string&>();
-            const Bytes sealed = CbcEnvelope::seal(keys().item.key.key.view(), Bytes(16, 7), asBytes(clear));
-            item["metadata"] = base64Encode(sealed);
-        }
+        item["itemkey"] = keys().ownItemKey;
+        fuzzkeys::sealMember(item, "metadata");
     };
     if (body.contains("informations")) mendItem(body["informations"]);
     if (body.contains("content") && body["content"].is_array())
@@ -78,19 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzedDataProvider in(data, size);
     const bool mendKeys = in.ConsumeBool();
     std::string body = in.ConsumeRemainingBytesAsString();
-    if (mendKeys) {
-        // The depth check of the reader comes first, so the mended body is
-        // never deeper than one it would refuse.
-        try {
-            (void)json::parse(std::string_view(body));
-        } catch (const json::DecodeError&) {
-            return 0;
-        }
-        auto value = nlohmann::json::parse(body, nullptr, false);
-        if (!value.is_object()) return 0;
-        mend(value);
-        body = value.dump();
-    }
+    if (mendKeys && !fuzzkeys::mendBody(body, mend)) return 0;
     read(body);
     return 0;
 }

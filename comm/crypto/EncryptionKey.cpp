@@ -76,6 +76,13 @@ EncryptionKey EncryptionKey::decryptKey(std::string_view encryptedKey, ByteView 
                          CipherAlgorithm::aes256, 32);
 }
 
+EncryptionKey EncryptionKey::unwrapAes256(std::string_view wrapped, ByteView wrappingKey) {
+    EncryptionKey key = decryptKey(wrapped, wrappingKey, CipherAlgorithm::aes256, 32);
+    if (key.key.iv.size() != 16 || key.key.key.size() != 32)
+        throw CryptoError("unwrapped key is not an AES-256 key object");
+    return key;
+}
+
 EncryptionKey EncryptionKey::decryptKeyHex(std::string_view encryptedKey, std::string_view encryptionKeyHex,
                                            CipherAlgorithm algorythm, std::int64_t keyLen) {
     auto keyBytes = fromHex(encryptionKeyHex);

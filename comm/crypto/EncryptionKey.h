@@ -44,6 +44,12 @@ public:
     // that cannot complete (the usual outcome of a wrong key).
     static EncryptionKey decryptKey(std::string_view encryptedKey, ByteView encryptionKey,
                                     CipherAlgorithm algorythm, std::int64_t keyLen);
+    // Unwraps a wrapped key that must be an AES-256 key object: a 16-byte IV
+    // and a 32-byte key. A wrong unwrapping key passes the padding check now
+    // and then and yields a clear text of another length; such a key would
+    // wrap, seal or be stored as it came out, so it throws CryptoError here.
+    // Other failures as decryptKey.
+    static EncryptionKey unwrapAes256(std::string_view wrapped, ByteView wrappingKey);
     // The unwrapping key given as hexadecimal text.
     static EncryptionKey decryptKeyHex(std::string_view encryptedKey, std::string_view encryptionKeyHex,
                                        CipherAlgorithm algorythm, std::int64_t keyLen);

@@ -16,18 +16,6 @@ constexpr char kSharedKeyFailed[] = "Error when computing a shared key";
 constexpr char kItemKeyFailed[] = "Error decrypting item key";
 constexpr char kMetadataFailed[] = "Error decrypting item metadata";
 
-// A wrong shared key passes the padding check now and then and yields a
-// clear text of another length; only an AES-256 key object is an item key.
-std::optional<EncryptionKey> unwrapItemKey(const std::string& wrapped, ByteView sharedKey) {
-    try {
-        EncryptionKey key = EncryptionKey::decryptKey(wrapped, sharedKey, CipherAlgorithm::aes256, 32);
-        if (key.key.iv.size() != 16 || key.key.key.size() != 32) return std::nullopt;
-        return key;
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
-
 }  // namespace
 
 Server_GetSharedItems Server_GetSharedItems::fromBody(ByteView body) {
@@ -76,12 +64,14 @@ std::vector<SharedItem> Server_GetSharedItems::decryptKeys(const PrivateKey& pri
             systemLog(kSharedKeyFailed);
             continue;
         }
-        std::optional<EncryptionKey> itemKey = unwrapItemKey(raw.itemkey, sharedKey->KeyValue().view());
-        sharedKey.reset();
-        if (!itemKey) {
+        std::optional<EncryptionKey> itemKey;
+        try {
+            itemKey = EncryptionKey::unwrapAes256(raw.itemkey, sharedKey->KeyValue().view());
+        } catch (const std::exception&) {
             systemLog(kItemKeyFailed);
             continue;
         }
+        sharedKey.reset();
         std::optional<RemoteItemMetadata> metadata;
         try {
             metadata = RemoteItemMetadata::decrypt(raw.metadata, *itemKey, CipherAlgorithm::aes256, 32);

@@ -12,7 +12,6 @@
 #include <string>
 #include <utility>
 
-#include "crypto/CryptoError.h"
 #include "crypto/EncryptionKey.h"
 #include "crypto/curve25519/AlgorithmService.h"
 #include "crypto/curve25519/PrivateKey.h"
@@ -58,15 +57,6 @@ SecretBytes passwordKey(const std::optional<SecretBytes>& password) {
     return EncryptionKey::prepareEncryptionPassword(password ? std::optional(password->textView()) : std::nullopt);
 }
 
-// A wrapped AES-256 key object. A key of any other shape would be wrapped
-// again as it is and leave the peer with nothing usable.
-EncryptionKey unwrapAesKey(const std::string& wrapped, ByteView wrappingKey) {
-    EncryptionKey key = EncryptionKey::decryptKey(wrapped, wrappingKey, CipherAlgorithm::aes256, 32);
-    if (key.key.iv.size() != 16 || key.key.key.size() != 32)
-        throw CryptoError("the unwrapped key is not an AES-256 key object");
-    return key;
-}
-
 // X25519 with a peer key of low order (u = 0, u = 1 and the other points of
 // small order, in any encoding) gives the zero point for every private key,
 // so the shared key would be HSalsa20 of zeros: a public constant under
@@ -100,8 +90,8 @@ void SrvComm::share_shareItem_prepare() {
                 PrivateKey privateKey(answer.keys.privshkey, passwordKey(password()).view());
                 if (!privateKey.KeyValue()) return Next::fail(kUndecryptableKeys);
                 // The master key serves this unwrap only.
-                const EncryptionKey umk = unwrapAesKey(answer.keys.umk, passwordKey(password()).view());
-                EncryptionKey itemKey = unwrapAesKey(answer.keys.itemkey, umk.key.key.view());
+                const EncryptionKey umk = EncryptionKey::unwrapAes256(answer.keys.umk, passwordKey(password()).view());
+                EncryptionKey itemKey = EncryptionKey::unwrapAes256(answer.keys.itemkey, umk.key.key.view());
                 context.userPrivateKey = std::move(privateKey);
                 context.itemKey = std::move(itemKey);
             } catch (const std::exception&) {

@@ -9,7 +9,6 @@
 #include <numeric>
 #include <string>
 
-#include "crypto/CryptoError.h"
 #include "json/StrictJson.h"
 
 namespace ostrelcomm {
@@ -65,17 +64,8 @@ RawRemoteDirInfo decodeListing(ByteView body) {
     return raw;
 }
 
-// A wrapped key whose clear text is not the 48 bytes of an AES-256 key object
-// yields a key of another length, which would pick a weaker cipher later.
-EncryptionKey unwrap(const std::string& wrapped, ByteView wrappingKey) {
-    EncryptionKey key = EncryptionKey::decryptKey(wrapped, wrappingKey, CipherAlgorithm::aes256, 32);
-    if (key.key.key.size() != 32 || key.key.iv.size() != 16)
-        throw CryptoError("unwrapped key is not an AES-256 key object");
-    return key;
-}
-
 RemoteItemInfo readItem(RawRemoteItemInfo&& raw, const EncryptionKey& umk) {
-    EncryptionKey filekey = unwrap(raw.itemkey, umk.key.key.view());
+    EncryptionKey filekey = EncryptionKey::unwrapAes256(raw.itemkey, umk.key.key.view());
     std::optional<RemoteItemMetadata> metadata;
     try {
         metadata = RemoteItemMetadata::decrypt(raw.metadata, filekey);
@@ -161,7 +151,7 @@ std::string_view RemoteDirInfo::rawValue(FileOrder order) {
 
 std::shared_ptr<RemoteDirInfo> RemoteDirInfo::create(ByteView jsonData, ByteView decryptPassword) {
     RawRemoteDirInfo raw = decodeListing(jsonData);
-    std::shared_ptr<RemoteDirInfo> info(new RemoteDirInfo(unwrap(raw.umk, decryptPassword)));
+    std::shared_ptr<RemoteDirInfo> info(new RemoteDirInfo(EncryptionKey::unwrapAes256(raw.umk, decryptPassword)));
     if (raw.informations) info->informations = readItem(std::move(*raw.informations), info->umk_);
     info->content.reserve(raw.content.size());
     for (auto& item : raw.content) info->content.push_back(readItem(std::move(item), info->umk_));

@@ -2,27 +2,10 @@
 
 #include <utility>
 
-#include "crypto/CryptoError.h"
-#include "crypto/curve25519/PrivateKey.h"
-#include "crypto/curve25519/PublicKey.h"
-#include "crypto/curve25519/SharedSecretKey.h"
 #include "http/ServerAnswer.h"
+#include "tree/SharedItemKey.h"
 
 namespace ostrelcomm {
-
-namespace {
-
-// A wrong wrapping key passes the padding check now and then and yields a
-// key of another length; the copy would hand that on to the server as the
-// file's key. Refused here instead.
-EncryptionKey unwrap(const std::string& wrapped, ByteView wrappingKey) {
-    EncryptionKey key = EncryptionKey::decryptKey(wrapped, wrappingKey, CipherAlgorithm::aes256, 32);
-    if (key.key.key.size() != 32 || key.key.iv.size() != 16)
-        throw CryptoError("unwrapped key is not an AES-256 key object");
-    return key;
-}
-
-}  // namespace
 
 const char* Server_CopyPrepare::CopyPrepareError::what() const noexcept {
     switch (case_) {
@@ -42,24 +25,15 @@ Server_CopyPrepare Server_CopyPrepare::fromBody(ByteView body) {
 
 EncryptionKey Server_CopyPrepare::decryptUserKey(ByteView password) const {
     if (!infos.umk) throw CopyPrepareError(exceptions::unableToDecryptUserPrivateKey);
-    return unwrap(*infos.umk, password);
+    return EncryptionKey::unwrapAes256(*infos.umk, password);
 }
 
 EncryptionKey Server_CopyPrepare::decryptFileKey(ByteView password) const {
     if (!infos.pubshkey && !infos.privshkey) {
         const EncryptionKey umk = decryptUserKey(password);
-        return unwrap(infos.itemkey, umk.key.key.view());
+        return EncryptionKey::unwrapAes256(infos.itemkey, umk.key.key.view());
     }
-    if (!infos.pubshkey) throw CopyPrepareError(exceptions::ownerPublicKeyNotPresent);
-    if (!infos.privshkey) throw CopyPrepareError(exceptions::userPrivateKeyNotPresent);
-    const PrivateKey privateKey(*infos.privshkey, password);
-    if (!privateKey.KeyValue()) throw CopyPrepareError(exceptions::unableToDecryptUserPrivateKey);
-    // A key received from the server is a new object with an identifier of
-    // its own, so the derivation's test against the private key's own object
-    // never applies; only a key that is not 32 bytes fails.
-    const PublicKey ownerKey(*infos.pubshkey);
-    const SharedSecretKey shared(privateKey, ownerKey);
-    return unwrap(infos.itemkey, shared.KeyValue().view());
+    return openSharedItemKey<CopyPrepareError>(infos, password);
 }
 
 void from_json(const json::Json& value, Server_CopyPrepare::RawFileInfo& record) {

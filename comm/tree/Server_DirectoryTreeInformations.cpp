@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "crypto/CryptoError.h"
 #include "crypto/EncryptionKey.h"
 #include "http/ServerAnswer.h"
 
@@ -11,15 +10,6 @@ namespace ostrelcomm {
 namespace {
 
 using Tree = std::vector<std::shared_ptr<RemoteDirectoryBranch>>;
-
-// A wrapped key whose clear text is not the 48 bytes of an AES-256 key object
-// yields a key of another length, which would pick a weaker cipher later.
-EncryptionKey unwrap(const std::string& wrapped, ByteView wrappingKey) {
-    EncryptionKey key = EncryptionKey::decryptKey(wrapped, wrappingKey, CipherAlgorithm::aes256, 32);
-    if (key.key.key.size() != 32 || key.key.iv.size() != 16)
-        throw CryptoError("unwrapped key is not an AES-256 key object");
-    return key;
-}
 
 }  // namespace
 
@@ -30,9 +20,9 @@ Server_DirectoryTreeInformations Server_DirectoryTreeInformations::fromBody(Byte
 }
 
 Tree Server_DirectoryTreeInformations::decryptAnswer(ByteView decryptPassword) {
-    const EncryptionKey umk = unwrap(rawData.umk, decryptPassword);
+    const EncryptionKey umk = EncryptionKey::unwrapAes256(rawData.umk, decryptPassword);
     for (const RawMetadata& entry : rawData.metadata) {
-        const EncryptionKey itemKey = unwrap(entry.itemkey, umk.key.key.view());
+        const EncryptionKey itemKey = EncryptionKey::unwrapAes256(entry.itemkey, umk.key.key.view());
         metadatas.insert_or_assign(entry.itemUUID, RemoteItemMetadata::decrypt(entry.metadata, itemKey,
                                                                                CipherAlgorithm::aes256, 32));
     }

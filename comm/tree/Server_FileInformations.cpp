@@ -2,28 +2,11 @@
 
 #include <utility>
 
-#include "crypto/CryptoError.h"
-#include "crypto/curve25519/PrivateKey.h"
-#include "crypto/curve25519/PublicKey.h"
-#include "crypto/curve25519/SharedSecretKey.h"
 #include "http/ServerAnswer.h"
 #include "tree/RemoteItemThumbnail.h"
+#include "tree/SharedItemKey.h"
 
 namespace ostrelcomm {
-
-namespace {
-
-// A wrapped key whose clear text is not the 48 bytes of an AES-256 key object
-// (a wrong key passes the padding check now and then) yields a key of
-// another length: refused here rather than met later as a broken cipher.
-EncryptionKey unwrap(const std::string& wrapped, ByteView wrappingKey) {
-    EncryptionKey key = EncryptionKey::decryptKey(wrapped, wrappingKey, CipherAlgorithm::aes256, 32);
-    if (key.key.key.size() != 32 || key.key.iv.size() != 16)
-        throw CryptoError("unwrapped key is not an AES-256 key object");
-    return key;
-}
-
-}  // namespace
 
 const char* Server_FileInformations::FileInformationsError::what() const noexcept {
     switch (case_) {
@@ -44,19 +27,10 @@ Server_FileInformations Server_FileInformations::fromBody(ByteView body) {
 EncryptionKey Server_FileInformations::decryptMetadata(ByteView password) {
     std::optional<EncryptionKey> fileKey;
     if (infos.umk) {
-        const EncryptionKey umk = unwrap(*infos.umk, password);
-        fileKey = unwrap(infos.itemkey, umk.key.key.view());
+        const EncryptionKey umk = EncryptionKey::unwrapAes256(*infos.umk, password);
+        fileKey = EncryptionKey::unwrapAes256(infos.itemkey, umk.key.key.view());
     } else {
-        if (!infos.pubshkey) throw FileInformationsError(exceptions::ownerPublicKeyNotPresent);
-        if (!infos.privshkey) throw FileInformationsError(exceptions::userPrivateKeyNotPresent);
-        const PrivateKey privateKey(*infos.privshkey, password);
-        if (!privateKey.KeyValue()) throw FileInformationsError(exceptions::unableToDecryptUserPrivateKey);
-        // A key received from the server is a new object with an identifier
-        // of its own, so the derivation's test against the private key's own
-        // object never applies here; only a key that is not 32 bytes fails.
-        const PublicKey ownerKey(*infos.pubshkey);
-        const SharedSecretKey shared(privateKey, ownerKey);
-        fileKey = unwrap(infos.itemkey, shared.KeyValue().view());
+        fileKey = openSharedItemKey<FileInformationsError>(infos, password);
     }
 
     metadataDecrypted_ = false;

@@ -11,7 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include "crypto/CryptoError.h"
 #include "crypto/EncryptionKey.h"
 #include "http/Server_GenericConfirmation.h"
 #include "jobs/CommJobs.h"
@@ -132,13 +131,7 @@ void SrvComm::directory_createPrepare() {
         },
         .answer = [this](DirectoryWorksContext& context, Server_key&& answer, const AnswerMeta&) {
             try {
-                EncryptionKey umk =
-                    EncryptionKey::decryptKey(answer.key.umk, passwordKey(password()), CipherAlgorithm::aes256, 32);
-                // A key of another shape would wrap the new folder's key
-                // under a weaker cipher, or none.
-                if (umk.key.iv.size() != 16 || umk.key.key.size() != 32)
-                    throw CryptoError("the unwrapped key is not an AES-256 key object");
-                context.uk = std::move(umk);
+                context.uk = EncryptionKey::unwrapAes256(answer.key.umk, passwordKey(password()));
             } catch (const std::exception& error) {
                 return Next::fail(kUserKey + std::string(error.what()));
             }

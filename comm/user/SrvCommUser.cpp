@@ -311,13 +311,10 @@ void SrvComm::user_getKeys() {
         .answer = [](UserModificationContext& context, Server_UserModification&& answer, const AnswerMeta&) {
             std::optional<EncryptionKey> umk;
             try {
-                umk = EncryptionKey::decryptKey(answer.profile.umk, passwordKey(context.actualPassword),
-                                                CipherAlgorithm::aes256, 32);
+                umk = EncryptionKey::unwrapAes256(answer.profile.umk, passwordKey(context.actualPassword));
             } catch (const std::exception&) {
+                return Next::fail(kDecodeKeys);
             }
-            // A key of any other shape would be stored again as it came out,
-            // and every item key under it would be lost.
-            if (!umk || umk->key.iv.size() != 16 || umk->key.key.size() != 32) return Next::fail(kDecodeKeys);
             // Without its private key the account could never share again:
             // nothing is stored rather than an empty key.
             PrivateKey privateKey(answer.profile.privshkey, passwordKey(context.actualPassword));

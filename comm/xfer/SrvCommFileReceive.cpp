@@ -148,7 +148,7 @@ EncryptionKey sharedFileKey(const Server_RecvPrepareAnswer::Answer& answer, cons
     if (!privateKey.KeyValue()) throw StepFailure(kSharingKey);
     try {
         const SharedSecretKey shared = privateKey.getSharedSecretKey(ByteView(*answer.pubshkey));
-        return EncryptionKey::decryptKey(answer.itemkey, shared.KeyValue().view(), CipherAlgorithm::aes256, 32);
+        return EncryptionKey::unwrapAes256(answer.itemkey, shared.KeyValue().view());
     } catch (const std::exception&) {
         throw StepFailure(kSharedItem);
     }
@@ -215,13 +215,12 @@ void SrvComm::fileReceive_prepare() {
             const SecretBytes key = passwordKey(password());
             if (answer.umk) {
                 try {
-                    context.umk = EncryptionKey::decryptKey(*answer.umk, key.view(), CipherAlgorithm::aes256, 32);
+                    context.umk = EncryptionKey::unwrapAes256(*answer.umk, key.view());
                 } catch (const std::exception& error) {
                     return Next::fail(kUserMasterKey + std::string(error.what()));
                 }
                 try {
-                    context.fileKey =
-                        EncryptionKey::decryptKey(answer.itemkey, context.umk.key.key.view(), CipherAlgorithm::aes256, 32);
+                    context.fileKey = EncryptionKey::unwrapAes256(answer.itemkey, context.umk.key.key.view());
                 } catch (const std::exception& error) {
                     return Next::fail(kFileKey + std::string(error.what()));
                 }

@@ -330,8 +330,7 @@ void SrvComm::fileSend_finalize() {
             const SecretBytes passwordKey = EncryptionKey::prepareEncryptionPassword(
                 password ? std::optional<std::string_view>(password->textView()) : std::nullopt);
             try {
-                context.userMasterKey.emplace(
-                    EncryptionKey::decryptKey(answer.answer.umk, passwordKey.view(), CipherAlgorithm::aes256, 32));
+                context.userMasterKey.emplace(EncryptionKey::unwrapAes256(answer.answer.umk, passwordKey.view()));
             } catch (const std::exception&) {
                 return Next::fail(kUndecodableUmk);
             }

@@ -21,14 +21,8 @@ PrivateKey::PrivateKey() : privateKeyValue_(AlgorithmService::GetRandomPrivateKe
 
 PrivateKey::PrivateKey(std::string_view encryptedKey, ByteView encryptionKey) {
     try {
-        EncryptionKey unwrapped =
-            EncryptionKey::decryptKey(encryptedKey, encryptionKey, CipherAlgorithm::aes256, 32);
-        // A wrong key passes the padding check now and then (about one time in
-        // 256) and then yields a plaintext of another length; only a 32-byte
-        // key is a private key.
-        if (unwrapped.key.key.size() == 32) {
-            privateKeyValue_ = std::move(unwrapped.key.key);
-        }
+        // The private key travels as the key bytes of an AES-256 key object.
+        privateKeyValue_ = std::move(EncryptionKey::unwrapAes256(encryptedKey, encryptionKey).key.key);
     } catch (const std::exception&) {
         // A wrong password key or a damaged text: the key stays without a
         // value, which is how callers learn of it.

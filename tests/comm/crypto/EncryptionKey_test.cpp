@@ -7,6 +7,7 @@
 #include "encoding/Encoding.h"
 #include "crypto/StreamCryptor.h"
 #include "json/StrictJson.h"
+#include "support/CryptoOracle.h"
 
 using namespace ostrelcomm;
 
@@ -135,4 +136,45 @@ TEST(EncryptionKey, LongerPlaintextSplitsAsTheRuleSays) {
     auto back = EncryptionKey::decryptKey(text, wrapping, CipherAlgorithm::aes256, 32);
     EXPECT_EQ(back.key.iv.copyOut(), Bytes(plain.begin(), plain.begin() + 32));
     EXPECT_EQ(back.key.key.copyOut(), Bytes(plain.begin() + 16, plain.end()));
+}
+
+TEST(EncryptionKey, UnwrapAes256TakesOnlyA16ByteIvAnd32ByteKey) {
+    const Bytes wrapping = testsupport::oracleRandom(32);
+    const Bytes other = testsupport::oracleRandom(32);
+    const Bytes iv = testsupport::oracleRandom(16);
+    const Bytes key = testsupport::oracleRandom(32);
+    const auto joined = [](const Bytes& a, const Bytes& b) {
+        Bytes out = a;
+        out.insert(out.end(), b.begin(), b.end());
+        return out;
+    };
+    struct Row {
+        const char* name;
+        std::string wrapped;
+        ByteView unwrapWith;
+        bool accepted;
+    };
+    const std::vector<Row> rows = {
+        {"a 16-byte IV and a 32-byte key", testsupport::oracleWrap(joined(iv, key), wrapping), wrapping, true},
+        {"a 16-byte key", testsupport::oracleWrap(joined(iv, Bytes(key.begin(), key.begin() + 16)), wrapping),
+         wrapping, false},
+        {"a 64-byte payload", testsupport::oracleWrap(joined(joined(iv, key), iv), wrapping), wrapping, false},
+        {"an IV cut short", testsupport::oracleWrap(joined(Bytes(iv.begin(), iv.begin() + 8), key), wrapping),
+         wrapping, false},
+        // Padding that checks out by chance never leaves 48 bytes: this row
+        // fails every time, by the cipher or by the shape.
+        {"the wrong wrapping key", testsupport::oracleWrap(joined(iv, key), wrapping), other, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (!row.accepted) {
+            EXPECT_THROW(EncryptionKey::unwrapAes256(row.wrapped, row.unwrapWith), CryptoError);
+            continue;
+        }
+        const EncryptionKey back = EncryptionKey::unwrapAes256(row.wrapped, row.unwrapWith);
+        EXPECT_EQ(back.key.iv.copyOut(), iv);
+        EXPECT_EQ(back.key.key.copyOut(), key);
+        EXPECT_EQ(back.algo, CipherAlgorithm::aes256);
+    }
+    EXPECT_THROW(EncryptionKey::unwrapAes256("not json", wrapping), KeyDecodeError);
 }
