@@ -49,6 +49,13 @@ ssize_t readAt(int fd, std::uint8_t* into, std::size_t count, std::uint64_t offs
 
 }  // namespace
 
+void FileSendBlockReader::checkUnchanged(const std::filesystem::path& localURL, std::int64_t fileSize) {
+    FileDescriptor file(::open(localURL.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    struct stat status {};
+    if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) throw Failure(kUnreadable);
+    if (status.st_size != fileSize) throw Failure(kChanged);
+}
+
 std::optional<FileSendBlockReader::Block> FileSendBlockReader::read(const std::filesystem::path& localURL,
                                                                     std::int64_t fileSize, std::int32_t blockSize,
                                                                     std::uint64_t blockNum,
