@@ -23,8 +23,9 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${BUILD:-$here/build/release}
 SIZES=${SIZES:-"256 1024"}
 ROUNDS=${ROUNDS:-3}
-server_bin=$BUILD/devserver/quorvel-devserver
-client_bin=$BUILD/bench/bench_transfer_client
+server_bin=${SERVER_BIN:-$BUILD/devserver/quorvel-devserver}
+# CLIENT_BIN: another build's client against the same server (before/after).
+client_bin=${CLIENT_BIN:-$BUILD/bench/bench_transfer_client}
 for bin in "$server_bin" "$client_bin" /usr/bin/time curl; do
     command -v "$bin" >/dev/null || { echo "missing: $bin (cmake --preset release && cmake --build --preset release)" >&2; exit 1; }
 done

@@ -48,6 +48,7 @@ struct Work {
     EncryptionKey fileKey;
     Digest clearHash;
     std::uint64_t hashedBlocks = 0;
+    Bytes buffer;
 };
 
 }  // namespace
@@ -70,7 +71,8 @@ void prepare(Slot& slot, Work work) {
             Prepared prepared;
             const std::uint64_t hashedBefore = work.hashedBlocks;
             prepared.block = FileSendBlockReader::read(work.localURL, work.fileSize, work.blockSize, work.blockNum,
-                                                       work.fileKey, work.clearHash, work.hashedBlocks);
+                                                       work.fileKey, work.clearHash, work.hashedBlocks,
+                                                       std::move(work.buffer));
             if (prepared.block && !slot.cancelled.load()) prepared.bodyDigest = sha256(prepared.block->cipher);
             if (work.hashedBlocks != hashedBefore) prepared.clearHash.emplace(std::move(work.clearHash));
             prepared.hashedBlocks = work.hashedBlocks;
@@ -110,7 +112,12 @@ void FileSendBlockPrefetch::start(const std::filesystem::path& localURL, std::in
     if (slot_) return;
     auto slot = std::make_shared<Slot>();
     slot->blockNum = blockNum;
-    Work work{localURL, fileSize, blockSize, blockNum, fileKey, Digest(clearHash), hashedBlocks};
+    // The block's memory comes from this thread, not from the short-lived
+    // worker's: the allocator keeps freed memory per thread, and a block per
+    // worker would leave megabytes behind with each one.
+    Bytes buffer;
+    buffer.reserve(blockSize > 0 ? static_cast<std::size_t>(blockSize) + 16 : 0);
+    Work work{localURL, fileSize, blockSize, blockNum, fileKey, Digest(clearHash), hashedBlocks, std::move(buffer)};
     {
         std::lock_guard lock(workers().mutex);
         ++workers().live;
