@@ -16,6 +16,7 @@
 #include <shared_mutex>
 #include <thread>
 
+#include "devserver/BenchRoute.h"
 #include "devserver/DataFolder.h"
 #include "devserver/Signing.h"
 #include "devserver/TlsIdentity.h"
@@ -221,6 +222,7 @@ struct DevServer::Impl {
     DataFolder data;
     ItemStore items;
     TrustTable trusts;
+    benchroute::HandlerTimes handlerTimes;
 
     mutable std::mutex logMutex;
     mutable std::condition_variable logChanged;
@@ -336,10 +338,13 @@ void DevServer::Impl::dispatch(const httplib::Request& req, httplib::Response& r
     for (const auto& [name, value] : req.headers) {
         if (!isLocalPseudoHeader(name)) record.headers.emplace_back(name, value);
     }
-    record.body = req.body;
+    // Taken from the HTTP layer, which has no use for it any more; copied only
+    // into a record that is kept (a block's body is megabytes).
+    std::string body = std::move(const_cast<httplib::Request&>(req).body);
+    if (options.recordRequests) record.body = body;
     record.remotePort = req.remote_port;
     record.connection = tConnection;
-    ServerRequest request{record.method, record.path, record.headers, record.body, std::nullopt};
+    ServerRequest request{record.method, record.path, record.headers, std::move(body), std::nullopt};
     if (options.recordRequests) {
         {
             std::lock_guard lock(logMutex);
@@ -461,7 +466,8 @@ void DevServer::Impl::dispatch(const httplib::Request& req, httplib::Response& r
                 return true;
             });
     } else if (reply.contentType) {
-        res.set_content(reply.body, *reply.contentType);
+        res.body = std::move(reply.body);
+        res.set_header("Content-Type", *reply.contentType);
     } else {
         res.body = std::move(reply.body);
     }
@@ -490,7 +496,15 @@ void DevServer::start() {
     server->set_payload_max_length(d.options.maximumBodySize);
     server->set_tcp_nodelay(true);
 
-    auto handler = [&d](const httplib::Request& req, httplib::Response& res) { d.dispatch(req, res); };
+    // Before the catch-all routes, which would take its requests.
+    if (d.options.benchRoute) benchroute::install(*server, d.data, d.handlerTimes, d.options.maximumBodySize);
+
+    auto handler = [&d](const httplib::Request& req, httplib::Response& res) {
+        if (!d.options.benchRoute) return d.dispatch(req, res);
+        const auto start = std::chrono::steady_clock::now();
+        d.dispatch(req, res);
+        d.handlerTimes.add(req.method + " " + req.path, std::chrono::steady_clock::now() - start);
+    };
     server->Get(".*", handler);
     server->Post(".*", handler);
     server->Put(".*", handler);

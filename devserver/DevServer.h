@@ -34,6 +34,11 @@ struct DevServerOptions {
     // Where stored blocks go (DataFolder), kept when the server stops; absent:
     // a new temporary folder, removed when the server stops.
     std::optional<std::string> dataDir;
+    // Adds the raw route "/bench/NAME" outside the base path, for measuring the
+    // client beside a plain HTTPS tool: PUT streams the body into
+    // <data folder>/bench/NAME, GET streams that file back; no signature, no
+    // digest, no size limit. The protocol's routes keep maximumBodySize.
+    bool benchRoute = false;
 };
 
 struct RecordedRequest {

@@ -193,9 +193,10 @@ void installTransferEndpoints(DevServer& server) {
                      if (auto problem = blockProblem(pendingUpload(*s, user, uuid), blocknum, first, last,
                                                      request.body.size()))
                          throw badRequest(*problem);
-                     // Checked against the body by the server's request checks.
-                     const std::string chksum =
-                         lowerAscii(request.header("x-sb-payload-sha256").value_or(sha256Hex(request.body)));
+                     // Checked against the body by the server's request checks;
+                     // the body is hashed again only when it came without one.
+                     const auto sent = request.header("x-sb-payload-sha256");
+                     const std::string chksum = lowerAscii(sent ? *sent : sha256Hex(request.body));
 
                      // Written outside the store's lock, put in place under it
                      // once the upload still takes the block.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "devserver/AccountEndpoints.h"
+#include "devserver/BenchRoute.h"
 #include "devserver/DevServer.h"
 #include "devserver/Endpoints.h"
 
@@ -19,14 +20,17 @@ namespace {
 void usage() {
     std::fprintf(stderr,
                  "usage: quorvel-devserver [--host ADDRESS] [--port N] [--ca-out FILE] [--data-dir DIR]\n"
-                 "                         [--demo-user NAME:PASSWORD]...\n"
+                 "                         [--demo-user NAME:PASSWORD]... [--bench-route]\n"
                  "  --host       address to listen on (default 127.0.0.1)\n"
                  "  --port       port to listen on (default 8443; 0 picks a free one)\n"
                  "  --ca-out     where to write the CA certificate that clients must trust\n"
                  "  --data-dir   where uploaded blocks are kept (made if missing, kept at stop;\n"
                  "               default: a temporary folder removed at stop)\n"
                  "  --demo-user  an account to log in with, made at start with its keys (repeatable;\n"
-                 "               the name ends at the first ':')\n");
+                 "               the name ends at the first ':')\n"
+                 "  --bench-route  also serve raw bytes at /bench/NAME (outside the protocol, for\n"
+                 "               measuring beside curl): PUT streams the body into DATA/bench/NAME,\n"
+                 "               GET streams it back; no signature, no size limit. Off by default\n");
 }
 
 }  // namespace
@@ -55,6 +59,8 @@ int main(int argc, char** argv) {
             caOut = argv[++i];
         } else if (arg == "--data-dir" && hasValue) {
             options.dataDir = argv[++i];
+        } else if (arg == "--bench-route") {
+            options.benchRoute = true;
         } else if (arg == "--demo-user" && hasValue) {
             const std::string spec = argv[++i];
             const auto colon = spec.find(':');
@@ -87,6 +93,7 @@ int main(int argc, char** argv) {
         if (!caOut.empty()) std::printf("CA certificate: %s\n", caOut.c_str());
         std::printf("data folder: %s\n", server.dataFolder().path().c_str());
         for (const auto& demoUser : demoUsers) std::printf("demo user: %s\n", demoUser.first.c_str());
+        if (options.benchRoute) std::printf("bench route: %s%s\n", server.origin().c_str(), devserver::benchroute::kPrefix);
         std::fflush(stdout);
         int received = 0;
         sigwait(&stopSignals, &received);

@@ -127,7 +127,8 @@ Http::BuiltRequest Http::buildRequest(const std::string& path, const std::string
                                       const std::optional<SecretBytes>& hmacKey, const std::string& answerType,
                                       std::chrono::system_clock::time_point now,
                                       std::optional<double> progressTimeout,
-                                      std::optional<std::size_t> maximumAnswerSize) const {
+                                      std::optional<std::size_t> maximumAnswerSize,
+                                      std::optional<Bytes> payloadDigest) const {
     BuiltRequest built;
     UrlRequest& request = built.request;
     request.url = getUsedURL() + path;
@@ -143,7 +144,7 @@ Http::BuiltRequest Http::buildRequest(const std::string& path, const std::string
     headers["Accept"] = answerType;
     for (const auto& [key, value] : custHeaders) headers[headerPrefix + key] = value;
     if (payload) {
-        built.payloadDigest = sha256(*payload);
+        built.payloadDigest = payloadDigest ? std::move(*payloadDigest) : sha256(*payload);
         headers[headerPrefix + "payload-sha256"] = toHex(built.payloadDigest);
         request.httpBody = std::move(*payload);
     }

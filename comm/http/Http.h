@@ -90,7 +90,9 @@ public:
                CompletionHandler<T> completionHandler, std::optional<double> progressTimeout = std::nullopt,
                std::optional<std::size_t> maximumAnswerSize = std::nullopt);
 
-    // Sends one request with `payload` as its body and returns at once.
+    // Sends one request with `payload` as its body and returns at once. A
+    // `payloadDigest` is the payload's SHA-256 as the caller already computed
+    // it; absent, the payload is hashed here.
     template <ServerAnswer T>
     void queryWithPayload(const std::string& path, const std::string& method,
                           const std::map<std::string, std::string>& custHeaders,
@@ -98,7 +100,8 @@ public:
                           std::optional<SecretBytes> hmacKey, const std::string& answerType,
                           PayloadCompletionHandler<T> completionHandler,
                           std::optional<double> progressTimeout = std::nullopt,
-                          std::optional<std::size_t> maximumAnswerSize = std::nullopt);
+                          std::optional<std::size_t> maximumAnswerSize = std::nullopt,
+                          std::optional<Bytes> payloadDigest = std::nullopt);
 
     // --- pieces of the request and of the answer routine ------------------
 
@@ -128,7 +131,8 @@ public:
                               const std::optional<SecretBytes>& hmacKey, const std::string& answerType,
                               std::chrono::system_clock::time_point now,
                               std::optional<double> progressTimeout = std::nullopt,
-                              std::optional<std::size_t> maximumAnswerSize = std::nullopt) const;
+                              std::optional<std::size_t> maximumAnswerSize = std::nullopt,
+                              std::optional<Bytes> payloadDigest = std::nullopt) const;
 
     // The answer routine of query (plain) and of queryWithPayload (payload),
     // which differ only in how a successful answer's MIME type is checked and
@@ -206,9 +210,10 @@ void Http::queryWithPayload(const std::string& path, const std::string& method,
                             const std::optional<std::string>& contentType, Bytes payload,
                             std::optional<SecretBytes> hmacKey, const std::string& answerType,
                             PayloadCompletionHandler<T> completionHandler, std::optional<double> progressTimeout,
-                            std::optional<std::size_t> maximumAnswerSize) {
+                            std::optional<std::size_t> maximumAnswerSize, std::optional<Bytes> payloadDigest) {
     BuiltRequest built = buildRequest(path, method, custHeaders, contentType, std::move(payload), hmacKey, answerType,
-                                      std::chrono::system_clock::now(), progressTimeout, maximumAnswerSize);
+                                      std::chrono::system_clock::now(), progressTimeout, maximumAnswerSize,
+                                      std::move(payloadDigest));
     startTask(std::move(built.request),
               [self = weak_from_this().lock(), answerType, hmacKey = std::move(hmacKey),
                digest = std::move(built.payloadDigest), handler = std::move(completionHandler)](

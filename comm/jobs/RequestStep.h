@@ -155,6 +155,9 @@ struct Outgoing {
     // Present: a longer answer body fails the request before it is held
     // whole (a block whose length the step knows).
     std::optional<std::size_t> maximumAnswerSize;
+    // Present: the SHA-256 of `body`, computed by the step ahead of time, so
+    // that the transport does not hash the body a second time.
+    std::optional<Bytes> bodyDigest;
 };
 
 // What an accepted answer came with besides its value.
@@ -331,7 +334,7 @@ void requestStep(SrvComm& engine, const RequestSpec& spec, RequestStep<Context, 
         context->httpSession->template queryWithPayload<Answer>(
             spec.path, spec.method, headers, outgoing.contentType, std::move(*outgoing.body), std::move(key),
             outgoing.answerType, engine.lockedHandler(std::move(onOutcome)), outgoing.progressTimeout,
-            outgoing.maximumAnswerSize);
+            outgoing.maximumAnswerSize, std::move(outgoing.bodyDigest));
     } else {
         context->httpSession->template query<Answer>(
             spec.path, spec.method, headers, std::move(key), outgoing.answerType,

@@ -60,7 +60,11 @@ std::string byteCountText(std::uint64_t bytes) {
 
 std::string byteCountText(std::int64_t bytes) {
     if (bytes >= 0) return byteCountText(static_cast<std::uint64_t>(bytes));
-    return "-" + byteCountText(static_cast<std::uint64_t>(-(bytes + 1)) + 1);
+    // Built in place: g++ 12 at -O3 misreads `"-" + std::string` as an
+    // overlapping copy and, with warnings as errors, refuses it.
+    std::string text(1, '-');
+    text += byteCountText(static_cast<std::uint64_t>(-(bytes + 1)) + 1);
+    return text;
 }
 
 }  // namespace ostrelcomm

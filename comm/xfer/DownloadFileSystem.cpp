@@ -94,13 +94,24 @@ bool DownloadFileSystem::createTemporaryFile(const std::filesystem::path& file) 
 }
 
 bool DownloadFileSystem::writeAt(const std::filesystem::path& file, ByteView bytes, std::uint64_t offset) {
-    if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) ||
-        bytes.size() > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) - offset)
-        return false;
+    const int fd = openForWriting(file);
+    return fd >= 0 && writeAtAndClose(fd, bytes, offset);
+}
+
+int DownloadFileSystem::openForWriting(const std::filesystem::path& file) {
     const int fd = ::open(file.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return false;
+    if (fd < 0) return -1;
     struct stat status {};
-    bool written = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        closeChecked(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool DownloadFileSystem::writeAtAndClose(int fd, ByteView bytes, std::uint64_t offset) {
+    bool written = offset <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) &&
+                   bytes.size() <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) - offset;
     std::size_t done = 0;
     while (written && done < bytes.size()) {
         const ssize_t n =

@@ -49,6 +49,14 @@ public:
     // write or a failed close included.
     static bool writeAt(const std::filesystem::path& file, ByteView bytes, std::uint64_t offset);
 
+    // writeAt in two halves, for a write made elsewhere than the file was
+    // opened: the existing regular file opened for writing as writeAt opens
+    // it (a descriptor, or -1), then all of `bytes` written at `offset`
+    // through it and the descriptor closed (false on any failure, the close's
+    // included; the descriptor is closed whatever happens).
+    static int openForWriting(const std::filesystem::path& file);
+    static bool writeAtAndClose(int fd, ByteView bytes, std::uint64_t offset);
+
     // Renames `from` to `to` unless something exists at `to`: 0, or the
     // errno (EEXIST when `to` was taken). Atomic where the file system
     // supports it; elsewhere a hard link then the removal of `from`, which

@@ -30,6 +30,8 @@ std::shared_ptr<FileReceiveContext> FileReceiveContext::make(const std::string& 
 }
 
 JobNotificationData FileReceiveContext::getNotificationData(JobStatus status) {
+    if (status == JobStatus::completed || status == JobStatus::error || status == JobStatus::aborted)
+        writer.cancel();
     switch (status) {
         case JobStatus::inProgress:
         case JobStatus::completed: break;

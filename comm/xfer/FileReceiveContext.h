@@ -12,6 +12,7 @@
 #include "jobs/CommJobsContext.h"
 #include "tree/RemoteItemMetadata.h"
 #include "xfer/FileChunk.h"
+#include "xfer/FileReceiveBlockWriter.h"
 
 namespace ostrelcomm {
 
@@ -55,8 +56,12 @@ public:
     // The server's tree hash, hexadecimal, from the prepare answer.
     std::optional<std::string> treehash;
     std::optional<RemoteItemMetadata> metadata;
-    // Fed with the clear bytes of every stored block.
+    // Fed with the clear bytes of every stored block (the last one handed to
+    // the writer only once it is finished).
     Digest clearHash{DigestAlgorithm::sha256};
+    // The last block received, on its way to the temporary file while the
+    // next one is asked for; dropped when the job ends.
+    FileReceiveBlockWriter writer;
     // The computed tree hash against the metadata's: 1 equal, 0 different,
     // -1 not compared.
     std::int8_t signatureValidity = -1;
@@ -68,6 +73,7 @@ public:
     // "remoteFileDownload": "Downloading" (inProgress) with five entries of
     // CustomData, "Received" (completed) with eight, "Error" and "Aborted"
     // with none (xfer/XferNotifications.h); nothing for any other status.
+    // The job's end (any of the last three) drops a block still being written.
     JobNotificationData getNotificationData(JobStatus status) override;
 
 private:

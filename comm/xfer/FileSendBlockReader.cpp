@@ -49,11 +49,18 @@ ssize_t readAt(int fd, std::uint8_t* into, std::size_t count, std::uint64_t offs
 
 }  // namespace
 
+void FileSendBlockReader::checkUnchanged(const std::filesystem::path& localURL, std::int64_t fileSize) {
+    FileDescriptor file(::open(localURL.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    struct stat status {};
+    if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) throw Failure(kUnreadable);
+    if (status.st_size != fileSize) throw Failure(kChanged);
+}
+
 std::optional<FileSendBlockReader::Block> FileSendBlockReader::read(const std::filesystem::path& localURL,
                                                                     std::int64_t fileSize, std::int32_t blockSize,
                                                                     std::uint64_t blockNum,
                                                                     const EncryptionKey& fileKey, Digest& clearHash,
-                                                                    std::uint64_t& hashedBlocks) {
+                                                                    std::uint64_t& hashedBlocks, Bytes buffer) {
     FileDescriptor file(::open(localURL.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     struct stat status {};
     if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) throw Failure(kUnreadable);
@@ -73,6 +80,7 @@ std::optional<FileSendBlockReader::Block> FileSendBlockReader::read(const std::f
     const auto expected = static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, size - begin));
     // One AES block more than the clear bytes: the padding.
     Block block;
+    block.cipher = std::move(buffer);
     block.cipher.resize(expected + 16);
     const ssize_t got = readAt(file.get(), block.cipher.data(), expected, begin);
     if (got < 0) throw Failure(kUnreadable);

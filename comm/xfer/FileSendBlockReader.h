@@ -42,10 +42,15 @@ public:
     // (its end, checked unchanged). The clear bytes go to `clearHash` only
     // when the block is the next one it has not taken (`hashedBlocks`, which
     // then counts it), so a block read again for another send leaves the
-    // digest as it was. Throws Failure.
+    // digest as it was. The block is made in `buffer` (its storage reused
+    // when large enough). Throws Failure.
     static std::optional<Block> read(const std::filesystem::path& localURL, std::int64_t fileSize,
                                      std::int32_t blockSize, std::uint64_t blockNum, const EncryptionKey& fileKey,
-                                     Digest& clearHash, std::uint64_t& hashedBlocks);
+                                     Digest& clearHash, std::uint64_t& hashedBlocks, Bytes buffer = {});
+
+    // Fails as read() would when the file is no longer the regular file of
+    // `fileSize` bytes it was: for a block read ahead of its turn.
+    static void checkUnchanged(const std::filesystem::path& localURL, std::int64_t fileSize);
 };
 
 }  // namespace ostrelcomm

@@ -55,6 +55,8 @@ JobNotificationData FileSendContext::getNotificationData(JobStatus status) {
         {xfer::kIsResumedKey, isResumed},
     };
     isResumed = false;
+    if (status == JobStatus::completed || status == JobStatus::error || status == JobStatus::aborted)
+        prefetch.cancel();
     if (result == nullptr) return {std::nullopt, "", std::nullopt, {}};
     return {xfer::kLocalFileUploadNotification, result, httpError, std::move(payload)};
 }

@@ -12,6 +12,7 @@
 #include "platform/Bytes.h"
 #include "tree/RemoteItemMetadata.h"
 #include "tree/RemoteItemThumbnail.h"
+#include "xfer/FileSendBlockPrefetch.h"
 
 namespace ostrelcomm {
 
@@ -75,8 +76,13 @@ public:
     // How many blocks clearHash has taken: a block read again for another
     // send is not fed twice.
     std::uint64_t hashedBlocks = 0;
-    // The encrypted block read for the request being built.
+    // The encrypted block read for the request being built, and its SHA-256
+    // when it was computed ahead.
     std::optional<Bytes> pendingBlock;
+    std::optional<Bytes> pendingBodyDigest;
+    // The next block, prepared while the current one is on its way; dropped
+    // when the job ends.
+    FileSendBlockPrefetch prefetch;
 
     // A new session for a resumed job: the failed one's was cancelled.
     void prepareResume(const std::string& httpURL);
@@ -84,7 +90,8 @@ public:
     // "localFileUpload" with "Sending" (inProgress), "Sent" (completed),
     // "Error" or "Aborted", each with the nine entries of CustomData
     // (xfer/XferNotifications.h); nothing for any other status. Clears
-    // isResumed whatever the status.
+    // isResumed whatever the status. The job's end (any of the last three)
+    // drops the block prepared ahead.
     JobNotificationData getNotificationData(JobStatus status) override;
 };
 

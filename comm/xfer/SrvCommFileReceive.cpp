@@ -187,7 +187,9 @@ void SrvComm::fileReceive_prepare() {
             context.localTempURL = context.localURL / (context.remoteUUID + FileReceiveContext::kTemporaryExtension);
             if (auto error = DownloadFileSystem::createFolder(context.localURL))
                 return Next::fail(kCreateFolder + *error + "!");
-            // A run after a renewed session starts from an empty file.
+            // A run after a renewed session starts from an empty file; a block
+            // of the run before that is still being written goes unwritten.
+            context.writer.cancel();
             if (!DownloadFileSystem::createTemporaryFile(*context.localTempURL)) return Next::fail(kUnwritable);
             context.blockNum = 0;
             context.receivedChunks.clear();
@@ -259,6 +261,9 @@ void SrvComm::fileReceive_getBlock() {
                             .maximumAnswerSize = static_cast<std::size_t>(longest)};
         },
         .answer = [](FileReceiveContext& context, Bytes&& body, const AnswerMeta& meta) {
+            // The block before is finished first: its failed write ends the job
+            // before anything of this answer counts.
+            if (context.writer.finish(context.clearHash) == false) return Next::fail(kUnwritable);
             const FileChunk& chunk = expectedChunk(context);
 
             const std::string* number = header(meta.headers, "x-sb-blocknum");
@@ -309,9 +314,10 @@ void SrvComm::fileReceive_getBlock() {
             }
             if (clear.size() != clearLength) return Next::fail(kBlockLength);
 
-            context.clearHash.update(clear);
-            if (!context.localTempURL || !DownloadFileSystem::writeAt(*context.localTempURL, clear, *begin))
-                return Next::fail(kUnwritable);
+            // Hashed and written while the next block is asked for.
+            const int fd = context.localTempURL ? DownloadFileSystem::openForWriting(*context.localTempURL) : -1;
+            if (fd < 0) return Next::fail(kUnwritable);
+            context.writer.start(fd, std::move(clear), *begin, context.clearHash);
 
             context.receivedChunks.push_back(FileChunk{*begin, *end, *fingerprint});
             ++context.blockNum;
@@ -326,6 +332,7 @@ void SrvComm::fileReceive_getBlock() {
 void SrvComm::fileReceive_terminate() {
     localStep<FileReceiveContext>(*this, JobsSteps::fileReceive_terminate,
                                   [](const std::shared_ptr<FileReceiveContext>& context) {
+        if (context->writer.finish(context->clearHash) == false) return Next::fail(kUnwritable);
         if (!context->metadata || !context->localTempURL || !context->fileSize) return Next::fail(kNoMetadata);
         const auto& received = context->receivedChunks;
         if (!received.empty()) {
@@ -362,6 +369,7 @@ void SrvComm::fileReceive_abort() {
     localStep<FileReceiveContext>(
         *this, JobsSteps::fileReceive_abort,
         [](const std::shared_ptr<FileReceiveContext>& context) {
+            context->writer.cancel();
             if (context->localTempURL) {
                 std::error_code ignored;
                 std::filesystem::remove(*context->localTempURL, ignored);

@@ -252,12 +252,25 @@ void SrvComm::fileSend_sendBlock() {
         .before = [](FileSendContext& context) -> std::optional<Next> {
             context.lastStatus = JobsSteps::fileSend_sendBlock;
             context.pendingBlock.reset();
+            context.pendingBodyDigest.reset();
             if (!context.fileKey) return Next::fail(kEncryptFileKey);
             std::optional<FileSendBlockReader::Block> block;
             try {
-                block = FileSendBlockReader::read(context.localURL, context.fileSize, context.blockSize,
-                                                  context.blockNum, *context.fileKey, context.clearHash,
-                                                  context.hashedBlocks);
+                if (auto prepared = context.prefetch.take(context.blockNum)) {
+                    // Read ahead of its turn: the file must still be the one
+                    // it was read from, as a read now would find it.
+                    FileSendBlockReader::checkUnchanged(context.localURL, context.fileSize);
+                    if (prepared->clearHash) {
+                        context.clearHash = std::move(*prepared->clearHash);
+                        context.hashedBlocks = prepared->hashedBlocks;
+                    }
+                    block = std::move(prepared->block);
+                    if (block) context.pendingBodyDigest = std::move(prepared->bodyDigest);
+                } else {
+                    block = FileSendBlockReader::read(context.localURL, context.fileSize, context.blockSize,
+                                                      context.blockNum, *context.fileKey, context.clearHash,
+                                                      context.hashedBlocks);
+                }
             } catch (const FileSendBlockReader::Failure& failure) {
                 return Next::fail(failure.what());
             }
@@ -276,10 +289,17 @@ void SrvComm::fileSend_sendBlock() {
             headers["blockrange"] = std::to_string(context.blockBegin()) + "-" + std::to_string(context.blockEnd());
             Bytes body = std::move(*context.pendingBlock);
             context.pendingBlock.reset();
+            std::optional<Bytes> digest = std::move(context.pendingBodyDigest);
+            context.pendingBodyDigest.reset();
+            // The next block (or the end's check) is prepared while this one
+            // is on its way.
+            context.prefetch.start(context.localURL, context.fileSize, context.blockSize, context.blockNum + 1,
+                                   *context.fileKey, context.clearHash, context.hashedBlocks);
             return Outgoing{.headers = std::move(headers),
                             .body = std::move(body),
                             .contentType = std::string("application/octet-stream"),
-                            .progressTimeout = kBlockProgressTimeout};
+                            .progressTimeout = kBlockProgressTimeout,
+                            .bodyDigest = std::move(digest)};
         },
         .answer = [this](FileSendContext& context, Server_SendBlockAnswer&& answer, const AnswerMeta& meta) {
             const auto& stored = answer.answer;

@@ -1,0 +1,177 @@
+#include "xfer/FileSendBlockPrefetch.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+namespace ostrelcomm {
+
+namespace {
+
+struct Workers {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::size_t live = 0;
+    FileSendBlockPrefetch::WorkerHook hook;
+};
+
+// Never destroyed: a worker may still be ending while the program exits.
+Workers& workers() {
+    static Workers* all = new Workers;
+    return *all;
+}
+
+}  // namespace
+
+struct FileSendBlockPrefetch::Slot {
+    std::uint64_t blockNum = 0;
+    std::atomic<bool> cancelled{false};
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    std::optional<Prepared> result;
+    std::exception_ptr failure;
+};
+
+namespace {
+
+// What a worker needs, all its own.
+struct Work {
+    std::filesystem::path localURL;
+    std::int64_t fileSize = 0;
+    std::int32_t blockSize = 0;
+    std::uint64_t blockNum = 0;
+    EncryptionKey fileKey;
+    Digest clearHash;
+    std::uint64_t hashedBlocks = 0;
+    Bytes buffer;
+};
+
+}  // namespace
+
+namespace {
+
+template <class Slot, class Prepared>
+void prepare(Slot& slot, Work work) {
+    FileSendBlockPrefetch::WorkerHook hook;
+    {
+        std::lock_guard lock(workers().mutex);
+        hook = workers().hook;
+    }
+    if (hook) hook(work.blockNum);
+
+    std::optional<Prepared> result;
+    std::exception_ptr failure;
+    if (!slot.cancelled.load()) {
+        try {
+            Prepared prepared;
+            const std::uint64_t hashedBefore = work.hashedBlocks;
+            prepared.block = FileSendBlockReader::read(work.localURL, work.fileSize, work.blockSize, work.blockNum,
+                                                       work.fileKey, work.clearHash, work.hashedBlocks,
+                                                       std::move(work.buffer));
+            if (prepared.block && !slot.cancelled.load()) prepared.bodyDigest = sha256(prepared.block->cipher);
+            if (work.hashedBlocks != hashedBefore) prepared.clearHash.emplace(std::move(work.clearHash));
+            prepared.hashedBlocks = work.hashedBlocks;
+            result.emplace(std::move(prepared));
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
+    {
+        std::lock_guard lock(slot.mutex);
+        // A cancelled block is dropped here, with the worker's last reference.
+        if (!slot.cancelled.load()) {
+            slot.result = std::move(result);
+            slot.failure = std::move(failure);
+        }
+        slot.done = true;
+    }
+    slot.ended.notify_all();
+}
+
+void workerEnded() {
+    Workers& all = workers();
+    {
+        std::lock_guard lock(all.mutex);
+        --all.live;
+    }
+    all.changed.notify_all();
+}
+
+}  // namespace
+
+FileSendBlockPrefetch::~FileSendBlockPrefetch() { cancel(); }
+
+void FileSendBlockPrefetch::start(const std::filesystem::path& localURL, std::int64_t fileSize,
+                                  std::int32_t blockSize, std::uint64_t blockNum, const EncryptionKey& fileKey,
+                                  const Digest& clearHash, std::uint64_t hashedBlocks) {
+    if (slot_) return;
+    auto slot = std::make_shared<Slot>();
+    slot->blockNum = blockNum;
+    // The block's memory comes from this thread, not from the short-lived
+    // worker's: the allocator keeps freed memory per thread, and a block per
+    // worker would leave megabytes behind with each one.
+    Bytes buffer;
+    buffer.reserve(blockSize > 0 ? static_cast<std::size_t>(blockSize) + 16 : 0);
+    Work work{localURL, fileSize, blockSize, blockNum, fileKey, Digest(clearHash), hashedBlocks, std::move(buffer)};
+    {
+        std::lock_guard lock(workers().mutex);
+        ++workers().live;
+    }
+    try {
+        std::thread([slot, work = std::move(work)]() mutable {
+            {
+                // Everything the worker holds goes before it counts as ended.
+                auto mine = std::move(slot);
+                prepare<Slot, Prepared>(*mine, std::move(work));
+            }
+            workerEnded();
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: the block is read in line when its turn comes.
+        workerEnded();
+        return;
+    }
+    slot_ = std::move(slot);
+}
+
+std::optional<FileSendBlockPrefetch::Prepared> FileSendBlockPrefetch::take(std::uint64_t blockNum) {
+    if (!slot_ || slot_->blockNum > blockNum) return std::nullopt;
+    std::shared_ptr<Slot> slot = std::move(slot_);
+    slot_.reset();
+    if (slot->blockNum < blockNum) {
+        slot->cancelled = true;
+        return std::nullopt;
+    }
+    std::unique_lock lock(slot->mutex);
+    slot->ended.wait(lock, [&] { return slot->done; });
+    if (slot->failure) std::rethrow_exception(slot->failure);
+    return std::move(slot->result);
+}
+
+void FileSendBlockPrefetch::cancel() {
+    if (!slot_) return;
+    slot_->cancelled = true;
+    slot_.reset();
+}
+
+std::size_t FileSendBlockPrefetch::liveWorkers() {
+    std::lock_guard lock(workers().mutex);
+    return workers().live;
+}
+
+bool FileSendBlockPrefetch::waitForNoLiveWorkers(std::chrono::milliseconds guard) {
+    std::unique_lock lock(workers().mutex);
+    return workers().changed.wait_for(lock, guard, [] { return workers().live == 0; });
+}
+
+FileSendBlockPrefetch::WorkerHook FileSendBlockPrefetch::replaceWorkerHook(WorkerHook hook) {
+    std::lock_guard lock(workers().mutex);
+    return std::exchange(workers().hook, std::move(hook));
+}
+
+}  // namespace ostrelcomm

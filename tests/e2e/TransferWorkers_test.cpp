@@ -1,0 +1,202 @@
+// The workers that prepare an upload's next block and write a download's
+// last block while a request is on its way: caught halfway by an abort, an
+// error or the engine's end, they end by themselves, touch nothing of the
+// job, and leave the job's running digest exactly as the blocks sent.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "DownloadTestSupport.h"
+#include "devserver/DevServer.h"
+#include "devserver/Fault.h"
+#include "jobs/SrvComm.h"
+#include "platform/UrlSession.h"
+#include "support/WorkerGate.h"
+#include "xfer/FileReceiveBlockWriter.h"
+#include "xfer/FileSendBlockPrefetch.h"
+#include "xfer/XferNotifications.h"
+
+namespace ostrelcomm::downloadtest {
+namespace {
+
+constexpr auto kGuard = std::chrono::seconds(30);
+constexpr char kStore[] = "/filesend/store/";
+
+// Holds every upload worker that prepares block `blockNum` until the end of
+// the scope (or open()).
+struct HeldPreparation {
+    std::shared_ptr<testsupport::WorkerGate> gate = std::make_shared<testsupport::WorkerGate>();
+    explicit HeldPreparation(std::uint64_t blockNum) {
+        FileSendBlockPrefetch::replaceWorkerHook([gate = gate, blockNum](std::uint64_t n) {
+            if (n == blockNum) gate->arriveAndWait();
+        });
+    }
+    ~HeldPreparation() { open(); }
+    void open() {
+        FileSendBlockPrefetch::replaceWorkerHook(nullptr);
+        gate->open();
+    }
+};
+
+std::optional<std::string> upload(DownloadSession& session, const fs::path& path) {
+    return session.engine->fileSend_add(path, std::nullopt, std::nullopt, std::nullopt, std::nullopt, "tag");
+}
+
+std::string lastUploadResult(const DownloadSession& session) {
+    auto end = session.transfers.last(xfer::kLocalFileUploadNotification);
+    return end ? end->result : std::string();
+}
+
+std::string uploadedUuid(const DownloadSession& session) {
+    auto end = session.transfers.last(xfer::kLocalFileUploadNotification);
+    const auto* data = end ? end->data<xfer::LocalFileUploadPayload>() : nullptr;
+    return data ? std::any_cast<std::string>(data->at(xfer::kUUIDKey)) : std::string();
+}
+
+TEST(TransferWorkers, AnUploadAbortedWhileItsNextBlockIsPreparedEndsAndSoDoesTheWorker) {
+    DownloadSession session("prep-abort");
+    const fs::path path = session.folder.root / "two.bin";
+    writeFile(path, patterned(kBlock + 10));
+    HeldPreparation held(1);
+    devserver::Fault stall = devserver::Fault::stalled();
+    stall.times = 1;
+    server().setFault("PUT", kStore, stall);
+    const auto id = upload(session, path);
+    ASSERT_TRUE(id);
+    // Block 0 on its way (held by the server), block 1 being prepared.
+    ASSERT_TRUE(server().waitForStalledRequests(1, kGuard));
+    ASSERT_TRUE(held.gate->waitForArrivals());
+    EXPECT_TRUE(session.engine->abortJobs({*id}).at(*id));
+    server().releaseStalls();
+    ASSERT_TRUE(session.recorder.waitIdle());
+    server().clearFaults();
+    EXPECT_EQ(lastUploadResult(session), xfer::kAborted);
+    held.open();
+    EXPECT_TRUE(FileSendBlockPrefetch::waitForNoLiveWorkers(kGuard));
+    EXPECT_FALSE(session.stored(uploadedUuid(session)));
+}
+
+TEST(TransferWorkers, AnEngineGoneWhileABlockIsPreparedLeavesNoWorker) {
+    auto session = std::make_unique<DownloadSession>("prep-gone");
+    const fs::path path = session->folder.root / "two.bin";
+    writeFile(path, patterned(kBlock + 10));
+    HeldPreparation held(1);
+    devserver::Fault stall = devserver::Fault::stalled();
+    stall.times = 1;
+    server().setFault("PUT", kStore, stall);
+    ASSERT_TRUE(upload(*session, path));
+    ASSERT_TRUE(server().waitForStalledRequests(1, kGuard));
+    ASSERT_TRUE(held.gate->waitForArrivals());
+    session.reset();
+    server().releaseStalls();
+    server().clearFaults();
+    held.open();
+    EXPECT_TRUE(FileSendBlockPrefetch::waitForNoLiveWorkers(kGuard));
+    EXPECT_TRUE(UrlSession::waitForNoLiveWorkers(kGuard));
+}
+
+// Block 1 is prepared (its clear bytes fed to the worker's copy of the
+// digest) while block 0 fails: the resumed job sends block 0 again, then
+// block 1, and the file's digest takes each block exactly once.
+TEST(TransferWorkers, AnUploadThatFailsWithItsNextBlockPreparedResumesToTheSameFile) {
+    DownloadSession session("prep-resume");
+    const Bytes content = patterned(2 * kBlock + 300, 3);
+    const fs::path path = session.folder.root / "three.bin";
+    writeFile(path, content);
+    HeldPreparation held(1);
+    devserver::Fault broken = devserver::Fault::exception(500, "InternalServerError", "Disk full");
+    broken.stall = true;
+    broken.times = 1;
+    server().setFault("PUT", kStore, broken);
+    const auto id = upload(session, path);
+    ASSERT_TRUE(id);
+    ASSERT_TRUE(server().waitForStalledRequests(1, kGuard));
+    ASSERT_TRUE(held.gate->waitForArrivals());
+    held.open();
+    server().releaseStalls();
+    ASSERT_TRUE(session.recorder.waitIdle());
+    server().clearFaults();
+    ASSERT_EQ(lastUploadResult(session), xfer::kError);
+
+    EXPECT_TRUE(session.engine->resumeJobs({*id}).at(*id));
+    ASSERT_TRUE(session.recorder.waitIdle());
+    ASSERT_EQ(lastUploadResult(session), xfer::kSent);
+    const std::string uuid = uploadedUuid(session);
+    const auto item = session.stored(uuid);
+    ASSERT_TRUE(item);
+    const auto metadata = session.oracle().openMetadata(item->itemkey, item->metadata);
+    ASSERT_TRUE(metadata);
+    EXPECT_EQ((*metadata)["filehash-SHA256"], sha256Hex(content));
+
+    const Outcome back = session.download(uuid);
+    ASSERT_EQ(back.result, xfer::kReceived);
+    EXPECT_TRUE(readFile(back.localURL()) == content);
+    EXPECT_EQ(back.value<std::string>(xfer::kComputedFileHashKey), sha256Hex(content));
+    EXPECT_TRUE(FileSendBlockPrefetch::waitForNoLiveWorkers(kGuard));
+}
+
+// The download is aborted (by an observer, on the engine's thread), or its
+// engine goes, while its first block is held on the way to the disk: the
+// temporary file goes with the abort, and the worker ends either way.
+TEST(TransferWorkers, ADownloadAbortedWhileABlockIsWrittenLeavesNothingBehind) {
+    for (const bool destroy : {false, true}) {
+        SCOPED_TRACE(destroy ? "engine gone" : "aborted");
+        auto session = std::make_unique<DownloadSession>(destroy ? "write-gone" : "write-abort");
+        const StoredFile file = session->store(patterned(kBlock * 2), "held.bin");
+        const fs::path destination = session->folder.destination();
+        const fs::path temporary = session->temporaryFile(file.uuid);
+        auto gate = std::make_shared<testsupport::WorkerGate>();
+        FileReceiveBlockWriter::replaceWorkerHook([gate] { gate->arriveAndWait(); });
+        std::optional<std::string> id;
+        bool acted = false;
+        DownloadSession* raw = session.get();
+        // At the move to block 1, before its request goes out: the abort, or
+        // (for the engine's end) a stall that holds that request.
+        auto token = session->engine->notifications()->addObserver(
+            xfer::kRemoteFileDownloadNotification, [&, raw](const Notification& n) {
+                const auto* data = userInfoValue<xfer::RemoteFileDownloadPayload>(n.userInfo, "CustomData");
+                if (acted || !id || !data || !data->count(xfer::kDownloadBlockNumKey)) return;
+                if (std::any_cast<std::uint64_t>(data->at(xfer::kDownloadBlockNumKey)) != 1) return;
+                acted = true;
+                if (!destroy) {
+                    raw->engine->abortJobs({*id});
+                    return;
+                }
+                devserver::Fault stall = devserver::Fault::stalled();
+                stall.times = 1;
+                server().setFault("GET", "/filerecv/getblock/", stall);
+            });
+        {
+            std::lock_guard lock(session->engine->mutex());
+            id = session->engine->fileReceive_add(file.uuid, destination, "n", std::nullopt);
+        }
+        ASSERT_TRUE(id);
+        ASSERT_TRUE(gate->waitForArrivals());
+        if (destroy) {
+            ASSERT_TRUE(server().waitForStalledRequests(1, kGuard));
+            session->engine->notifications()->removeObserver(token);
+            session.reset();
+            server().releaseStalls();
+            server().clearFaults();
+        } else {
+            ASSERT_TRUE(session->recorder.waitIdle());
+            session->engine->notifications()->removeObserver(token);
+            auto end = session->transfers.last(xfer::kRemoteFileDownloadNotification);
+            ASSERT_TRUE(end);
+            EXPECT_EQ(end->result, xfer::kAborted);
+        }
+        FileReceiveBlockWriter::replaceWorkerHook(nullptr);
+        gate->open();
+        EXPECT_TRUE(FileReceiveBlockWriter::waitForNoLiveWorkers(kGuard));
+        if (!destroy) {
+            EXPECT_FALSE(fs::exists(temporary));
+            EXPECT_EQ(entriesOf(destination), std::set<std::string>{});
+        }
+    }
+}
+
+}  // namespace
+}  // namespace ostrelcomm::downloadtest
