@@ -73,7 +73,7 @@ void prepare(Slot& slot, Work work) {
             prepared.block = FileSendBlockReader::read(work.localURL, work.fileSize, work.blockSize, work.blockNum,
                                                        work.fileKey, work.clearHash, work.hashedBlocks,
                                                        std::move(work.buffer));
-            if (prepared.block && !slot.cancelled.load()) prepared.bodyDigest = sha256(prepared.block->cipher);
+            if (prepared.block) prepared.bodyDigest = std::move(prepared.block->bodyDigest);
             if (work.hashedBlocks != hashedBefore) prepared.clearHash.emplace(std::move(work.clearHash));
             prepared.hashedBlocks = work.hashedBlocks;
             result.emplace(std::move(prepared));

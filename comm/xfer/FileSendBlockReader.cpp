@@ -7,6 +7,10 @@
 #include <openssl/err.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <cerrno>
 #include <exception>
 #include <string>
@@ -45,6 +49,123 @@ ssize_t readAt(int fd, std::uint8_t* into, std::size_t count, std::uint64_t offs
         got += static_cast<std::size_t>(n);
     }
     return static_cast<ssize_t>(got);
+}
+
+// A piece of the buffer, a multiple of the AES block: encrypting a whole
+// piece in place writes exactly over it, never into the next one.
+constexpr std::size_t kPiece = std::size_t{256} * 1024;
+
+// The stages' progress through the buffer, in bytes: how far the clear
+// digest has read, and how far the encryption has written.
+struct Progress {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::size_t hashed = 0;
+    std::size_t encrypted = 0;
+    bool stopped = false;  // encryption failed: the other stages give up
+
+    void advance(std::size_t Progress::*mark, std::size_t to) {
+        {
+            std::lock_guard lock(mutex);
+            this->*mark = to;
+        }
+        changed.notify_all();
+    }
+    void stop() {
+        {
+            std::lock_guard lock(mutex);
+            stopped = true;
+        }
+        changed.notify_all();
+    }
+    // How far `mark` has come once it passed `from` (or the run stopped: 0).
+    std::size_t waitPast(std::size_t Progress::*mark, std::size_t from) {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return stopped || this->*mark > from; });
+        return stopped ? 0 : this->*mark;
+    }
+};
+
+// Encrypts the `clearSize` bytes at `data` in place (the buffer holds 16
+// bytes more, for the padding) and returns the cipher's length. The clear
+// digest (when given) reads each piece before it is encrypted, and the body
+// digest follows the encryption; both on threads of their own, so the block
+// costs about its slowest pass instead of the sum of all three. Every thread
+// is joined before this returns, whatever happens.
+std::size_t encryptAndHash(std::uint8_t* data, std::size_t clearSize, StreamCryptor& cryptor, Digest* clearHash,
+                           Digest& bodyHash) {
+    const std::size_t cipherSize = (clearSize / 16 + 1) * 16;
+    Progress progress;
+    std::exception_ptr clearFailure;
+    std::exception_ptr bodyFailure;
+    std::thread clearStage;
+    std::thread bodyStage;
+    try {
+        if (clearHash != nullptr) {
+            clearStage = std::thread([&] {
+                try {
+                    for (std::size_t at = 0; at < clearSize;) {
+                        const std::size_t n = std::min(kPiece, clearSize - at);
+                        clearHash->update(ByteView(data + at, n));
+                        at += n;
+                        progress.advance(&Progress::hashed, at);
+                    }
+                } catch (...) {
+                    clearFailure = std::current_exception();
+                    progress.advance(&Progress::hashed, clearSize);
+                }
+            });
+        }
+        bodyStage = std::thread([&] {
+            try {
+                for (std::size_t done = 0; done < cipherSize;) {
+                    const std::size_t upTo = progress.waitPast(&Progress::encrypted, done);
+                    if (upTo == 0) return;
+                    bodyHash.update(ByteView(data + done, upTo - done));
+                    done = upTo;
+                }
+            } catch (...) {
+                bodyFailure = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: whatever did start is stopped, and the passes
+        // run one after the other here.
+        progress.stop();
+        if (clearStage.joinable()) clearStage.join();
+        if (bodyStage.joinable()) bodyStage.join();
+        if (clearFailure) std::rethrow_exception(clearFailure);
+        // A clear stage that started has taken the whole block already.
+        if (clearHash != nullptr && progress.hashed != clearSize) clearHash->update(ByteView(data, clearSize));
+        std::size_t written = cryptor.update(ByteView(data, clearSize), data);
+        written += cryptor.final(data + written);
+        bodyHash.update(ByteView(data, written));
+        return written;
+    }
+
+    std::size_t written = 0;
+    std::exception_ptr failure;
+    try {
+        for (std::size_t at = 0; at < clearSize;) {
+            const std::size_t n = std::min(kPiece, clearSize - at);
+            if (clearHash != nullptr) progress.waitPast(&Progress::hashed, at);
+            written += cryptor.update(ByteView(data + at, n), data + written);
+            at += n;
+            progress.advance(&Progress::encrypted, written);
+        }
+        written += cryptor.final(data + written);
+        if (written != cipherSize) throw CryptoError("unexpected cipher length");
+        progress.advance(&Progress::encrypted, written);
+    } catch (...) {
+        failure = std::current_exception();
+        progress.stop();
+    }
+    if (clearStage.joinable()) clearStage.join();
+    bodyStage.join();
+    if (failure) std::rethrow_exception(failure);
+    if (clearFailure) std::rethrow_exception(clearFailure);
+    if (bodyFailure) std::rethrow_exception(bodyFailure);
+    return written;
 }
 
 }  // namespace
@@ -87,12 +208,7 @@ std::optional<FileSendBlockReader::Block> FileSendBlockReader::read(const std::f
     if (static_cast<std::size_t>(got) != expected) throw Failure(kChanged);
     block.clearSize = static_cast<std::int32_t>(expected);
 
-    const ByteView clear(block.cipher.data(), expected);
-    if (hashedBlocks == blockNum) {
-        clearHash.update(clear);
-        ++hashedBlocks;
-    }
-
+    const bool hashClear = hashedBlocks == blockNum;
     std::optional<StreamCryptor> cryptor;
     try {
         ERR_clear_error();
@@ -101,14 +217,18 @@ std::optional<FileSendBlockReader::Block> FileSendBlockReader::read(const std::f
     } catch (const std::exception& error) {
         throw Failure("Cryptor error " + std::to_string(ERR_peek_last_error()) + ": " + error.what());
     }
+    Digest bodyHash(DigestAlgorithm::sha256);
+    std::size_t written = 0;
     try {
-        // In place: every output byte lands where its input byte was read.
-        std::size_t written = cryptor->update(clear, block.cipher.data());
-        written += cryptor->final(block.cipher.data() + written);
-        block.cipher.resize(written);
+        written = encryptAndHash(block.cipher.data(), expected, *cryptor, hashClear ? &clearHash : nullptr, bodyHash);
+    } catch (const Failure&) {
+        throw;
     } catch (const std::exception& error) {
         throw Failure(std::string("Non cryptor error: ") + error.what());
     }
+    if (hashClear) ++hashedBlocks;
+    block.cipher.resize(written);
+    block.bodyDigest = bodyHash.final();
     return block;
 }
 

@@ -13,7 +13,9 @@ namespace ostrelcomm {
 
 // Reads one block of an upload from the local file and encrypts it, in one
 // buffer that then travels as the request's body: the clear bytes are read
-// into it and encrypted in place.
+// into it and encrypted in place. The block's three passes (clear digest,
+// encryption, body digest) run side by side on pieces of the buffer, each a
+// piece behind the one before.
 //
 // The file must still be the one the upload was added for: a regular file
 // (it is opened without blocking, so a FIFO or device put in its place is
@@ -27,6 +29,8 @@ public:
         // IV, alone: no state carries over from the block before.
         Bytes cipher;
         std::int32_t clearSize = 0;
+        // SHA-256 of `cipher`: the request body's digest.
+        Bytes bodyDigest;
     };
 
     // Thrown with the job's error message.

@@ -270,6 +270,7 @@ void SrvComm::fileSend_sendBlock() {
                     block = FileSendBlockReader::read(context.localURL, context.fileSize, context.blockSize,
                                                       context.blockNum, *context.fileKey, context.clearHash,
                                                       context.hashedBlocks);
+                    if (block) context.pendingBodyDigest = std::move(block->bodyDigest);
                 }
             } catch (const FileSendBlockReader::Failure& failure) {
                 return Next::fail(failure.what());

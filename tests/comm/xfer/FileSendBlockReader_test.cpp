@@ -82,6 +82,26 @@ TEST_F(FileSendBlockReaderTest, BlocksAreEncryptedAloneUnderTheFileKeyAndIvAndEn
     EXPECT_EQ(clearHash.final(), sha256(content));
 }
 
+TEST_F(FileSendBlockReaderTest, EveryBlockLengthGivesTheCipherAndBothDigestsOfItsBytes) {
+    // The block's passes run over it in slices: lengths inside one slice, on
+    // a slice's edge, and ending mid AES block past several slices.
+    for (const std::size_t length : {std::size_t{1}, std::size_t{262'144}, std::size_t{786'439},
+                                     static_cast<std::size_t>(kBlock)}) {
+        SCOPED_TRACE(length);
+        const Bytes content = randomBytes(length);
+        const fs::path path = write("one", content);
+        Digest digest(DigestAlgorithm::sha256);
+        std::uint64_t fed = 0;
+        auto block = FileSendBlockReader::read(path, static_cast<std::int64_t>(length), kBlock, 0, key, digest, fed);
+        ASSERT_TRUE(block);
+        EXPECT_EQ(block->cipher.size(), (length / 16 + 1) * 16);
+        EXPECT_TRUE(decrypted(*block) == content);
+        EXPECT_EQ(block->bodyDigest, sha256(block->cipher));
+        EXPECT_EQ(fed, 1u);
+        EXPECT_EQ(digest.final(), sha256(content));
+    }
+}
+
 TEST_F(FileSendBlockReaderTest, ABlockReadAgainIsNotFedToTheDigestTwice) {
     Bytes content = randomBytes(kBlock + 100);
     const fs::path path = write("two", content);
