@@ -127,6 +127,7 @@
 #include "user/UserSessionsContext.h"
 #include "user/UserVerifier.h"
 #include "xfer/ConflictingBehaviours.h"
+#include "xfer/DetachedWorkers.h"
 #include "xfer/DownloadFileSystem.h"
 #include "xfer/FileChunk.h"
 #include "xfer/FileManagerExtensions.h"

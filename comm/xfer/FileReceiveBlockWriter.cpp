@@ -5,36 +5,18 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <utility>
 
+#include "xfer/DetachedWorkers.h"
 #include "xfer/DownloadFileSystem.h"
 
 namespace ostrelcomm {
 
 namespace {
 
-struct Workers {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::size_t live = 0;
-    FileReceiveBlockWriter::WorkerHook hook;
-};
-
-// Never destroyed: a worker may still be ending while the program exits.
-Workers& workers() {
-    static Workers* all = new Workers;
+DetachedWorkers<FileReceiveBlockWriter::WorkerHook>& workers() {
+    static auto* all = new DetachedWorkers<FileReceiveBlockWriter::WorkerHook>;
     return *all;
-}
-
-void workerEnded() {
-    Workers& all = workers();
-    {
-        std::lock_guard lock(all.mutex);
-        --all.live;
-    }
-    all.changed.notify_all();
 }
 
 }  // namespace
@@ -52,12 +34,7 @@ namespace {
 
 template <class Slot>
 void writeBlock(Slot& slot, int fd, Bytes clear, std::uint64_t offset, Digest digest) {
-    FileReceiveBlockWriter::WorkerHook hook;
-    {
-        std::lock_guard lock(workers().mutex);
-        hook = workers().hook;
-    }
-    if (hook) hook();
+    if (const auto hook = workers().hook()) hook();
 
     bool written = false;
     if (slot.cancelled.load()) {
@@ -88,34 +65,18 @@ struct Job {
     Digest digest;
 };
 
-template <class Slot>
-void run(std::shared_ptr<Slot> slot, std::shared_ptr<Job> job) {
-    {
-        // Everything the worker holds goes before it counts as ended.
-        auto mine = std::move(slot);
-        auto work = std::move(job);
-        writeBlock(*mine, work->fd, std::move(work->clear), work->offset, std::move(work->digest));
-    }
-    workerEnded();
-}
-
 }  // namespace
 
 void FileReceiveBlockWriter::start(int fd, Bytes clear, std::uint64_t offset, const Digest& clearHash) {
     cancel();
     auto slot = std::make_shared<Slot>();
     auto job = std::make_shared<Job>(Job{fd, std::move(clear), offset, Digest(clearHash)});
-    {
-        std::lock_guard lock(workers().mutex);
-        ++workers().live;
-    }
     slot_ = slot;
-    try {
-        std::thread([slot, job]() mutable { run(std::move(slot), std::move(job)); }).detach();
-    } catch (const std::system_error&) {
-        // No thread to be had: the block is written here and now.
-        run(std::move(slot), std::move(job));
-    }
+    const auto write = [slot, job] {
+        writeBlock(*slot, job->fd, std::move(job->clear), job->offset, std::move(job->digest));
+    };
+    // No thread to be had: the block is written here and now.
+    if (!workers().launch(write)) write();
 }
 
 std::optional<bool> FileReceiveBlockWriter::finish(Digest& clearHash) {
@@ -134,19 +95,14 @@ void FileReceiveBlockWriter::cancel() {
     slot_.reset();
 }
 
-std::size_t FileReceiveBlockWriter::liveWorkers() {
-    std::lock_guard lock(workers().mutex);
-    return workers().live;
-}
+std::size_t FileReceiveBlockWriter::liveWorkers() { return workers().live(); }
 
 bool FileReceiveBlockWriter::waitForNoLiveWorkers(std::chrono::milliseconds guard) {
-    std::unique_lock lock(workers().mutex);
-    return workers().changed.wait_for(lock, guard, [] { return workers().live == 0; });
+    return workers().waitForNone(guard);
 }
 
 FileReceiveBlockWriter::WorkerHook FileReceiveBlockWriter::replaceWorkerHook(WorkerHook hook) {
-    std::lock_guard lock(workers().mutex);
-    return std::exchange(workers().hook, std::move(hook));
+    return workers().replaceHook(std::move(hook));
 }
 
 }  // namespace ostrelcomm

@@ -4,24 +4,16 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <utility>
+
+#include "xfer/DetachedWorkers.h"
 
 namespace ostrelcomm {
 
 namespace {
 
-struct Workers {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::size_t live = 0;
-    FileSendBlockPrefetch::WorkerHook hook;
-};
-
-// Never destroyed: a worker may still be ending while the program exits.
-Workers& workers() {
-    static Workers* all = new Workers;
+DetachedWorkers<FileSendBlockPrefetch::WorkerHook>& workers() {
+    static auto* all = new DetachedWorkers<FileSendBlockPrefetch::WorkerHook>;
     return *all;
 }
 
@@ -57,12 +49,7 @@ namespace {
 
 template <class Slot, class Prepared>
 void prepare(Slot& slot, Work work) {
-    FileSendBlockPrefetch::WorkerHook hook;
-    {
-        std::lock_guard lock(workers().mutex);
-        hook = workers().hook;
-    }
-    if (hook) hook(work.blockNum);
+    if (const auto hook = workers().hook()) hook(work.blockNum);
 
     std::optional<Prepared> result;
     std::exception_ptr failure;
@@ -93,15 +80,6 @@ void prepare(Slot& slot, Work work) {
     slot.ended.notify_all();
 }
 
-void workerEnded() {
-    Workers& all = workers();
-    {
-        std::lock_guard lock(all.mutex);
-        --all.live;
-    }
-    all.changed.notify_all();
-}
-
 }  // namespace
 
 FileSendBlockPrefetch::~FileSendBlockPrefetch() { cancel(); }
@@ -118,24 +96,9 @@ void FileSendBlockPrefetch::start(const std::filesystem::path& localURL, std::in
     Bytes buffer;
     buffer.reserve(blockSize > 0 ? static_cast<std::size_t>(blockSize) + 16 : 0);
     Work work{localURL, fileSize, blockSize, blockNum, fileKey, Digest(clearHash), hashedBlocks, std::move(buffer)};
-    {
-        std::lock_guard lock(workers().mutex);
-        ++workers().live;
-    }
-    try {
-        std::thread([slot, work = std::move(work)]() mutable {
-            {
-                // Everything the worker holds goes before it counts as ended.
-                auto mine = std::move(slot);
-                prepare<Slot, Prepared>(*mine, std::move(work));
-            }
-            workerEnded();
-        }).detach();
-    } catch (const std::system_error&) {
-        // No thread to be had: the block is read in line when its turn comes.
-        workerEnded();
+    // Without a thread the block is read in line when its turn comes.
+    if (!workers().launch([slot, work = std::move(work)]() mutable { prepare<Slot, Prepared>(*slot, std::move(work)); }))
         return;
-    }
     slot_ = std::move(slot);
 }
 
@@ -159,19 +122,14 @@ void FileSendBlockPrefetch::cancel() {
     slot_.reset();
 }
 
-std::size_t FileSendBlockPrefetch::liveWorkers() {
-    std::lock_guard lock(workers().mutex);
-    return workers().live;
-}
+std::size_t FileSendBlockPrefetch::liveWorkers() { return workers().live(); }
 
 bool FileSendBlockPrefetch::waitForNoLiveWorkers(std::chrono::milliseconds guard) {
-    std::unique_lock lock(workers().mutex);
-    return workers().changed.wait_for(lock, guard, [] { return workers().live == 0; });
+    return workers().waitForNone(guard);
 }
 
 FileSendBlockPrefetch::WorkerHook FileSendBlockPrefetch::replaceWorkerHook(WorkerHook hook) {
-    std::lock_guard lock(workers().mutex);
-    return std::exchange(workers().hook, std::move(hook));
+    return workers().replaceHook(std::move(hook));
 }
 
 }  // namespace ostrelcomm
