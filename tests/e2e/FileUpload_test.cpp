@@ -207,6 +207,23 @@ std::optional<Stored> readBack(const Uploader& uploader, const std::string& uuid
 
 Bytes randomBytes(std::size_t size) { return size ? testsupport::oracleRandom(size) : Bytes{}; }
 
+// The uploader's file, read back from the stand-in, is `content`, and its
+// metadata names the content's digest.
+void expectStoredAs(const Uploader& uploader, const Bytes& content) {
+    const auto stored = readBack(uploader, uploader.uuid());
+    ASSERT_TRUE(stored);
+    EXPECT_TRUE(stored->clear == content);
+    EXPECT_EQ(stored->metadata["filehash-SHA256"], sha256Hex(content));
+}
+
+// The block numbers the store requests among `requests` named, in order.
+Lines storedBlockNumbers(const std::vector<devserver::RecordedRequest>& requests) {
+    Lines blocks;
+    for (const auto& r : requests)
+        if (r.path == kStore) blocks.push_back(r.values("x-sb-blocknum").at(0));
+    return blocks;
+}
+
 TEST(FileUpload, TheStoredBlocksDecryptToTheFileAndTheMetadataDescribesIt) {
     server();
     struct Case {
@@ -428,14 +445,8 @@ TEST(FileUpload, ABlockDamagedOnTheWayIsSentAgainTwiceAtMost) {
         ASSERT_TRUE(uploader.recorder.waitIdle());
         server().clearFaults();
         ASSERT_EQ(uploader.results().back(), xfer::kSent);
-        const auto stored = readBack(uploader, uploader.uuid());
-        ASSERT_TRUE(stored);
-        EXPECT_TRUE(stored->clear == content);
-        EXPECT_EQ(stored->metadata["filehash-SHA256"], sha256Hex(content));
-        Lines blocks;
-        for (const auto& r : uploader.newRequests())
-            if (r.path == kStore) blocks.push_back(r.values("x-sb-blocknum").at(0));
-        EXPECT_EQ(blocks, (Lines{"0", "0", "0"}));
+        expectStoredAs(uploader, content);
+        EXPECT_EQ(storedBlockNumbers(uploader.newRequests()), (Lines{"0", "0", "0"}));
     }
     {
         Uploader uploader;
@@ -544,14 +555,8 @@ TEST(FileUpload, AResumedUploadSendsTheRefusedBlockAgain) {
     EXPECT_TRUE(entry<bool>(posted[0], xfer::kIsResumedKey));
     for (std::size_t i = 1; i < posted.size(); ++i) EXPECT_FALSE(entry<bool>(posted[i], xfer::kIsResumedKey));
 
-    Lines blocks;
-    for (const auto& r : uploader.newRequests())
-        if (r.path == kStore) blocks.push_back(r.values("x-sb-blocknum").at(0));
-    EXPECT_EQ(blocks, (Lines{"0", "1", "1"}));
-    const auto stored = readBack(uploader, uploader.uuid());
-    ASSERT_TRUE(stored);
-    EXPECT_TRUE(stored->clear == content);
-    EXPECT_EQ(stored->metadata["filehash-SHA256"], sha256Hex(content));
+    EXPECT_EQ(storedBlockNumbers(uploader.newRequests()), (Lines{"0", "1", "1"}));
+    expectStoredAs(uploader, content);
 }
 
 TEST(FileUpload, AnExpiredSessionOnABlockLogsInAndSendsThatBlockAgain) {
@@ -573,14 +578,8 @@ TEST(FileUpload, AnExpiredSessionOnABlockLogsInAndSendsThatBlockAgain) {
               (Lines{"GET /filesend/prepare/", "PUT /filesend/store/", "GET /authenticate/", "POST /authenticate/",
                      "PUT /filesend/store/", "PUT /filesend/store/", "GET /filesend/finalize/",
                      "PUT /filesend/terminate/"}));
-    Lines blocks;
-    for (const auto& r : requests)
-        if (r.path == kStore) blocks.push_back(r.values("x-sb-blocknum").at(0));
-    EXPECT_EQ(blocks, (Lines{"0", "0", "1"}));
-    const auto stored = readBack(uploader, uploader.uuid());
-    ASSERT_TRUE(stored);
-    EXPECT_TRUE(stored->clear == content);
-    EXPECT_EQ(stored->metadata["filehash-SHA256"], sha256Hex(content));
+    EXPECT_EQ(storedBlockNumbers(requests), (Lines{"0", "0", "1"}));
+    expectStoredAs(uploader, content);
 }
 
 TEST(FileUpload, OnlyARegularFileIsQueued) {
