@@ -64,6 +64,7 @@
 #include "platform/AppInfo.h"
 #include "platform/ByteCount.h"
 #include "platform/Bytes.h"
+#include "platform/FileDescriptor.h"
 #include "platform/IntExtensions.h"
 #include "platform/LocalizedString.h"
 #include "platform/NotificationCenter.h"

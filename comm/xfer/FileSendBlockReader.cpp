@@ -18,24 +18,11 @@
 
 #include "crypto/CryptoError.h"
 #include "crypto/StreamCryptor.h"
+#include "platform/FileDescriptor.h"
 
 namespace ostrelcomm {
 
 namespace {
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Reads up to `count` bytes at `offset`; fewer only at the end of the file.
 // -1 on a read error.

@@ -26,6 +26,7 @@
 #include "jobs/JobType.h"
 #include "jobs/RequestStep.h"
 #include "jobs/SrvComm.h"
+#include "platform/FileDescriptor.h"
 #include "platform/SystemLog.h"
 #include "tree/RemoteItemMetadata.h"
 #include "tree/RemoteItemThumbnail.h"
@@ -96,20 +97,6 @@ const SrvComm::StepRegistration kUploadSteps{
 
 // 0001-01-01T00:00:00Z: the date of a file that has none.
 constexpr std::chrono::sys_seconds kDistantPast{std::chrono::seconds{-62'135'596'800}};
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 std::string errnoText(int error) { return std::strerror(error); }
 
