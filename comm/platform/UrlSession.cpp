@@ -173,7 +173,6 @@ struct Transfer {
     std::size_t headerBytes = 0;
     bool headerOverflow = false;
     bool bodyTooLarge = false;
-    bool observerFailed = false;
     curl_off_t lastDownloaded = 0;
     curl_off_t lastUploaded = 0;
     Clock::time_point lastActivity = Clock::now();
@@ -242,17 +241,8 @@ size_t Transfer::onBody(char* data, size_t size, size_t count, void* user) {
             x.body.reserve(static_cast<std::size_t>(announced));
         }
     }
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
-    if (const auto& observer = x.task->request.bodyObserver) {
-        // No exception may cross libcurl's C frames: it ends the transfer instead.
-        try {
-            observer(ByteView(bytes, length));
-        } catch (...) {
-            x.observerFailed = true;
-            return 0;
-        }
-    }
-    x.body.insert(x.body.end(), bytes, bytes + length);
+    x.body.insert(x.body.end(), reinterpret_cast<const std::uint8_t*>(data),
+                  reinterpret_cast<const std::uint8_t*>(data) + length);
     return length;
 }
 
@@ -987,7 +977,6 @@ Outcome SessionCore::perform(TaskState& task) {
     if (result == CURLE_ABORTED_BY_CALLBACK && task.cancelled.load()) {
         return failure(UrlErrorCode::cancelled, "cancelled");
     }
-    if (x.observerFailed) return failure(UrlErrorCode::unknown, "The answer could not be taken in");
     if (result != CURLE_OK) return Outcome{std::nullopt, std::nullopt, transferError(result, x, config)};
     if (status < 100 || status > 999) {
         return failure(UrlErrorCode::badServerResponse, "The server's answer has no valid status");

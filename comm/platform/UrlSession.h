@@ -68,12 +68,6 @@ struct UrlRequest {
     // and the session's maximumBodySize applies. A transfer whose blocks have
     // a known length refuses anything longer before it is held in memory.
     std::optional<std::size_t> maximumBodySize;
-    // Sees each piece of the answer body as it arrives, in order, on the
-    // session's worker thread, before the task's completion runs: together
-    // the pieces are exactly the body the completion receives. Lets a caller
-    // work on the body (hash it, say) while the rest is still on its way. An
-    // exception it throws fails the task.
-    std::function<void(ByteView)> bodyObserver;
 
     UrlRequest() = default;
     explicit UrlRequest(std::string url) : url(std::move(url)) {}

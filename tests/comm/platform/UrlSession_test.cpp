@@ -14,7 +14,6 @@
 #include <condition_variable>
 #include <mutex>
 #include <set>
-#include <stdexcept>
 #include <thread>
 
 #include "devserver/TlsIdentity.h"
@@ -332,38 +331,6 @@ TEST_F(UrlSessionTest, AnswerHeadersKeepTheirCaseAndTheMimeTypeLosesItsParameter
     EXPECT_EQ(untyped.response->mimeType, std::nullopt);
     ASSERT_TRUE(untyped.data);
     EXPECT_TRUE(untyped.data->empty()) << "an empty body is present, not absent";
-}
-
-TEST_F(UrlSessionTest, TheBodyObserverSeesTheWholeBodyInOrderAndItsFailureFailsTheTask) {
-    const std::string large = [] {
-        std::string bytes(3'000'000, '\0');
-        for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 131) >> 7);
-        return bytes;
-    }();
-    devserver->route("GET", "/large/", Endpoint{"large", devserver::Access::open, [large](const ServerRequest&) {
-                                                    return Reply::bytes(large);
-                                                }});
-    auto session = newSession();
-    // Touched by the worker only until the completion runs; read after it.
-    auto seen = std::make_shared<std::string>();
-    UrlRequest watched = makeRequest(devserver.url("/large/"), "GET");
-    watched.bodyObserver = [seen](ByteView piece) { seen->append(toText(piece)); };
-    UrlRequest refusing = makeRequest(devserver.url("/large/"), "GET");
-    refusing.bodyObserver = [](ByteView) { throw std::runtime_error("refused"); };
-    session->dataTask(std::move(watched), collector->completion(0))->resume();
-    session->dataTask(std::move(refusing), collector->completion(1))->resume();
-    session->dataTask(makeRequest(devserver.url("/echo/"), "GET"), collector->completion(2))->resume();
-    ASSERT_TRUE(collector->waitForCalls(3));
-
-    const Result whole = collector->resultOf(0);
-    ASSERT_TRUE(whole.data);
-    EXPECT_TRUE(text(whole.data) == large);
-    EXPECT_TRUE(*seen == large);
-    const Result refused = collector->resultOf(1);
-    EXPECT_FALSE(refused.data);
-    ASSERT_TRUE(refused.error);
-    EXPECT_EQ(refused.error->code, UrlErrorCode::unknown);
-    EXPECT_TRUE(collector->resultOf(2).response) << "the session goes on after a refused answer";
 }
 
 TEST_F(UrlSessionTest, InvalidateDuringAStalledAnswerCancelsEachTaskOnceAndSendsNothingMore) {
