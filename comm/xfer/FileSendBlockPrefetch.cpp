@@ -112,7 +112,9 @@ std::optional<FileSendBlockPrefetch::Prepared> FileSendBlockPrefetch::take(std::
     }
     std::unique_lock lock(slot->mutex);
     slot->ended.wait(lock, [&] { return slot->done; });
-    if (slot->failure) std::rethrow_exception(slot->failure);
+    // Taken out of the slot: the worker may drop the slot last, and the
+    // exception must not be released on its thread while this one reads it.
+    if (std::exception_ptr failure = std::exchange(slot->failure, nullptr)) std::rethrow_exception(failure);
     return std::move(slot->result);
 }
 
