@@ -164,10 +164,28 @@ void Http::startTask(UrlRequest request, DataTaskCompletion completion) {
     started->resume();
 }
 
+std::shared_ptr<Digest> Http::digestWhileReceiving(UrlRequest& request, const std::optional<SecretBytes>& hmacKey) {
+    // Without a key the body's digest is never checked.
+    if (!hmacKey) return nullptr;
+    auto digest = std::make_shared<Digest>(DigestAlgorithm::sha256);
+    request.bodyObserver = [digest](ByteView piece) { digest->update(piece); };
+    return digest;
+}
+
+std::optional<Bytes> Http::receivedDigest(const std::shared_ptr<Digest>& digest, const std::optional<Bytes>& data) {
+    if (!digest || !data) return std::nullopt;
+    try {
+        return digest->final();
+    } catch (const std::exception&) {
+        return std::nullopt;  // hashed again from the body
+    }
+}
+
 std::optional<HTTPError> Http::verifyAnswer(const std::optional<Bytes>& data,
                                             const std::optional<HttpUrlResponse>& response,
                                             const std::optional<UrlError>& error, const std::string& answerType,
-                                            const std::optional<SecretBytes>& hmacKey, AnswerVariant variant) {
+                                            const std::optional<SecretBytes>& hmacKey, AnswerVariant variant,
+                                            const std::optional<Bytes>& bodyDigest) {
     if (error) return HTTPError{std::nullopt, HTTPErrors::dataTaskError, error->localizedDescription, {}};
     if (!response)
         return HTTPError{std::nullopt, HTTPErrors::unableToDecodeURLResponse,
@@ -221,7 +239,7 @@ std::optional<HTTPError> Http::verifyAnswer(const std::optional<Bytes>& data,
         return authenticationFailure("Message HMACs doesn't match", statusCode);
 
     if (data) {
-        std::string digest = toHex(sha256(*data));
+        std::string digest = toHex(bodyDigest ? *bodyDigest : sha256(*data));
         auto sent = response->value("x-sb-payload-sha256");
         if (!sent) return authenticationFailure("Missing payload signature", statusCode);
         if (!constantTimeEquals(std::string_view(digest), std::string_view(*sent)))

@@ -12,6 +12,7 @@
 #include <tuple>
 #include <utility>
 
+#include "crypto/Digest.h"
 #include "crypto/SecretBytes.h"
 #include "http/HTTPError.h"
 #include "http/ServerAnswer.h"
@@ -140,10 +141,13 @@ public:
     enum class AnswerVariant { plain, payload };
 
     // Every check before decoding, in order; absent when the answer passes.
+    // `bodyDigest`, when given, is the SHA-256 of `data` as it was taken in
+    // while it arrived; without it the body is hashed here.
     static std::optional<HTTPError> verifyAnswer(const std::optional<Bytes>& data,
                                                  const std::optional<HttpUrlResponse>& response,
                                                  const std::optional<UrlError>& error, const std::string& answerType,
-                                                 const std::optional<SecretBytes>& hmacKey, AnswerVariant variant);
+                                                 const std::optional<SecretBytes>& hmacKey, AnswerVariant variant,
+                                                 const std::optional<Bytes>& bodyDigest = std::nullopt);
 
     template <ServerAnswer T>
     struct AnswerOutcome {
@@ -156,10 +160,15 @@ public:
     template <ServerAnswer T>
     static AnswerOutcome<T> handleAnswer(std::optional<Bytes> data, const std::optional<HttpUrlResponse>& response,
                                          const std::optional<UrlError>& error, const std::string& answerType,
-                                         const std::optional<SecretBytes>& hmacKey, AnswerVariant variant);
+                                         const std::optional<SecretBytes>& hmacKey, AnswerVariant variant,
+                                         const std::optional<Bytes>& bodyDigest = std::nullopt);
 
 private:
     void startTask(UrlRequest request, DataTaskCompletion completion);
+    // With a session key, the answer body's digest is taken in as the body
+    // arrives, so hashing it overlaps the transfer instead of following it.
+    static std::shared_ptr<Digest> digestWhileReceiving(UrlRequest& request, const std::optional<SecretBytes>& hmacKey);
+    static std::optional<Bytes> receivedDigest(const std::shared_ptr<Digest>& digest, const std::optional<Bytes>& data);
 };
 
 // --- templates ------------------------------------------------------------------
@@ -167,8 +176,9 @@ private:
 template <ServerAnswer T>
 Http::AnswerOutcome<T> Http::handleAnswer(std::optional<Bytes> data, const std::optional<HttpUrlResponse>& response,
                                           const std::optional<UrlError>& error, const std::string& answerType,
-                                          const std::optional<SecretBytes>& hmacKey, AnswerVariant variant) {
-    if (auto failure = verifyAnswer(data, response, error, answerType, hmacKey, variant))
+                                          const std::optional<SecretBytes>& hmacKey, AnswerVariant variant,
+                                          const std::optional<Bytes>& bodyDigest) {
+    if (auto failure = verifyAnswer(data, response, error, answerType, hmacKey, variant, bodyDigest))
         return {std::nullopt, {}, std::move(failure)};
     try {
         std::optional<T> value;
@@ -190,16 +200,19 @@ void Http::query(const std::string& path, const std::string& method,
                  std::optional<double> progressTimeout, std::optional<std::size_t> maximumAnswerSize) {
     BuiltRequest built = buildRequest(path, method, custHeaders, std::nullopt, std::nullopt, hmacKey, answerType,
                                       std::chrono::system_clock::now(), progressTimeout, maximumAnswerSize);
+    auto bodyDigest = digestWhileReceiving(built.request, hmacKey);
     startTask(std::move(built.request),
               [self = weak_from_this().lock(), answerType, hmacKey = std::move(hmacKey),
-               handler = std::move(completionHandler)](std::optional<Bytes> data, std::optional<HttpUrlResponse> response,
+               bodyDigest = std::move(bodyDigest), handler = std::move(completionHandler)](std::optional<Bytes> data, std::optional<HttpUrlResponse> response,
                                                        std::optional<UrlError> error) mutable {
                   // Everything captured is moved out first, so that the task,
                   // which this Http keeps, holds no reference back to it.
                   auto keepAlive = std::move(self);
                   auto key = std::move(hmacKey);
                   auto call = std::move(handler);
-                  auto outcome = handleAnswer<T>(std::move(data), response, error, answerType, key, AnswerVariant::plain);
+                  const auto received = receivedDigest(bodyDigest, data);
+                  auto outcome = handleAnswer<T>(std::move(data), response, error, answerType, key,
+                                                 AnswerVariant::plain, received);
                   if (call) call(std::move(outcome.value), std::move(outcome.headers), std::move(outcome.error));
               });
 }
@@ -214,16 +227,19 @@ void Http::queryWithPayload(const std::string& path, const std::string& method,
     BuiltRequest built = buildRequest(path, method, custHeaders, contentType, std::move(payload), hmacKey, answerType,
                                       std::chrono::system_clock::now(), progressTimeout, maximumAnswerSize,
                                       std::move(payloadDigest));
+    auto bodyDigest = digestWhileReceiving(built.request, hmacKey);
     startTask(std::move(built.request),
               [self = weak_from_this().lock(), answerType, hmacKey = std::move(hmacKey),
-               digest = std::move(built.payloadDigest), handler = std::move(completionHandler)](
+               digest = std::move(built.payloadDigest), bodyDigest = std::move(bodyDigest),
+               handler = std::move(completionHandler)](
                   std::optional<Bytes> data, std::optional<HttpUrlResponse> response,
                   std::optional<UrlError> error) mutable {
                   auto keepAlive = std::move(self);
                   auto key = std::move(hmacKey);
                   auto call = std::move(handler);
-                  auto outcome =
-                      handleAnswer<T>(std::move(data), response, error, answerType, key, AnswerVariant::payload);
+                  const auto received = receivedDigest(bodyDigest, data);
+                  auto outcome = handleAnswer<T>(std::move(data), response, error, answerType, key,
+                                                 AnswerVariant::payload, received);
                   if (call)
                       call(std::move(outcome.value), std::move(outcome.headers), std::move(outcome.error),
                            std::move(digest));

@@ -161,8 +161,88 @@ Outcome failure(UrlErrorCode code, std::string description) {
     return Outcome{std::nullopt, std::nullopt, UrlError{code, std::move(description)}};
 }
 
-// What one transfer collects through libcurl's callbacks; only the worker
-// thread touches it.
+// Hands the part of a body taken in so far to the request's observer on a
+// thread of its own, so that the observer's work overlaps the rest of the
+// transfer instead of following it. The body's bytes must not move while it
+// runs: it starts only on a body reserved for its announced length, and is
+// stopped before the body would grow past that.
+class BodyFollower {
+public:
+    BodyFollower(const std::uint8_t* base, const std::function<void(ByteView)>& observer)
+        : base_(base), observer_(observer), thread_([this] { run(); }) {}
+    ~BodyFollower() { stop(); }
+    BodyFollower(const BodyFollower&) = delete;
+    BodyFollower& operator=(const BodyFollower&) = delete;
+
+    // The first `length` bytes from the base are taken in and stay put.
+    void publish(std::size_t length) {
+        std::lock_guard lock(mutex_);
+        published_ = length;
+        // Woken for a batch, not for each of libcurl's pieces: a wake-up per
+        // 16 KiB costs the receiving thread more than the observer saves it.
+        if (waiting_ && published_ >= wakeAt_) wake_.notify_one();
+    }
+    // Once the observer has thrown, nothing more is handed to it.
+    bool failed() const { return failed_.load(std::memory_order_relaxed); }
+    // Waits until the observer has seen everything published (or thrown);
+    // the thread has ended when it returns. True when it never threw.
+    bool stop() {
+        {
+            std::lock_guard lock(mutex_);
+            closed_ = true;
+            wake_.notify_one();
+        }
+        if (thread_.joinable()) thread_.join();
+        return !failed();
+    }
+
+private:
+    void run() {
+        std::size_t seen = 0;
+        for (;;) {
+            std::size_t until = 0;
+            {
+                std::unique_lock lock(mutex_);
+                wakeAt_ = seen + kBatch;
+                while (published_ < wakeAt_ && !closed_) {
+                    waiting_ = true;
+                    wake_.wait(lock);
+                    waiting_ = false;
+                }
+                if (published_ == seen) return;
+                until = published_;
+            }
+            try {
+                observer_(ByteView(base_ + seen, until - seen));
+            } catch (...) {
+                failed_.store(true, std::memory_order_relaxed);
+                return;
+            }
+            seen = until;
+        }
+    }
+
+    static constexpr std::size_t kBatch = std::size_t{256} << 10;
+
+    const std::uint8_t* const base_;
+    const std::function<void(ByteView)>& observer_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::size_t published_ = 0;
+    std::size_t wakeAt_ = 0;
+    bool closed_ = false;
+    bool waiting_ = false;
+    std::atomic<bool> failed_{false};
+    std::thread thread_;  // last: starts once everything above is set
+};
+
+// A body at least this long, with its length announced, is followed on a
+// thread of its own; a shorter one costs less to observe in line than a
+// thread's start.
+constexpr std::size_t kFollowOnThreadFrom = std::size_t{1} << 20;
+
+// What one transfer collects through libcurl's callbacks; only the thread
+// driving it touches it (and the follower, the body's published bytes).
 struct Transfer {
     CURL* easy = nullptr;
     TaskState* task = nullptr;
@@ -173,10 +253,20 @@ struct Transfer {
     std::size_t headerBytes = 0;
     bool headerOverflow = false;
     bool bodyTooLarge = false;
+    bool observerFailed = false;
     curl_off_t lastDownloaded = 0;
     curl_off_t lastUploaded = 0;
     Clock::time_point lastActivity = Clock::now();
     char errorBuffer[CURL_ERROR_SIZE] = {};
+    // After `body`: stopped, its thread ended, before the body goes.
+    std::unique_ptr<BodyFollower> follower;
+
+    // Ends the follower, if any; its failure counts as the observer's.
+    void stopFollowing() {
+        if (!follower) return;
+        if (!follower->stop()) observerFailed = true;
+        follower.reset();
+    }
 
     static size_t onHeader(char* data, size_t size, size_t count, void* user);
     static size_t onBody(char* data, size_t size, size_t count, void* user);
@@ -234,15 +324,35 @@ size_t Transfer::onBody(char* data, size_t size, size_t count, void* user) {
         x.bodyTooLarge = true;
         return 0;
     }
+    const auto& observer = x.task->request.bodyObserver;
     if (x.body.empty()) {
         curl_off_t announced = -1;
         if (curl_easy_getinfo(x.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
             announced > 0 && static_cast<std::uint64_t>(announced) <= x.maximumBodySize) {
             x.body.reserve(static_cast<std::size_t>(announced));
+            if (observer && static_cast<std::uint64_t>(announced) >= kFollowOnThreadFrom && !x.follower)
+                x.follower = std::make_unique<BodyFollower>(x.body.data(), observer);
         }
     }
-    x.body.insert(x.body.end(), reinterpret_cast<const std::uint8_t*>(data),
-                  reinterpret_cast<const std::uint8_t*>(data) + length);
+    if (x.follower && (x.follower->failed() || length > x.body.capacity() - x.body.size())) {
+        // Longer than announced: the rest is observed in line, once the
+        // follower has seen what it was given, before the body moves.
+        x.stopFollowing();
+        if (x.observerFailed) return 0;
+    }
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
+    x.body.insert(x.body.end(), bytes, bytes + length);
+    if (x.follower) {
+        x.follower->publish(x.body.size());
+    } else if (observer) {
+        // No exception may cross libcurl's C frames: it ends the transfer instead.
+        try {
+            observer(ByteView(x.body.data() + x.body.size() - length, length));
+        } catch (...) {
+            x.observerFailed = true;
+            return 0;
+        }
+    }
     return length;
 }
 
@@ -958,6 +1068,7 @@ Outcome SessionCore::perform(TaskState& task) {
         std::lock_guard lock(mutex);
         runningPool.reset();
     }
+    x.stopFollowing();
     long status = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
 
@@ -977,6 +1088,7 @@ Outcome SessionCore::perform(TaskState& task) {
     if (result == CURLE_ABORTED_BY_CALLBACK && task.cancelled.load()) {
         return failure(UrlErrorCode::cancelled, "cancelled");
     }
+    if (x.observerFailed) return failure(UrlErrorCode::unknown, "The answer could not be taken in");
     if (result != CURLE_OK) return Outcome{std::nullopt, std::nullopt, transferError(result, x, config)};
     if (status < 100 || status > 999) {
         return failure(UrlErrorCode::badServerResponse, "The server's answer has no valid status");

@@ -68,6 +68,14 @@ struct UrlRequest {
     // and the session's maximumBodySize applies. A transfer whose blocks have
     // a known length refuses anything longer before it is held in memory.
     std::optional<std::size_t> maximumBodySize;
+    // Sees the answer body piece by piece, in order, before the task's
+    // completion runs: together the pieces are exactly the body the
+    // completion receives. Lets a caller work on the body (hash it, say)
+    // while the rest is still on its way: for a long body announced with its
+    // length it runs on a thread of its own beside the transfer, otherwise on
+    // the thread that takes the body in. Called by one thread at a time. An
+    // exception it throws fails the task.
+    std::function<void(ByteView)> bodyObserver;
 
     UrlRequest() = default;
     explicit UrlRequest(std::string url) : url(std::move(url)) {}

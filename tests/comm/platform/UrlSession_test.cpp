@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <thread>
 
 #include "devserver/TlsIdentity.h"
@@ -331,6 +332,50 @@ TEST_F(UrlSessionTest, AnswerHeadersKeepTheirCaseAndTheMimeTypeLosesItsParameter
     EXPECT_EQ(untyped.response->mimeType, std::nullopt);
     ASSERT_TRUE(untyped.data);
     EXPECT_TRUE(untyped.data->empty()) << "an empty body is present, not absent";
+}
+
+TEST_F(UrlSessionTest, TheBodyObserverSeesTheWholeBodyInOrderAndItsFailureFailsTheTask) {
+    // A long body is observed on a thread beside the transfer, a short one in
+    // line: both must see exactly the body, and a refusal fail the task.
+    for (const std::size_t size : {std::size_t{3'000'000}, std::size_t{1000}}) {
+        SCOPED_TRACE(size);
+        const std::string body = [size] {
+            std::string bytes(size, '\0');
+            for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 131) >> 7);
+            return bytes;
+        }();
+        const std::string path = "/body-" + std::to_string(size) + "/";
+        devserver->route("GET", path, Endpoint{"body", devserver::Access::open, [body](const ServerRequest&) {
+                                                   return Reply::bytes(body);
+                                               }});
+        auto session = newSession();
+        auto results = std::make_shared<Collector>();
+        // Touched by the observer only until the completion runs; read after it.
+        auto seen = std::make_shared<std::string>();
+        auto pieces = std::make_shared<std::size_t>(0);
+        UrlRequest watched = makeRequest(devserver.url(path), "GET");
+        watched.bodyObserver = [seen, pieces](ByteView piece) {
+            seen->append(toText(piece));
+            ++*pieces;
+        };
+        UrlRequest refusing = makeRequest(devserver.url(path), "GET");
+        refusing.bodyObserver = [](ByteView) { throw std::runtime_error("refused"); };
+        session->dataTask(std::move(watched), results->completion(0))->resume();
+        session->dataTask(std::move(refusing), results->completion(1))->resume();
+        session->dataTask(makeRequest(devserver.url("/echo/"), "GET"), results->completion(2))->resume();
+        ASSERT_TRUE(results->waitForCalls(3));
+
+        const Result whole = results->resultOf(0);
+        ASSERT_TRUE(whole.data);
+        EXPECT_TRUE(text(whole.data) == body);
+        EXPECT_TRUE(*seen == body);
+        EXPECT_GE(*pieces, 1u);
+        const Result refused = results->resultOf(1);
+        EXPECT_FALSE(refused.data);
+        ASSERT_TRUE(refused.error);
+        EXPECT_EQ(refused.error->code, UrlErrorCode::unknown);
+        EXPECT_TRUE(results->resultOf(2).response) << "the session goes on after a refused answer";
+    }
 }
 
 TEST_F(UrlSessionTest, InvalidateDuringAStalledAnswerCancelsEachTaskOnceAndSendsNothingMore) {
