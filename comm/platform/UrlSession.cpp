@@ -241,6 +241,8 @@ private:
 // thread's start.
 constexpr std::size_t kFollowOnThreadFrom = std::size_t{1} << 20;
 
+constexpr std::size_t kAnswerSlack = 64;
+
 // What one transfer collects through libcurl's callbacks; only the thread
 // driving it touches it (and the follower, the body's published bytes).
 struct Transfer {
@@ -329,7 +331,10 @@ size_t Transfer::onBody(char* data, size_t size, size_t count, void* user) {
         curl_off_t announced = -1;
         if (curl_easy_getinfo(x.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
             announced > 0 && static_cast<std::uint64_t>(announced) <= x.maximumBodySize) {
-            x.body.reserve(static_cast<std::size_t>(announced));
+            // A little room past the announced length: a caller that grows
+            // the body by a cipher block (decrypting it in place) keeps it
+            // where it is instead of copying megabytes.
+            x.body.reserve(static_cast<std::size_t>(announced) + kAnswerSlack);
             if (observer && static_cast<std::uint64_t>(announced) >= kFollowOnThreadFrom && !x.follower)
                 x.follower = std::make_unique<BodyFollower>(x.body.data(), observer);
         }
