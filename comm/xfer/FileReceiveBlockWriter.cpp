@@ -1,12 +1,15 @@
 #include "xfer/FileReceiveBlockWriter.h"
 
+#include <openssl/err.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <utility>
 
+#include "crypto/StreamCryptor.h"
 #include "xfer/DetachedWorkers.h"
 #include "xfer/DownloadFileSystem.h"
 
@@ -19,6 +22,34 @@ DetachedWorkers<FileReceiveBlockWriter::WorkerHook>& workers() {
     return *all;
 }
 
+// AES's block: decryption in place needs this much room past the cipher.
+constexpr std::size_t kCipherBlock = 16;
+
+// Decrypts `buffer` in place; its capacity already holds one cipher block
+// more, so nothing is allocated here. Every clear byte lands no later than
+// its cipher byte was read.
+std::optional<std::string> decryptInPlace(Bytes& buffer, const SecretBytes& key, const SecretBytes& iv) {
+    std::optional<StreamCryptor> cryptor;
+    try {
+        // The cipher library's error queue is per thread: this worker's own
+        // is the one that tells why the cryptor failed.
+        ERR_clear_error();
+        cryptor.emplace(StreamCryptor::Operation::decrypt, CipherAlgorithm::aes256, key.view(), iv.view());
+    } catch (const std::exception& error) {
+        return "Cryptor error " + std::to_string(ERR_peek_last_error()) + ": " + error.what();
+    }
+    try {
+        const std::size_t cipherSize = buffer.size();
+        buffer.resize(cipherSize + kCipherBlock);
+        std::size_t written = cryptor->update(ByteView(buffer.data(), cipherSize), buffer.data());
+        written += cryptor->final(buffer.data() + written);
+        buffer.resize(written);
+    } catch (const std::exception& error) {
+        return std::string("Non cryptor error: ") + error.what();
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 struct FileReceiveBlockWriter::Slot {
@@ -26,27 +57,45 @@ struct FileReceiveBlockWriter::Slot {
     std::mutex mutex;
     std::condition_variable ended;
     bool done = false;
-    bool written = false;
+    std::optional<std::string> failure;
     std::optional<Digest> clearHash;
 };
 
 namespace {
 
+using Block = FileReceiveBlockWriter::Block;
+
+// The block's work, short of handing the outcome over: a failure message,
+// or none, with `written` set once the block is in the file and in `digest`.
+std::optional<std::string> work(const std::atomic<bool>& cancelled, Block& block, Digest& digest, bool& written) {
+    if (cancelled.load()) return std::nullopt;
+    if (auto failure = decryptInPlace(block.cipher, block.key, block.iv)) return failure;
+    const Bytes& clear = block.cipher;
+    if (clear.size() != block.clearLength) return FileReceiveBlockWriter::kBlockLength;
+    if (block.fd < 0) return FileReceiveBlockWriter::kUnwritable;
+    if (cancelled.load()) return std::nullopt;
+    try {
+        digest.update(clear);
+    } catch (const std::exception& error) {
+        return std::string("Non cryptor error: ") + error.what();
+    }
+    if (!DownloadFileSystem::writeAtAndClose(std::exchange(block.fd, -1), clear, block.offset))
+        return FileReceiveBlockWriter::kUnwritable;
+    written = true;
+    return std::nullopt;
+}
+
 template <class Slot>
-void writeBlock(Slot& slot, int fd, Bytes clear, std::uint64_t offset, Digest digest) {
+void writeBlock(Slot& slot, Block block, Digest digest) {
     if (const auto hook = workers().hook()) hook();
 
     bool written = false;
-    if (slot.cancelled.load()) {
-        ::close(fd);
-    } else {
-        digest.update(clear);
-        written = DownloadFileSystem::writeAtAndClose(fd, clear, offset);
-    }
+    std::optional<std::string> failure = work(slot.cancelled, block, digest, written);
+    if (block.fd >= 0) ::close(block.fd);
     {
         std::lock_guard lock(slot.mutex);
-        slot.written = written;
-        slot.clearHash.emplace(std::move(digest));
+        slot.failure = std::move(failure);
+        if (written) slot.clearHash.emplace(std::move(digest));
         slot.done = true;
     }
     slot.ended.notify_all();
@@ -56,37 +105,29 @@ void writeBlock(Slot& slot, int fd, Bytes clear, std::uint64_t offset, Digest di
 
 FileReceiveBlockWriter::~FileReceiveBlockWriter() { cancel(); }
 
-namespace {
-
-struct Job {
-    int fd;
-    Bytes clear;
-    std::uint64_t offset;
-    Digest digest;
-};
-
-}  // namespace
-
-void FileReceiveBlockWriter::start(int fd, Bytes clear, std::uint64_t offset, const Digest& clearHash) {
+void FileReceiveBlockWriter::start(Block block, const Digest& clearHash) {
     cancel();
     auto slot = std::make_shared<Slot>();
-    auto job = std::make_shared<Job>(Job{fd, std::move(clear), offset, Digest(clearHash)});
+    // The room for decryption in place comes from this thread, not from the
+    // short-lived worker's: the allocator keeps freed memory per thread, and
+    // a block per worker would leave megabytes behind with each one.
+    block.cipher.reserve(block.cipher.size() + kCipherBlock);
+    auto job = std::make_shared<std::pair<Block, Digest>>(std::move(block), Digest(clearHash));
     slot_ = slot;
-    const auto write = [slot, job] {
-        writeBlock(*slot, job->fd, std::move(job->clear), job->offset, std::move(job->digest));
-    };
-    // No thread to be had: the block is written here and now.
+    const auto write = [slot, job] { writeBlock(*slot, std::move(job->first), std::move(job->second)); };
+    // No thread to be had: the block is done here and now.
     if (!workers().launch(write)) write();
 }
 
-std::optional<bool> FileReceiveBlockWriter::finish(Digest& clearHash) {
+std::optional<std::string> FileReceiveBlockWriter::finish(Digest& clearHash) {
     if (!slot_) return std::nullopt;
     std::shared_ptr<Slot> slot = std::move(slot_);
     slot_.reset();
     std::unique_lock lock(slot->mutex);
     slot->ended.wait(lock, [&] { return slot->done; });
-    if (slot->written && slot->clearHash) clearHash = std::move(*slot->clearHash);
-    return slot->written;
+    if (slot->failure) return std::move(slot->failure);
+    if (slot->clearHash) clearHash = std::move(*slot->clearHash);
+    return std::nullopt;
 }
 
 void FileReceiveBlockWriter::cancel() {

@@ -59,8 +59,8 @@ public:
     // Fed with the clear bytes of every stored block (the last one handed to
     // the writer only once it is finished).
     Digest clearHash{DigestAlgorithm::sha256};
-    // The last block received, on its way to the temporary file while the
-    // next one is asked for; dropped when the job ends.
+    // The last block received, decrypted and on its way to the temporary
+    // file while the next one is asked for; dropped when the job ends.
     FileReceiveBlockWriter writer;
     // The computed tree hash against the metadata's: 1 equal, 0 different,
     // -1 not compared.

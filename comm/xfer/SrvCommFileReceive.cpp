@@ -18,10 +18,7 @@
 #include <variant>
 #include <vector>
 
-#include <openssl/err.h>
-
 #include "crypto/EncryptionKey.h"
-#include "crypto/StreamCryptor.h"
 #include "crypto/curve25519/PrivateKey.h"
 #include "crypto/curve25519/SharedSecretKey.h"
 #include "encoding/Encoding.h"
@@ -34,6 +31,7 @@
 #include "platform/Uuid.h"
 #include "tree/RemoteItemMetadata.h"
 #include "xfer/DownloadFileSystem.h"
+#include "xfer/FileReceiveBlockWriter.h"
 #include "xfer/FileReceiveContext.h"
 #include "xfer/SafeLocalFileName.h"
 #include "xfer/Server_RecvPrepareAnswer.h"
@@ -54,7 +52,7 @@ constexpr std::size_t kErrorAnswerRoom = 64 * 1024;
 constexpr char kNoContext[] = "Unable to initialize job's context - Maybe the crypto functions failed!";
 constexpr char kNotAnIdentifier[] = "Unable to add file download: the remote item identifier is not a UUID";
 constexpr char kCreateFolder[] = "Error creating final folder: ";
-constexpr char kUnwritable[] = "Unable to write to local destination path!";
+constexpr const char* kUnwritable = FileReceiveBlockWriter::kUnwritable;
 constexpr char kCapacityError[] = "Unable to store downloaded file; Error retrieving capacity: ";
 constexpr char kCapacityUnavailable[] = "Unable to store downloaded file: Volume capacity is unavailable!";
 constexpr char kNoRoom[] = "Unable to store downloaded file: No room on volume; required: ";
@@ -74,7 +72,7 @@ constexpr char kRangeElements[] = "Block range elements are not valid!";
 constexpr char kRangeBegin[] = "Block begin element is not valid!";
 constexpr char kRangeEnd[] = "Block end element is not valid!";
 constexpr char kUnexpectedRange[] = "Block range is not the one of the file's block list!";
-constexpr char kBlockLength[] = "Block length does not match its range!";
+constexpr const char* kBlockLength = FileReceiveBlockWriter::kBlockLength;
 constexpr char kNoBlockList[] = "The download has no block list";
 constexpr char kFirstBlock[] = "First received block is not first file block!";
 constexpr char kLastBlock[] = "Last received block is not last file block!";
@@ -261,9 +259,9 @@ void SrvComm::fileReceive_getBlock() {
                             .maximumAnswerSize = static_cast<std::size_t>(longest)};
         },
         .answer = [](FileReceiveContext& context, Bytes&& body, const AnswerMeta& meta) {
-            // The block before is finished first: its failed write ends the job
-            // before anything of this answer counts.
-            if (context.writer.finish(context.clearHash) == false) return Next::fail(kUnwritable);
+            // The block before is finished first: a block that did not decrypt
+            // or write ends the job before anything of this answer counts.
+            if (auto failure = context.writer.finish(context.clearHash)) return Next::fail(*failure);
             const FileChunk& chunk = expectedChunk(context);
 
             const std::string* number = header(meta.headers, "x-sb-blocknum");
@@ -292,39 +290,30 @@ void SrvComm::fileReceive_getBlock() {
             const std::uint64_t clearLength = *end - *begin + 1;
             if (body.size() > cipherLength(clearLength)) return Next::fail(kBlockLength);
 
-            std::optional<StreamCryptor> cryptor;
-            try {
-                ERR_clear_error();
-                cryptor.emplace(StreamCryptor::Operation::decrypt, CipherAlgorithm::aes256,
-                                context.fileKey.key.key.view(), context.fileKey.key.iv.view());
-            } catch (const std::exception& error) {
-                return Next::fail("Cryptor error " + std::to_string(ERR_peek_last_error()) + ": " + error.what());
-            }
-            Bytes& clear = body;
-            try {
-                // In place: every clear byte lands no later than its cipher
-                // byte was read.
-                const std::size_t cipherSize = clear.size();
-                clear.resize(cipherSize + 16);
-                std::size_t written = cryptor->update(ByteView(clear.data(), cipherSize), clear.data());
-                written += cryptor->final(clear.data() + written);
-                clear.resize(written);
-            } catch (const std::exception& error) {
-                return Next::fail(std::string("Non cryptor error: ") + error.what());
-            }
-            if (clear.size() != clearLength) return Next::fail(kBlockLength);
-
-            // Hashed and written while the next block is asked for.
-            const int fd = context.localTempURL ? DownloadFileSystem::openForWriting(*context.localTempURL) : -1;
-            if (fd < 0) return Next::fail(kUnwritable);
-            context.writer.start(fd, std::move(clear), *begin, context.clearHash);
+            // Decrypted, checked, hashed and written while the next block is
+            // asked for; whatever fails there ends the job when the block is
+            // finished. The descriptor is opened here, so that a block held
+            // up on its way never writes into a file made after an abort.
+            FileReceiveBlockWriter::Block block{
+                .fd = context.localTempURL ? DownloadFileSystem::openForWriting(*context.localTempURL) : -1,
+                .cipher = std::move(body),
+                .offset = *begin,
+                .clearLength = clearLength,
+                .key = context.fileKey.key.key,
+                .iv = context.fileKey.key.iv};
+            context.writer.start(std::move(block), context.clearHash);
 
             context.receivedChunks.push_back(FileChunk{*begin, *end, *fingerprint});
             ++context.blockNum;
             if (context.blockNum < context.expectedChunks->size()) return Next::go(JobsSteps::fileReceive_getBlock);
             return Next::go(JobsSteps::fileReceive_terminate);
         },
-        .beforeChecks = nullptr,
+        // A request that failed does not hide why the block before it did:
+        // that block is finished first, as for an answer that arrived.
+        .beforeChecks = [](FileReceiveContext& context, const HTTPError&) -> std::optional<Next> {
+            if (auto failure = context.writer.finish(context.clearHash)) return Next::fail(*failure);
+            return std::nullopt;
+        },
         .afterChecks = nullptr,
     });
 }
@@ -332,7 +321,7 @@ void SrvComm::fileReceive_getBlock() {
 void SrvComm::fileReceive_terminate() {
     localStep<FileReceiveContext>(*this, JobsSteps::fileReceive_terminate,
                                   [](const std::shared_ptr<FileReceiveContext>& context) {
-        if (context->writer.finish(context->clearHash) == false) return Next::fail(kUnwritable);
+        if (auto failure = context->writer.finish(context->clearHash)) return Next::fail(*failure);
         if (!context->metadata || !context->localTempURL || !context->fileSize) return Next::fail(kNoMetadata);
         const auto& received = context->receivedChunks;
         if (!received.empty()) {

@@ -1,7 +1,8 @@
-// The workers that prepare an upload's next block and write a download's
-// last block while a request is on its way: caught halfway by an abort, an
-// error or the engine's end, they end by themselves, touch nothing of the
-// job, and leave the job's running digest exactly as the blocks sent.
+// The workers that prepare an upload's next block and decrypt and write a
+// download's last block while a request is on its way: caught halfway by an
+// abort, an error or the engine's end, they end by themselves, touch nothing
+// of the job, and leave the job's running digest exactly as the blocks sent;
+// a block that fails on one still ends its download with its own message.
 
 #include <gtest/gtest.h>
 
@@ -195,6 +196,66 @@ TEST(TransferWorkers, ADownloadAbortedWhileABlockIsWrittenLeavesNothingBehind) {
             EXPECT_FALSE(fs::exists(temporary));
             EXPECT_EQ(entriesOf(destination), std::set<std::string>{});
         }
+    }
+}
+
+// Block 0 does not decrypt (its body, fingerprinted as it is, cut short of a
+// whole cipher block); its worker is held until the request for block 1 has
+// reached the server, which answers it or fails it. Whichever comes first,
+// the job ends with the decryption's message, block 1 is not written, and no
+// further block is asked for.
+TEST(TransferWorkers, ABlockThatDoesNotDecryptEndsTheDownloadWithItsOwnMessage) {
+    for (const bool nextFails : {false, true}) {
+        SCOPED_TRACE(nextFails ? "next request fails" : "next answer arrives");
+        DownloadSession session(nextFails ? "undecryptable-next-fails" : "undecryptable");
+        const StoredFile sound = session.store(patterned(kBlock * 2 + 10), "spoilt.bin");
+        std::vector<std::string> bodies = sound.bodies;
+        bodies[0].pop_back();
+        std::vector<devserver::Chunk> chunks = sound.chunks;
+        chunks[0].chksum = sha256Hex(Bytes(bodies[0].begin(), bodies[0].end()));
+        devserver::Item item = *server().items().find(session.owner(), sound.uuid);
+        item.uuid.clear();
+        item.chunks = chunks;
+        item.treehash = devserver::treeHashHex(chunks);
+        const auto stored = devserver::storeFile(server(), item, bodies);
+        ASSERT_TRUE(stored);
+
+        auto gate = std::make_shared<testsupport::WorkerGate>();
+        FileReceiveBlockWriter::replaceWorkerHook([gate] { gate->arriveAndWait(); });
+        // At the move to block 1, on the engine's thread, before its request goes out.
+        bool armed = false;
+        auto token = session.engine->notifications()->addObserver(
+            xfer::kRemoteFileDownloadNotification, [&](const Notification& n) {
+                const auto* data = userInfoValue<xfer::RemoteFileDownloadPayload>(n.userInfo, "CustomData");
+                if (armed || !nextFails || !data || !data->count(xfer::kDownloadBlockNumKey)) return;
+                if (std::any_cast<std::uint64_t>(data->at(xfer::kDownloadBlockNumKey)) != 1) return;
+                armed = true;
+                devserver::Fault broken = devserver::Fault::exception(500, "InternalServerError", "Disk full");
+                broken.times = 1;
+                server().setFault("GET", "/filerecv/getblock/", broken);
+            });
+        server().clearRequests();
+        const auto id = session.engine->fileReceive_add(stored->uuid, session.folder.destination(), "n", std::nullopt);
+        ASSERT_TRUE(id);
+        ASSERT_TRUE(gate->waitForArrivals());
+        // The preparation, block 0, block 1.
+        ASSERT_TRUE(server().waitForRequestCount(3, kGuard));
+        FileReceiveBlockWriter::replaceWorkerHook(nullptr);
+        gate->open();
+        ASSERT_TRUE(session.recorder.waitIdle());
+        session.engine->notifications()->removeObserver(token);
+        server().clearFaults();
+
+        auto end = session.transfers.last(xfer::kRemoteFileDownloadNotification);
+        ASSERT_TRUE(end);
+        EXPECT_EQ(end->result, xfer::kError);
+        EXPECT_EQ(testsupport::lastError(*session.engine).value_or("").rfind("Non cryptor error: ", 0), 0u)
+            << testsupport::lastError(*session.engine).value_or("");
+        EXPECT_EQ(fs::file_size(session.temporaryFile(stored->uuid)), 0u);
+        std::size_t blockRequests = 0;
+        for (const auto& request : server().requests()) blockRequests += request.path == "/filerecv/getblock/";
+        EXPECT_EQ(blockRequests, 2u);
+        EXPECT_TRUE(FileReceiveBlockWriter::waitForNoLiveWorkers(kGuard));
     }
 }
 
