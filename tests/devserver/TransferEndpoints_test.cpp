@@ -38,6 +38,12 @@ constexpr auto kGuard = std::chrono::seconds(60);
 struct Answer {
     int status = -1;
     nlohmann::json json;
+    std::string body;
+    std::optional<HttpUrlResponse> response;
+    // The answer's body digest header; "<absent>" without one.
+    std::string digest() const {
+        return response ? response->value("x-sb-payload-sha256").value_or("<absent>") : "<no answer>";
+    }
     // The exception name of a refusal; empty for an answer.
     std::string code() const { return status == 200 ? "" : json.value("code", "?"); }
 };
@@ -82,7 +88,9 @@ protected:
                        [&promise](std::optional<Bytes> d, std::optional<HttpUrlResponse> r, std::optional<UrlError>) {
                            Answer answer;
                            if (r) answer.status = r->statusCode;
-                           if (d) answer.json = nlohmann::json::parse(toText(*d), nullptr, false);
+                           if (d) answer.body = toText(*d);
+                           answer.json = nlohmann::json::parse(answer.body, nullptr, false);
+                           answer.response = std::move(r);
                            promise.set_value(std::move(answer));
                        })
             ->resume();
@@ -100,13 +108,17 @@ protected:
                      {"x-sb-parent-uuid", parent},
                      {"x-sb-file-size", std::to_string(size)}});
     }
-    Answer block(const Account& as, const std::string& uuid, int n, const std::string& range, std::size_t bodySize) {
+    Answer block(const Account& as, const std::string& uuid, int n, const std::string& range, std::size_t bodySize,
+                 char fill = 'c') {
         return send(as, "PUT", "/filesend/store/",
                     {{"x-sb-encoder-version", "1.0"},
                      {"x-sb-item-uuid", uuid},
                      {"x-sb-blocknum", std::to_string(n)},
                      {"x-sb-blockrange", range}},
-                    std::string(bodySize, 'c'));
+                    std::string(bodySize, fill));
+    }
+    Answer getBlock(const Account& as, const std::string& uuid, int n) {
+        return send(as, "GET", "/filerecv/getblock/", {{"x-sb-item-uuid", uuid}, {"x-sb-blocknum", std::to_string(n)}});
     }
     Answer finalize(const Account& as, const std::string& uuid, std::size_t sent, const std::string& treehash) {
         return send(as, "GET", "/filesend/finalize/",
@@ -226,6 +238,96 @@ TEST(TransferDataFolder, ANamedFolderOutlivesTheServerAndATemporaryOneDoesNot) {
     std::ifstream in(named / "item" / "0");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "body");
     std::filesystem::remove_all(named);
+}
+
+TEST_F(TransferEndpointsTest, ABlockIsSentUnderTheDigestOfTheBytesSent) {
+    const Account alice = account("alice");
+    // Two blocks of 2 MiB clear bytes each (whole AES blocks: a block of
+    // padding more in the ciphertext).
+    constexpr std::size_t kClear = std::size_t{2} << 20;
+    const std::size_t cipher = kClear + 16;
+    const std::string uuid = prepare(alice, 2 * kClear).json["itemUUID"];
+    const std::string first = "0-" + std::to_string(kClear - 1);
+    ASSERT_EQ(block(alice, uuid, 0, first, cipher, 'a').status, 200);
+    // The last block sent again: the one kept, and its digest, are the new one's.
+    ASSERT_EQ(block(alice, uuid, 0, first, cipher, 'b').status, 200);
+    ASSERT_EQ(block(alice, uuid, 1, std::to_string(kClear) + "-" + std::to_string(2 * kClear - 1), cipher, 'c').status,
+              200);
+    const auto stored = devserver->items().find(alice.uuid, uuid);
+    ASSERT_TRUE(stored);
+    std::vector<Bytes> leaves;
+    for (const auto& chunk : stored->chunks) leaves.push_back(*fromHex(chunk.chksum));
+    ASSERT_EQ(finalize(alice, uuid, 2, toHex(TreeHash::compute(leaves))).status, 200);
+    ASSERT_EQ(terminate(alice, uuid, terminateBody()).status, 200);
+
+    const Answer resent = getBlock(alice, uuid, 0);
+    ASSERT_EQ(resent.status, 200);
+    EXPECT_EQ(resent.body, std::string(cipher, 'b'));
+    EXPECT_EQ(resent.digest(), devserver::sha256Hex(resent.body));
+
+    // A block file changed behind the server's back (cut short here) goes
+    // out as it now is, under the digest of what is sent.
+    std::filesystem::resize_file(devserver->dataFolder().blockPath(uuid, 1), 1000);
+    const Answer cut = getBlock(alice, uuid, 1);
+    ASSERT_EQ(cut.status, 200);
+    EXPECT_EQ(cut.body, std::string(1000, 'c'));
+    EXPECT_EQ(cut.digest(), devserver::sha256Hex(cut.body));
+}
+
+TEST(TransferDataFolder, ABlocksDigestServesOnlyTheBodyItWasRecordedFor) {
+    devserver::DataFolder data;
+    data.open(std::nullopt);
+    const auto path = data.blockPath("item", 0);
+    const auto place = [&](const std::string& body, const std::string& digest) {
+        data.placeBlock(data.stageBlock("item", 0, body), "item", 0, digest);
+    };
+    const auto recorded = [&]() -> std::string {
+        const auto block = data.openBlock("item", 0);
+        return block ? block->sha256() : "<no block>";
+    };
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        std::string expected;
+    };
+    const std::vector<Step> steps = {
+        {"placed with its digest", [&] { place("first", devserver::sha256Hex("first")); },
+         devserver::sha256Hex("first")},
+        {"placed again with another", [&] { place("second", devserver::sha256Hex("second")); },
+         devserver::sha256Hex("second")},
+        {"placed again without one", [&] { place("third", ""); }, ""},
+        {"replaced by another file",
+         [&] {
+             place("fourth", devserver::sha256Hex("fourth"));
+             const auto other = path.string() + ".other";
+             std::ofstream(other) << "fifth";
+             std::filesystem::rename(other, path);
+         },
+         ""},
+        {"cut short in place",
+         [&] {
+             place("sixth", devserver::sha256Hex("sixth"));
+             std::filesystem::resize_file(path, 2);
+         },
+         ""},
+        {"dropped with its item", [&] { data.removeItem("item"); }, "<no block>"},
+        {"placed anew without one", [&] { place("seventh", ""); }, ""},
+    };
+    for (const auto& step : steps) {
+        step.change();
+        EXPECT_EQ(recorded(), step.expected) << step.what;
+    }
+
+    // Cut short while held open: the reads come up short, never padded.
+    place(std::string(65536, 'x'), devserver::sha256Hex(std::string(65536, 'x')));
+    const auto block = data.openBlock("item", 0);
+    ASSERT_TRUE(block);
+    EXPECT_EQ(block->sha256(), devserver::sha256Hex(std::string(65536, 'x')));
+    std::filesystem::resize_file(path, 1000);
+    std::string out(65536, '\0');
+    EXPECT_EQ(block->readAt(0, out.data(), out.size()), 1000u);
+    EXPECT_EQ(block->readAt(1000, out.data(), out.size()), 0u);
+    EXPECT_FALSE(block->readAll());
 }
 
 TEST(TransferTreeHash, AgreesWithTheClientsOnEveryShapeOfTree) {
