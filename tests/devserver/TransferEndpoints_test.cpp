@@ -7,6 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -272,6 +277,86 @@ TEST_F(TransferEndpointsTest, ABlockIsSentUnderTheDigestOfTheBytesSent) {
     ASSERT_EQ(cut.status, 200);
     EXPECT_EQ(cut.body, std::string(1000, 'c'));
     EXPECT_EQ(cut.digest(), devserver::sha256Hex(cut.body));
+}
+
+// Asks for a block over a connection of its own and reads the answer's head;
+// `midway` runs once the body has begun to arrive, then the rest is read
+// until the server ends it. The body bytes that came, and the length the
+// head announced.
+std::pair<std::size_t, std::size_t> readBlockAround(const testsupport::RunningDevserver& server,
+                                                    const HeaderMap& headers, const std::function<void()>& midway) {
+    std::string request = "GET /v1/filerecv/getblock/ HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n";
+    for (const auto& [name, value] : headers) request += name + ": " + value + "\r\n";
+    request += "\r\n";
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    timeval guard{60, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(const_cast<testsupport::RunningDevserver&>(server)->port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string head;
+    std::size_t body = 0;
+    std::size_t announced = 0;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+        SSL_CTX_load_verify_locations(context, server.caFile().c_str(), nullptr);
+        SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+        SSL* ssl = SSL_new(context);
+        SSL_set_fd(ssl, fd);
+        if (SSL_connect(ssl) == 1 && SSL_write(ssl, request.data(), static_cast<int>(request.size())) > 0) {
+            std::vector<char> buffer(65536);
+            bool done = false;
+            int n = 0;
+            while ((n = SSL_read(ssl, buffer.data(), static_cast<int>(buffer.size()))) > 0) {
+                if (announced == 0 && !done) {
+                    head.append(buffer.data(), static_cast<std::size_t>(n));
+                    const auto end = head.find("\r\n\r\n");
+                    if (end == std::string::npos) continue;
+                    const auto length = head.find("Content-Length: ");
+                    if (length != std::string::npos && length < end) announced = std::stoul(head.substr(length + 16));
+                    body = head.size() - end - 4;
+                    done = true;
+                    midway();
+                    continue;
+                }
+                body += static_cast<std::size_t>(n);
+            }
+        }
+        SSL_free(ssl);
+        SSL_CTX_free(context);
+        ERR_clear_error();
+    }
+    ::close(fd);
+    return {body, announced};
+}
+
+TEST_F(TransferEndpointsTest, ABlockCutShortWhileItIsSentEndsTheAnswerEarly) {
+    const Account alice = account("alice");
+    // Far larger than the connection's buffers: most of it is still in the
+    // file when the head arrives.
+    const std::size_t size = std::size_t{48} << 20;
+    devserver::Item item;
+    item.owner = alice.uuid;
+    item.size = size - 16;
+    item.chunks = {devserver::Chunk{0, size - 17, devserver::sha256Hex(std::string(size, 'z'))}};
+    const auto stored = devserver::storeFile(devserver.server(), item, {std::string(size, 'z')});
+    ASSERT_TRUE(stored);
+
+    HeaderMap headers = {{"Accept", "application/json"},
+                         {"x-sb-timestamp", "20240102030405"},
+                         {"x-sb-username", alice.session.userName},
+                         {"x-sb-sessionid", alice.session.id},
+                         {"x-sb-item-uuid", stored->uuid},
+                         {"x-sb-blocknum", "0"}};
+    const auto signature = devserver::signHeaders(headers, alice.session.key);
+    headers["x-sb-auth-headers"] = signature.names;
+    headers["x-sb-auth"] = signature.hmac;
+    const auto [received, announced] = readBlockAround(devserver, headers, [&] {
+        std::filesystem::resize_file(devserver->dataFolder().blockPath(stored->uuid, 0), 1 << 20);
+    });
+    EXPECT_EQ(announced, size);
+    EXPECT_LT(received, size);
 }
 
 TEST(TransferDataFolder, ABlocksDigestServesOnlyTheBodyItWasRecordedFor) {
