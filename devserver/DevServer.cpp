@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <condition_variable>
 #include <fstream>
 #include <list>
@@ -349,10 +350,12 @@ bool DevServer::Impl::readBody(const httplib::Request& req, httplib::Response& r
     // beyond the limit still reserves no more than the limit.
     const std::string announced = req.get_header_value("Content-Length");
     std::size_t expected = 0;
-    if (!announced.empty() && announced.size() <= 20 &&
-        std::all_of(announced.begin(), announced.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        expected = static_cast<std::size_t>(
-            std::min<unsigned long long>(std::stoull(announced), options.maximumBodySize));
+    unsigned long long length = 0;
+    const auto [end, error] = std::from_chars(announced.data(), announced.data() + announced.size(), length);
+    if (error == std::errc::result_out_of_range) {
+        expected = options.maximumBodySize;
+    } else if (error == std::errc() && end == announced.data() + announced.size()) {
+        expected = static_cast<std::size_t>(std::min<unsigned long long>(length, options.maximumBodySize));
     }
     BodyIntake intake(expected);
     if (!reader([&intake](const char* data, std::size_t length) {
