@@ -346,8 +346,8 @@ bool DevServer::Impl::readBody(const httplib::Request& req, httplib::Response& r
         return reader([](const httplib::MultipartFormData&) { return true; },
                       [](const char*, std::size_t) { return true; });
     }
-    // Announced lengths the HTTP layer refuses never get this far; a length
-    // beyond the limit still reserves no more than the limit.
+    // The HTTP layer refuses a length beyond the limit once the reader runs;
+    // until then it reserves no more than the limit.
     const std::string announced = req.get_header_value("Content-Length");
     std::size_t expected = 0;
     unsigned long long length = 0;
