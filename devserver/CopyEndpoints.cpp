@@ -9,6 +9,7 @@
 #include "devserver/Base64.h"
 #include "devserver/DevServer.h"
 #include "devserver/EndpointSupport.h"
+#include "devserver/Signing.h"
 #include "devserver/TransferEndpoints.h"
 
 namespace devserver {
@@ -48,9 +49,11 @@ OrderedJson prepareCopy(DevServer& server, const User& user, const std::string& 
 void copyBlocks(DataFolder& data, const Item& source, const std::string& copy) {
     try {
         for (std::size_t n = 0; n < source.chunks.size(); ++n) {
-            auto body = data.readBlock(source.uuid, n);
+            auto block = data.openBlock(source.uuid, n);
+            auto body = block ? block->readAll() : std::nullopt;
             if (!body) throw noSuchFile();
-            data.placeBlock(data.stageBlock(copy, n, *body), copy, n);
+            data.placeBlock(data.stageBlock(copy, n, *body), copy, n,
+                            block->sha256().empty() ? sha256Hex(*body) : block->sha256());
         }
     } catch (...) {
         data.removeItem(copy);

@@ -6,7 +6,9 @@
 #include <signal.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <condition_variable>
 #include <fstream>
 #include <list>
@@ -17,6 +19,7 @@
 #include <thread>
 
 #include "devserver/BenchRoute.h"
+#include "devserver/BodyIntake.h"
 #include "devserver/DataFolder.h"
 #include "devserver/Signing.h"
 #include "devserver/TlsIdentity.h"
@@ -175,6 +178,10 @@ const char* codeForStatus(int status) {
     }
 }
 
+// Bytes of a streamed answer read per piece: the system calls cost nothing
+// beside TLS, and a transfer holds little memory.
+constexpr std::uint64_t kStreamPiece = std::uint64_t{1} << 20;
+
 bool httpLayerReadsBody(const std::string& method) {
     return method == "POST" || method == "PUT" || method == "PATCH" || method == "DELETE";
 }
@@ -198,7 +205,11 @@ struct DevServer::Impl {
         });
     }
 
-    void dispatch(const httplib::Request& req, httplib::Response& res);
+    void dispatch(const httplib::Request& req, httplib::Response& res, std::string bodySha256 = {});
+    // Reads the body into req.body; false (with the status set) when it
+    // cannot be read or is refused.
+    bool readBody(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader,
+                  std::string& bodySha256) const;
     std::optional<Session> verify(const ServerRequest& request, Access access) const;
     std::optional<Fault> takeFault(const std::string& method, const std::string& path);
     std::optional<Endpoint> findRoute(const std::string& method, const std::string& path) const;
@@ -319,13 +330,50 @@ std::optional<Session> DevServer::Impl::verify(const ServerRequest& request, Acc
     if (session && carriesBody && !digest) {
         throw ProtocolError(400, "BadChecksumException", "The body's digest is missing");
     }
-    if (digest && !constantTimeEquals(*digest, sha256Hex(request.body))) {
+    if (digest && !constantTimeEquals(*digest, request.bodySha256.empty() ? sha256Hex(request.body)
+                                                                           : request.bodySha256)) {
         throw ProtocolError(400, "BadChecksumException", "The body does not match its digest");
     }
     return session;
 }
 
-void DevServer::Impl::dispatch(const httplib::Request& req, httplib::Response& res) {
+bool DevServer::Impl::readBody(const httplib::Request& req, httplib::Response& res,
+                               const httplib::ContentReader& reader, std::string& bodySha256) const {
+    auto& body = const_cast<httplib::Request&>(req).body;
+    if (req.is_multipart_form_data()) {
+        // Its parts are no body of the protocol's: read and dropped, as the
+        // HTTP layer does on its own.
+        return reader([](const httplib::MultipartFormData&) { return true; },
+                      [](const char*, std::size_t) { return true; });
+    }
+    // The HTTP layer refuses a length beyond the limit once the reader runs;
+    // until then it reserves no more than the limit.
+    const std::string announced = req.get_header_value("Content-Length");
+    std::size_t expected = 0;
+    unsigned long long length = 0;
+    const auto [end, error] = std::from_chars(announced.data(), announced.data() + announced.size(), length);
+    if (error == std::errc::result_out_of_range) {
+        expected = options.maximumBodySize;
+    } else if (error == std::errc() && end == announced.data() + announced.size()) {
+        expected = static_cast<std::size_t>(std::min<unsigned long long>(length, options.maximumBodySize));
+    }
+    BodyIntake intake(expected);
+    if (!reader([&intake](const char* data, std::size_t length) {
+            intake.append(data, length);
+            return true;
+        }))
+        return false;
+    body = intake.finish(bodySha256);
+    // The HTTP layer's own limit for a form it would parse.
+    if (req.get_header_value("Content-Type").rfind("application/x-www-form-urlencoded", 0) == 0 &&
+        body.size() > CPPHTTPLIB_FORM_URL_ENCODED_PAYLOAD_MAX_LENGTH) {
+        res.status = 413;
+        return false;
+    }
+    return true;
+}
+
+void DevServer::Impl::dispatch(const httplib::Request& req, httplib::Response& res, std::string bodySha256) {
     tAnsweredByDispatcher = true;
 
     RecordedRequest record;
@@ -344,7 +392,8 @@ void DevServer::Impl::dispatch(const httplib::Request& req, httplib::Response& r
     if (options.recordRequests) record.body = body;
     record.remotePort = req.remote_port;
     record.connection = tConnection;
-    ServerRequest request{record.method, record.path, record.headers, std::move(body), std::nullopt};
+    ServerRequest request{record.method, record.path, record.headers, std::move(body), std::nullopt,
+                          std::move(bodySha256)};
     if (options.recordRequests) {
         {
             std::lock_guard lock(logMutex);
@@ -357,6 +406,9 @@ void DevServer::Impl::dispatch(const httplib::Request& req, httplib::Response& r
     const_cast<httplib::Request&>(req).headers.erase("Accept-Encoding");
 
     const std::optional<Fault> fault = takeFault(request.method, request.path);
+    // A fault works on the body as a whole, and so does the HTTP layer's
+    // answer to a range.
+    request.mayStream = !fault && !req.has_header("Range");
     if (fault && fault->dropConnection) {
         if (req.ssl != nullptr) {
             const int fd = SSL_get_fd(req.ssl);
@@ -434,7 +486,9 @@ void DevServer::Impl::dispatch(const httplib::Request& req, httplib::Response& r
         for (const auto& [name, how] : fault->answerHeaders) tamper(protocol, name, how);
         if (fault->flipBodyByte && !reply.body.empty()) reply.body[reply.body.size() / 2] ^= 0x01;
     }
-    protocol.emplace("x-sb-payload-sha256", sha256Hex(reply.body));
+    if (protocol.count("x-sb-payload-sha256") == 0) {
+        protocol.emplace("x-sb-payload-sha256", reply.streamed ? reply.streamed->sha256 : sha256Hex(reply.body));
+    }
     if (fault) tamper(protocol, "x-sb-payload-sha256", fault->payloadSha256);
     protocol.erase("x-sb-auth");
     protocol.erase("x-sb-auth-headers");
@@ -454,7 +508,19 @@ void DevServer::Impl::dispatch(const httplib::Request& req, httplib::Response& r
     for (const auto& [name, value] : plain) res.set_header(name, value);
     for (const auto& [name, value] : protocol) res.set_header(name, value);
     if (closeAfter) res.set_header("Connection", "close");
-    if (fault && fault->trickle && !reply.body.empty()) {
+    if (reply.streamed) {
+        auto buffer = std::make_shared<std::vector<char>>(
+            static_cast<std::size_t>(std::min<std::uint64_t>(reply.streamed->size, kStreamPiece)));
+        res.set_content_provider(
+            static_cast<std::size_t>(reply.streamed->size), reply.contentType.value_or("application/octet-stream"),
+            [body = reply.streamed, buffer](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                const std::size_t got = body->read(offset, buffer->data(), std::min(length, buffer->size()));
+                // A source cut short ends the answer early: the client sees a
+                // transfer that failed, never a short body under the digest.
+                if (got == 0) return false;
+                return sink.write(buffer->data(), got);
+            });
+    } else if (fault && fault->trickle && !reply.body.empty()) {
         auto body = std::make_shared<std::string>(std::move(reply.body));
         res.set_content_provider(
             body->size(), reply.contentType.value_or("application/octet-stream"),
@@ -505,9 +571,19 @@ void DevServer::start() {
         d.dispatch(req, res);
         d.handlerTimes.add(req.method + " " + req.path, std::chrono::steady_clock::now() - start);
     };
+    // Bodies come in through a reader, into a buffer sized once and hashed
+    // while they arrive (the HTTP layer would grow a string copy by copy).
+    auto reading = [&d](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+        std::string bodySha256;
+        if (!d.readBody(req, res, reader, bodySha256)) return;
+        if (!d.options.benchRoute) return d.dispatch(req, res, std::move(bodySha256));
+        const auto start = std::chrono::steady_clock::now();
+        d.dispatch(req, res, std::move(bodySha256));
+        d.handlerTimes.add(req.method + " " + req.path, std::chrono::steady_clock::now() - start);
+    };
     server->Get(".*", handler);
-    server->Post(".*", handler);
-    server->Put(".*", handler);
+    server->Post(".*", reading);
+    server->Put(".*", reading);
     server->Delete(".*", handler);
     server->Patch(".*", handler);
     server->Options(".*", handler);

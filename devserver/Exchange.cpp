@@ -35,6 +35,13 @@ Reply Reply::bytes(std::string body, std::string contentType) {
     return reply;
 }
 
+Reply Reply::stream(std::shared_ptr<const StreamedBody> body, std::string contentType) {
+    Reply reply;
+    reply.contentType = std::move(contentType);
+    reply.streamed = std::move(body);
+    return reply;
+}
+
 Reply Reply::error(int status, std::string code, std::string message, std::string extInfo) {
     nlohmann::ordered_json report;
     report["code"] = std::move(code);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -28,11 +29,28 @@ struct ServerRequest {
     // Present when the request was signed with the key of this session and the
     // signature and body digest checked out.
     std::optional<Session> session;
+    // The body's SHA-256 (lower-case hex) when it was taken while the body
+    // arrived; empty: not known, hash the body.
+    std::string bodySha256;
+    // Whether an answer may send its body from a StreamedBody: false while a
+    // fault or anything else must see the body whole first.
+    bool mayStream = false;
 
     // First value of a header, name compared without regard to case.
     std::optional<std::string> header(std::string_view name) const;
     // The value of "x-sb-" + key.
     std::optional<std::string> protocolHeader(std::string_view key) const;
+};
+
+// An answer body that is read in pieces while it is sent: a stored block
+// sent from its file, its length and digest known before the first byte.
+struct StreamedBody {
+    std::uint64_t size = 0;
+    // Lower-case hex SHA-256 of the `size` bytes that `read` yields.
+    std::string sha256;
+    // Up to `length` bytes from `offset` into `out`: the count read, 0 when
+    // the source ended early or failed (the answer then ends early too).
+    std::function<std::size_t(std::uint64_t offset, char* out, std::size_t length)> read;
 };
 
 // What an endpoint answers.
@@ -45,9 +63,12 @@ struct Reply {
     // others are sent as written and not signed.
     HeaderList headers;
     std::string body;
+    // In place of `body`, when present.
+    std::shared_ptr<const StreamedBody> streamed;
 
     static Reply json(const nlohmann::json& value, int status = 200);
     static Reply bytes(std::string body, std::string contentType = "application/octet-stream");
+    static Reply stream(std::shared_ptr<const StreamedBody> body, std::string contentType = "application/octet-stream");
     // The protocol's error report: {"code","message","extInfo"}, all three keys.
     static Reply error(int status, std::string code, std::string message, std::string extInfo = {});
     Reply& with(std::string name, std::string value);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -196,7 +197,8 @@ void installTransferEndpoints(DevServer& server) {
                      // Checked against the body by the server's request checks;
                      // the body is hashed again only when it came without one.
                      const auto sent = request.header("x-sb-payload-sha256");
-                     const std::string chksum = lowerAscii(sent ? *sent : sha256Hex(request.body));
+                     const std::string chksum = lowerAscii(
+                         sent ? *sent : !request.bodySha256.empty() ? request.bodySha256 : sha256Hex(request.body));
 
                      // Written outside the store's lock, put in place under it
                      // once the upload still takes the block.
@@ -210,7 +212,7 @@ void installTransferEndpoints(DevServer& server) {
                              return;
                          }
                          refusal.reset();
-                         data.placeBlock(staged, uuid, blocknum);
+                         data.placeBlock(staged, uuid, blocknum, chksum);
                          const Chunk chunk{first, last, chksum};
                          if (blocknum == item.chunks.size()) {
                              item.chunks.push_back(chunk);
@@ -368,10 +370,25 @@ void installDownloadEndpoints(DevServer& server) {
                      const Readable file = readableFile(*s, user, requiredHeader(request, "item-uuid"));
                      const std::uint64_t blocknum = decimalHeader(request, "blocknum");
                      if (blocknum >= file.item.chunks.size()) throw badRequest("The file has no such block");
-                     auto body = s->dataFolder().readBlock(file.item.uuid, blocknum);
-                     if (!body) throw noSuchFile();
+                     auto block = s->dataFolder().openBlock(file.item.uuid, blocknum);
+                     if (!block) throw noSuchFile();
+                     Reply reply;
+                     if (request.mayStream && !block->sha256().empty() && block->size() > 0) {
+                         // Sent from the file as it is read, under the digest
+                         // recorded when the block was stored.
+                         auto body = std::make_shared<StreamedBody>();
+                         body->size = block->size();
+                         body->sha256 = block->sha256();
+                         body->read = [block](std::uint64_t offset, char* out, std::size_t length) {
+                             return block->readAt(offset, out, length);
+                         };
+                         reply = Reply::stream(std::move(body));
+                     } else {
+                         auto body = block->readAll();
+                         if (!body) throw noSuchFile();
+                         reply = Reply::bytes(std::move(*body));
+                     }
                      const Chunk& chunk = file.item.chunks[blocknum];
-                     Reply reply = Reply::bytes(std::move(*body));
                      reply.with("x-sb-blocknum", std::to_string(blocknum));
                      reply.with("x-sb-blockrange", std::to_string(chunk.begin) + "-" + std::to_string(chunk.end));
                      return reply;
@@ -385,7 +402,7 @@ std::optional<Item> storeFile(DevServer& server, Item item, const std::vector<st
     if (!stored) return std::nullopt;
     DataFolder& data = server.dataFolder();
     for (std::size_t n = 0; n < bodies.size(); ++n)
-        data.placeBlock(data.stageBlock(stored->uuid, n, bodies[n]), stored->uuid, n);
+        data.placeBlock(data.stageBlock(stored->uuid, n, bodies[n]), stored->uuid, n, sha256Hex(bodies[n]));
     return stored;
 }
 

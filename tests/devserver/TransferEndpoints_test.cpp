@@ -7,6 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -38,6 +43,12 @@ constexpr auto kGuard = std::chrono::seconds(60);
 struct Answer {
     int status = -1;
     nlohmann::json json;
+    std::string body;
+    std::optional<HttpUrlResponse> response;
+    // The answer's body digest header; "<absent>" without one.
+    std::string digest() const {
+        return response ? response->value("x-sb-payload-sha256").value_or("<absent>") : "<no answer>";
+    }
     // The exception name of a refusal; empty for an answer.
     std::string code() const { return status == 200 ? "" : json.value("code", "?"); }
 };
@@ -82,7 +93,9 @@ protected:
                        [&promise](std::optional<Bytes> d, std::optional<HttpUrlResponse> r, std::optional<UrlError>) {
                            Answer answer;
                            if (r) answer.status = r->statusCode;
-                           if (d) answer.json = nlohmann::json::parse(toText(*d), nullptr, false);
+                           if (d) answer.body = toText(*d);
+                           answer.json = nlohmann::json::parse(answer.body, nullptr, false);
+                           answer.response = std::move(r);
                            promise.set_value(std::move(answer));
                        })
             ->resume();
@@ -100,13 +113,17 @@ protected:
                      {"x-sb-parent-uuid", parent},
                      {"x-sb-file-size", std::to_string(size)}});
     }
-    Answer block(const Account& as, const std::string& uuid, int n, const std::string& range, std::size_t bodySize) {
+    Answer block(const Account& as, const std::string& uuid, int n, const std::string& range, std::size_t bodySize,
+                 char fill = 'c') {
         return send(as, "PUT", "/filesend/store/",
                     {{"x-sb-encoder-version", "1.0"},
                      {"x-sb-item-uuid", uuid},
                      {"x-sb-blocknum", std::to_string(n)},
                      {"x-sb-blockrange", range}},
-                    std::string(bodySize, 'c'));
+                    std::string(bodySize, fill));
+    }
+    Answer getBlock(const Account& as, const std::string& uuid, int n) {
+        return send(as, "GET", "/filerecv/getblock/", {{"x-sb-item-uuid", uuid}, {"x-sb-blocknum", std::to_string(n)}});
     }
     Answer finalize(const Account& as, const std::string& uuid, std::size_t sent, const std::string& treehash) {
         return send(as, "GET", "/filesend/finalize/",
@@ -226,6 +243,176 @@ TEST(TransferDataFolder, ANamedFolderOutlivesTheServerAndATemporaryOneDoesNot) {
     std::ifstream in(named / "item" / "0");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "body");
     std::filesystem::remove_all(named);
+}
+
+TEST_F(TransferEndpointsTest, ABlockIsSentUnderTheDigestOfTheBytesSent) {
+    const Account alice = account("alice");
+    // Two blocks of 2 MiB clear bytes each (whole AES blocks: a block of
+    // padding more in the ciphertext).
+    constexpr std::size_t kClear = std::size_t{2} << 20;
+    const std::size_t cipher = kClear + 16;
+    const std::string uuid = prepare(alice, 2 * kClear).json["itemUUID"];
+    const std::string first = "0-" + std::to_string(kClear - 1);
+    ASSERT_EQ(block(alice, uuid, 0, first, cipher, 'a').status, 200);
+    // The last block sent again: the one kept, and its digest, are the new one's.
+    ASSERT_EQ(block(alice, uuid, 0, first, cipher, 'b').status, 200);
+    ASSERT_EQ(block(alice, uuid, 1, std::to_string(kClear) + "-" + std::to_string(2 * kClear - 1), cipher, 'c').status,
+              200);
+    const auto stored = devserver->items().find(alice.uuid, uuid);
+    ASSERT_TRUE(stored);
+    std::vector<Bytes> leaves;
+    for (const auto& chunk : stored->chunks) leaves.push_back(*fromHex(chunk.chksum));
+    ASSERT_EQ(finalize(alice, uuid, 2, toHex(TreeHash::compute(leaves))).status, 200);
+    ASSERT_EQ(terminate(alice, uuid, terminateBody()).status, 200);
+
+    const Answer resent = getBlock(alice, uuid, 0);
+    ASSERT_EQ(resent.status, 200);
+    EXPECT_EQ(resent.body, std::string(cipher, 'b'));
+    EXPECT_EQ(resent.digest(), devserver::sha256Hex(resent.body));
+
+    // A block file changed behind the server's back (cut short here) goes
+    // out as it now is, under the digest of what is sent.
+    std::filesystem::resize_file(devserver->dataFolder().blockPath(uuid, 1), 1000);
+    const Answer cut = getBlock(alice, uuid, 1);
+    ASSERT_EQ(cut.status, 200);
+    EXPECT_EQ(cut.body, std::string(1000, 'c'));
+    EXPECT_EQ(cut.digest(), devserver::sha256Hex(cut.body));
+}
+
+// Asks for a block over a connection of its own and reads the answer's head;
+// `midway` runs once the body has begun to arrive, then the rest is read
+// until the server ends it. The body bytes that came, and the length the
+// head announced.
+std::pair<std::size_t, std::size_t> readBlockAround(const testsupport::RunningDevserver& server,
+                                                    const HeaderMap& headers, const std::function<void()>& midway) {
+    std::string request = "GET /v1/filerecv/getblock/ HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n";
+    for (const auto& [name, value] : headers) request += name + ": " + value + "\r\n";
+    request += "\r\n";
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    timeval guard{60, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(const_cast<testsupport::RunningDevserver&>(server)->port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string head;
+    std::size_t body = 0;
+    std::size_t announced = 0;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+        SSL_CTX_load_verify_locations(context, server.caFile().c_str(), nullptr);
+        SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+        SSL* ssl = SSL_new(context);
+        SSL_set_fd(ssl, fd);
+        if (SSL_connect(ssl) == 1 && SSL_write(ssl, request.data(), static_cast<int>(request.size())) > 0) {
+            std::vector<char> buffer(65536);
+            bool done = false;
+            int n = 0;
+            while ((n = SSL_read(ssl, buffer.data(), static_cast<int>(buffer.size()))) > 0) {
+                if (announced == 0 && !done) {
+                    head.append(buffer.data(), static_cast<std::size_t>(n));
+                    const auto end = head.find("\r\n\r\n");
+                    if (end == std::string::npos) continue;
+                    const auto length = head.find("Content-Length: ");
+                    if (length != std::string::npos && length < end) announced = std::stoul(head.substr(length + 16));
+                    body = head.size() - end - 4;
+                    done = true;
+                    midway();
+                    continue;
+                }
+                body += static_cast<std::size_t>(n);
+            }
+        }
+        SSL_free(ssl);
+        SSL_CTX_free(context);
+        ERR_clear_error();
+    }
+    ::close(fd);
+    return {body, announced};
+}
+
+TEST_F(TransferEndpointsTest, ABlockCutShortWhileItIsSentEndsTheAnswerEarly) {
+    const Account alice = account("alice");
+    // Far larger than the connection's buffers: most of it is still in the
+    // file when the head arrives.
+    const std::size_t size = std::size_t{48} << 20;
+    devserver::Item item;
+    item.owner = alice.uuid;
+    item.size = size - 16;
+    item.chunks = {devserver::Chunk{0, size - 17, devserver::sha256Hex(std::string(size, 'z'))}};
+    const auto stored = devserver::storeFile(devserver.server(), item, {std::string(size, 'z')});
+    ASSERT_TRUE(stored);
+
+    HeaderMap headers = {{"Accept", "application/json"},
+                         {"x-sb-timestamp", "20240102030405"},
+                         {"x-sb-username", alice.session.userName},
+                         {"x-sb-sessionid", alice.session.id},
+                         {"x-sb-item-uuid", stored->uuid},
+                         {"x-sb-blocknum", "0"}};
+    const auto signature = devserver::signHeaders(headers, alice.session.key);
+    headers["x-sb-auth-headers"] = signature.names;
+    headers["x-sb-auth"] = signature.hmac;
+    const auto [received, announced] = readBlockAround(devserver, headers, [&] {
+        std::filesystem::resize_file(devserver->dataFolder().blockPath(stored->uuid, 0), 1 << 20);
+    });
+    EXPECT_EQ(announced, size);
+    EXPECT_LT(received, size);
+}
+
+TEST(TransferDataFolder, ABlocksDigestServesOnlyTheBodyItWasRecordedFor) {
+    devserver::DataFolder data;
+    data.open(std::nullopt);
+    const auto path = data.blockPath("item", 0);
+    const auto place = [&](const std::string& body, const std::string& digest) {
+        data.placeBlock(data.stageBlock("item", 0, body), "item", 0, digest);
+    };
+    const auto recorded = [&]() -> std::string {
+        const auto block = data.openBlock("item", 0);
+        return block ? block->sha256() : "<no block>";
+    };
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        std::string expected;
+    };
+    const std::vector<Step> steps = {
+        {"placed with its digest", [&] { place("first", devserver::sha256Hex("first")); },
+         devserver::sha256Hex("first")},
+        {"placed again with another", [&] { place("second", devserver::sha256Hex("second")); },
+         devserver::sha256Hex("second")},
+        {"placed again without one", [&] { place("third", ""); }, ""},
+        {"replaced by another file",
+         [&] {
+             place("fourth", devserver::sha256Hex("fourth"));
+             const auto other = path.string() + ".other";
+             std::ofstream(other) << "fifth";
+             std::filesystem::rename(other, path);
+         },
+         ""},
+        {"cut short in place",
+         [&] {
+             place("sixth", devserver::sha256Hex("sixth"));
+             std::filesystem::resize_file(path, 2);
+         },
+         ""},
+        {"dropped with its item", [&] { data.removeItem("item"); }, "<no block>"},
+        {"placed anew without one", [&] { place("seventh", ""); }, ""},
+    };
+    for (const auto& step : steps) {
+        step.change();
+        EXPECT_EQ(recorded(), step.expected) << step.what;
+    }
+
+    // Cut short while held open: the reads come up short, never padded.
+    place(std::string(65536, 'x'), devserver::sha256Hex(std::string(65536, 'x')));
+    const auto block = data.openBlock("item", 0);
+    ASSERT_TRUE(block);
+    EXPECT_EQ(block->sha256(), devserver::sha256Hex(std::string(65536, 'x')));
+    std::filesystem::resize_file(path, 1000);
+    std::string out(65536, '\0');
+    EXPECT_EQ(block->readAt(0, out.data(), out.size()), 1000u);
+    EXPECT_EQ(block->readAt(1000, out.data(), out.size()), 0u);
+    EXPECT_FALSE(block->readAll());
 }
 
 TEST(TransferTreeHash, AgreesWithTheClientsOnEveryShapeOfTree) {
