@@ -40,16 +40,17 @@ ssize_t readAt(int fd, std::uint8_t* into, std::size_t count, std::uint64_t offs
 
 // A piece of the buffer, a multiple of the AES block: encrypting a whole
 // piece in place writes exactly over it, never into the next one.
-constexpr std::size_t kPiece = std::size_t{256} * 1024;
+constexpr std::size_t kPiece = std::size_t{128} * 1024;
 
 // The stages' progress through the buffer, in bytes: how far the clear
-// digest has read, and how far the encryption has written.
+// bytes are read (and hashed, when the block feeds the clear digest), and how
+// far the encryption has written.
 struct Progress {
     std::mutex mutex;
     std::condition_variable changed;
-    std::size_t hashed = 0;
+    std::size_t ready = 0;
     std::size_t encrypted = 0;
-    bool stopped = false;  // encryption failed: the other stages give up
+    bool stopped = false;  // a stage failed: the others give up
 
     void advance(std::size_t Progress::*mark, std::size_t to) {
         {
@@ -73,14 +74,23 @@ struct Progress {
     }
 };
 
-// Encrypts the `clearSize` bytes at `data` in place (the buffer holds 16
-// bytes more, for the padding) and returns the cipher's length. The clear
-// digest (when given) reads each piece before it is encrypted, and the body
-// digest follows the encryption; both on threads of their own, so the block
-// costs about its slowest pass instead of the sum of all three. Every thread
-// is joined before this returns, whatever happens.
-std::size_t encryptAndHash(std::uint8_t* data, std::size_t clearSize, StreamCryptor& cryptor, Digest* clearHash,
-                           Digest& bodyHash) {
+// Reads the `count` clear bytes of a piece at `offset` of the file into
+// `into`, all of them: fewer means the file is no longer the one measured.
+void readPiece(int fd, std::uint8_t* into, std::size_t count, std::uint64_t offset) {
+    const ssize_t got = readAt(fd, into, count, offset);
+    if (got < 0) throw FileSendBlockReader::Failure(FileSendBlockReader::kUnreadable);
+    if (static_cast<std::size_t>(got) != count) throw FileSendBlockReader::Failure(FileSendBlockReader::kChanged);
+}
+
+// Reads the block's `clearSize` bytes at `begin` of the file into `data`,
+// encrypts them in place (the buffer holds 16 bytes more, for the padding)
+// and returns the cipher's length. Piece by piece, on three threads: one reads
+// each piece and feeds the clear digest (when given) before the piece is
+// encrypted, this one encrypts, and the body digest follows the encryption,
+// so the block costs about its slowest pass instead of the sum of all four.
+// Every thread is joined before this returns, whatever happens.
+std::size_t readEncryptAndHash(int fd, std::uint64_t begin, std::uint8_t* data, std::size_t clearSize,
+                               StreamCryptor& cryptor, Digest* clearHash, Digest& bodyHash) {
     const std::size_t cipherSize = (clearSize / 16 + 1) * 16;
     Progress progress;
     std::exception_ptr clearFailure;
@@ -88,21 +98,20 @@ std::size_t encryptAndHash(std::uint8_t* data, std::size_t clearSize, StreamCryp
     std::thread clearStage;
     std::thread bodyStage;
     try {
-        if (clearHash != nullptr) {
-            clearStage = std::thread([&] {
-                try {
-                    for (std::size_t at = 0; at < clearSize;) {
-                        const std::size_t n = std::min(kPiece, clearSize - at);
-                        clearHash->update(ByteView(data + at, n));
-                        at += n;
-                        progress.advance(&Progress::hashed, at);
-                    }
-                } catch (...) {
-                    clearFailure = std::current_exception();
-                    progress.advance(&Progress::hashed, clearSize);
+        clearStage = std::thread([&] {
+            try {
+                for (std::size_t at = 0; at < clearSize;) {
+                    const std::size_t n = std::min(kPiece, clearSize - at);
+                    readPiece(fd, data + at, n, begin + at);
+                    if (clearHash != nullptr) clearHash->update(ByteView(data + at, n));
+                    at += n;
+                    progress.advance(&Progress::ready, at);
                 }
-            });
-        }
+            } catch (...) {
+                clearFailure = std::current_exception();
+                progress.stop();
+            }
+        });
         bodyStage = std::thread([&] {
             try {
                 for (std::size_t done = 0; done < cipherSize;) {
@@ -122,8 +131,11 @@ std::size_t encryptAndHash(std::uint8_t* data, std::size_t clearSize, StreamCryp
         if (clearStage.joinable()) clearStage.join();
         if (bodyStage.joinable()) bodyStage.join();
         if (clearFailure) std::rethrow_exception(clearFailure);
-        // A clear stage that started has taken the whole block already.
-        if (clearHash != nullptr && progress.hashed != clearSize) clearHash->update(ByteView(data, clearSize));
+        // A clear stage that started has read and hashed the whole block.
+        if (progress.ready != clearSize) {
+            readPiece(fd, data, clearSize, begin);
+            if (clearHash != nullptr) clearHash->update(ByteView(data, clearSize));
+        }
         std::size_t written = cryptor.update(ByteView(data, clearSize), data);
         written += cryptor.final(data + written);
         bodyHash.update(ByteView(data, written));
@@ -133,24 +145,32 @@ std::size_t encryptAndHash(std::uint8_t* data, std::size_t clearSize, StreamCryp
     std::size_t written = 0;
     std::exception_ptr failure;
     try {
+        bool whole = true;
         for (std::size_t at = 0; at < clearSize;) {
             const std::size_t n = std::min(kPiece, clearSize - at);
-            if (clearHash != nullptr) progress.waitPast(&Progress::hashed, at);
+            if (progress.waitPast(&Progress::ready, at) == 0) {  // the clear stage failed
+                whole = false;
+                break;
+            }
             written += cryptor.update(ByteView(data + at, n), data + written);
             at += n;
             progress.advance(&Progress::encrypted, written);
         }
-        written += cryptor.final(data + written);
-        if (written != cipherSize) throw CryptoError("unexpected cipher length");
-        progress.advance(&Progress::encrypted, written);
+        if (whole) {
+            written += cryptor.final(data + written);
+            if (written != cipherSize) throw CryptoError("unexpected cipher length");
+            progress.advance(&Progress::encrypted, written);
+        }
     } catch (...) {
         failure = std::current_exception();
         progress.stop();
     }
-    if (clearStage.joinable()) clearStage.join();
+    clearStage.join();
     bodyStage.join();
-    if (failure) std::rethrow_exception(failure);
+    // A failed read says what happened to the file, before what it did to
+    // the encryption.
     if (clearFailure) std::rethrow_exception(clearFailure);
+    if (failure) std::rethrow_exception(failure);
     if (bodyFailure) std::rethrow_exception(bodyFailure);
     return written;
 }
@@ -190,9 +210,6 @@ std::optional<FileSendBlockReader::Block> FileSendBlockReader::read(const std::f
     Block block;
     block.cipher = std::move(buffer);
     block.cipher.resize(expected + 16);
-    const ssize_t got = readAt(file.get(), block.cipher.data(), expected, begin);
-    if (got < 0) throw Failure(kUnreadable);
-    if (static_cast<std::size_t>(got) != expected) throw Failure(kChanged);
     block.clearSize = static_cast<std::int32_t>(expected);
 
     const bool hashClear = hashedBlocks == blockNum;
@@ -207,7 +224,8 @@ std::optional<FileSendBlockReader::Block> FileSendBlockReader::read(const std::f
     Digest bodyHash(DigestAlgorithm::sha256);
     std::size_t written = 0;
     try {
-        written = encryptAndHash(block.cipher.data(), expected, *cryptor, hashClear ? &clearHash : nullptr, bodyHash);
+        written = readEncryptAndHash(file.get(), begin, block.cipher.data(), expected, *cryptor,
+                                     hashClear ? &clearHash : nullptr, bodyHash);
     } catch (const Failure&) {
         throw;
     } catch (const std::exception& error) {
