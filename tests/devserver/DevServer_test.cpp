@@ -487,39 +487,15 @@ TEST_F(DevServerTest, FailingEndpointsAnswerWithTheErrorReport) {
 // Sends raw bytes over TLS and returns the answer: its header and as much body
 // as it announces (or all until the server closes the connection).
 std::string rawExchange(const testsupport::RunningDevserver& server, const std::string& bytes) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    timeval guard{60, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(const_cast<testsupport::RunningDevserver&>(server)->port()));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     std::string answer;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        SSL_CTX* context = SSL_CTX_new(TLS_client_method());
-        SSL_CTX_load_verify_locations(context, server.caFile().c_str(), nullptr);
-        SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
-        SSL* ssl = SSL_new(context);
-        SSL_set_fd(ssl, fd);
-        if (SSL_connect(ssl) == 1 && SSL_write(ssl, bytes.data(), static_cast<int>(bytes.size())) > 0) {
-            char buffer[4096];
-            int n = 0;
-            while ((n = SSL_read(ssl, buffer, sizeof buffer)) > 0) {
-                answer.append(buffer, static_cast<std::size_t>(n));
-                const auto end = answer.find("\r\n\r\n");
-                if (end == std::string::npos) continue;
-                const auto length = answer.find("Content-Length: ");
-                if (length != std::string::npos && length < end &&
-                    answer.size() >= end + 4 + std::stoul(answer.substr(length + 16))) {
-                    break;
-                }
-            }
-        }
-        SSL_free(ssl);
-        SSL_CTX_free(context);
-        ERR_clear_error();
-    }
-    ::close(fd);
+    testsupport::exchangeRawOverTls(server, bytes, [&](std::string_view piece) {
+        answer.append(piece);
+        const auto end = answer.find("\r\n\r\n");
+        if (end == std::string::npos) return true;
+        const auto length = answer.find("Content-Length: ");
+        return !(length != std::string::npos && length < end &&
+                 answer.size() >= end + 4 + std::stoul(answer.substr(length + 16)));
+    });
     return answer;
 }
 

@@ -288,46 +288,25 @@ std::pair<std::size_t, std::size_t> readBlockAround(const testsupport::RunningDe
     std::string request = "GET /v1/filerecv/getblock/ HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n";
     for (const auto& [name, value] : headers) request += name + ": " + value + "\r\n";
     request += "\r\n";
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    timeval guard{60, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(const_cast<testsupport::RunningDevserver&>(server)->port()));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     std::string head;
     std::size_t body = 0;
     std::size_t announced = 0;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        SSL_CTX* context = SSL_CTX_new(TLS_client_method());
-        SSL_CTX_load_verify_locations(context, server.caFile().c_str(), nullptr);
-        SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
-        SSL* ssl = SSL_new(context);
-        SSL_set_fd(ssl, fd);
-        if (SSL_connect(ssl) == 1 && SSL_write(ssl, request.data(), static_cast<int>(request.size())) > 0) {
-            std::vector<char> buffer(65536);
-            bool done = false;
-            int n = 0;
-            while ((n = SSL_read(ssl, buffer.data(), static_cast<int>(buffer.size()))) > 0) {
-                if (announced == 0 && !done) {
-                    head.append(buffer.data(), static_cast<std::size_t>(n));
-                    const auto end = head.find("\r\n\r\n");
-                    if (end == std::string::npos) continue;
-                    const auto length = head.find("Content-Length: ");
-                    if (length != std::string::npos && length < end) announced = std::stoul(head.substr(length + 16));
-                    body = head.size() - end - 4;
-                    done = true;
-                    midway();
-                    continue;
-                }
-                body += static_cast<std::size_t>(n);
-            }
+    bool headRead = false;
+    testsupport::exchangeRawOverTls(server, request, [&](std::string_view piece) {
+        if (headRead) {
+            body += piece.size();
+            return true;
         }
-        SSL_free(ssl);
-        SSL_CTX_free(context);
-        ERR_clear_error();
-    }
-    ::close(fd);
+        head.append(piece);
+        const auto end = head.find("\r\n\r\n");
+        if (end == std::string::npos) return true;
+        const auto length = head.find("Content-Length: ");
+        if (length != std::string::npos && length < end) announced = std::stoul(head.substr(length + 16));
+        body = head.size() - end - 4;
+        headRead = true;
+        midway();
+        return true;
+    });
     return {body, announced};
 }
 

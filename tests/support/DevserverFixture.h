@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -36,6 +37,13 @@ private:
     std::string directory_;
     std::string caFile_;
 };
+
+// Sends `bytes` as they are over a TLS connection of its own to `server` and
+// hands each piece of the answer to `onRead` as it arrives, until it returns
+// false or the server ends the connection; for requests no HTTP client
+// would send, and answers read while they arrive.
+void exchangeRawOverTls(const RunningDevserver& server, const std::string& bytes,
+                        const std::function<bool(std::string_view piece)>& onRead);
 
 // A test with its own running devserver.
 class DevserverTest : public ::testing::Test {
