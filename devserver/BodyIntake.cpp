@@ -22,7 +22,7 @@ struct DigestDeleter {
 
 }  // namespace
 
-BodyIntake::BodyIntake(std::size_t announced) {
+BodyIntake::BodyIntake(std::size_t announced, DataFolder::Spool* spool) : spool_(spool) {
     body_.reserve(announced);
     base_ = body_.data();
     if (announced >= kFollowFrom) follower_ = std::thread([this] { follow(); });
@@ -82,7 +82,10 @@ std::string BodyIntake::finish(std::string& sha256) {
         follower_.join();
         std::lock_guard lock(mutex_);
         sha256 = std::move(digest_);
+    } else if (spool_) {
+        spool_->write(body_.data(), body_.size());
     }
+    if (spool_) spool_->close();
     return std::move(body_);
 }
 
@@ -107,6 +110,9 @@ void BodyIntake::follow() {
             last = complete_;
         }
         if (working && upTo > done) working = EVP_DigestUpdate(context.get(), base + done, upTo - done) == 1;
+        // Still within what the receiving thread leaves alone (below received_,
+        // and the buffer stays put until this is done).
+        if (spool_ && upTo > done) spool_->write(base + done, upTo - done);
         done = upTo;
         if (last) break;
     }
