@@ -445,11 +445,13 @@ TEST(TransferDataFolder, ASpoolBecomesTheBlockOnlyWhenItHoldsTheWholeBody) {
         {"longer", [&](auto& spool) { spool.write(body.data(), body.size()); spool.write("k", 1); spool.close(); },
          false},
         {"still open", [&](auto& spool) { spool.write(body.data(), body.size()); }, false},
-        {"gone from the folder",
+        // Moved rather than removed, so that its inode cannot come back as
+        // the block's.
+        {"gone from its place",
          [&](auto& spool) {
              spool.write(body.data(), body.size());
              spool.close();
-             std::filesystem::remove(spool.path());
+             std::filesystem::rename(spool.path(), data.path() / "moved");
          },
          false},
     };
@@ -472,6 +474,7 @@ TEST(TransferDataFolder, ASpoolBecomesTheBlockOnlyWhenItHoldsTheWholeBody) {
         EXPECT_EQ(inodeOf(data.blockPath("item", 0)) == spooledInode, c.taken);
         EXPECT_FALSE(std::filesystem::exists(spooled));
     }
+    std::filesystem::remove(data.path() / "moved");
     EXPECT_EQ(filesUnder(data.path()), std::set<std::string>{"item/0"});
 }
 
