@@ -43,6 +43,10 @@ void BodyIntake::append(const char* data, std::size_t length) {
         body_.append(data, length);
         return;
     }
+    // Written here rather than by the follower: a piece into the page cache
+    // costs less than taking it off the connection, and the follower stays
+    // free for the digest, which the last byte waits for (measured both ways).
+    if (spool_) spool_->write(data, length);
     if (body_.size() + length > body_.capacity()) {
         // More than announced: the buffer moves, so the follower must be done
         // with what it holds first.
@@ -110,9 +114,6 @@ void BodyIntake::follow() {
             last = complete_;
         }
         if (working && upTo > done) working = EVP_DigestUpdate(context.get(), base + done, upTo - done) == 1;
-        // Still within what the receiving thread leaves alone (below received_,
-        // and the buffer stays put until this is done).
-        if (spool_ && upTo > done) spool_->write(base + done, upTo - done);
         done = upTo;
         if (last) break;
     }

@@ -15,9 +15,9 @@ namespace devserver {
 // with SHA-256 on a follower thread that works through the part received so
 // far, so the digest is ready as soon as the last byte is in.
 //
-// Given a spool, it also writes the body into it: the follower, behind its
-// hashing, or for a body without a follower the receiving thread at finish().
-// The spool is the caller's, and outlives the intake.
+// Given a spool, it also writes the body into it: piece by piece as it
+// arrives, or for a body without a follower in one piece at finish(). The
+// spool is the caller's, and outlives the intake.
 //
 // Used by one thread (the one receiving the body); the follower is its own.
 // The follower never outlives the intake: destroying it mid-body (the client
