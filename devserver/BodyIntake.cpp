@@ -22,7 +22,7 @@ struct DigestDeleter {
 
 }  // namespace
 
-BodyIntake::BodyIntake(std::size_t announced) {
+BodyIntake::BodyIntake(std::size_t announced, DataFolder::Spool* spool) : spool_(spool) {
     body_.reserve(announced);
     base_ = body_.data();
     if (announced >= kFollowFrom) follower_ = std::thread([this] { follow(); });
@@ -43,6 +43,10 @@ void BodyIntake::append(const char* data, std::size_t length) {
         body_.append(data, length);
         return;
     }
+    // Written here rather than by the follower: a piece into the page cache
+    // costs less than taking it off the connection, and the follower stays
+    // free for the digest, which the last byte waits for (measured both ways).
+    if (spool_) spool_->write(data, length);
     if (body_.size() + length > body_.capacity()) {
         // More than announced: the buffer moves, so the follower must be done
         // with what it holds first.
@@ -82,7 +86,10 @@ std::string BodyIntake::finish(std::string& sha256) {
         follower_.join();
         std::lock_guard lock(mutex_);
         sha256 = std::move(digest_);
+    } else if (spool_) {
+        spool_->write(body_.data(), body_.size());
     }
+    if (spool_) spool_->close();
     return std::move(body_);
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -27,6 +28,11 @@ bool isPlainName(const std::string& name) {
 }
 
 std::atomic<std::uint64_t> stagedCount{0};
+
+// Spool files lie in the folder's root under names with a ".", which no item
+// identifier has, so they never meet an item's folder; the process id keeps a
+// reused folder's leftovers from a crashed run out of the way.
+std::atomic<std::uint64_t> spoolCount{0};
 
 }  // namespace
 
@@ -81,13 +87,59 @@ fs::path DataFolder::blockPath(const std::string& item, std::uint64_t blocknum) 
     return itemFolder(item) / std::to_string(blocknum);
 }
 
-fs::path DataFolder::stageBlock(const std::string& item, std::uint64_t blocknum, std::string_view body) {
+DataFolder::Spool::~Spool() {
+    close();
+    if (taken_) return;
+    std::error_code ignored;
+    fs::remove(path_, ignored);
+}
+
+void DataFolder::Spool::write(const char* data, std::size_t length) noexcept {
+    while (length > 0 && !failed_ && fd_ >= 0) {
+        const ssize_t n = ::write(fd_, data, length);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            failed_ = true;
+            break;
+        }
+        data += n;
+        length -= static_cast<std::size_t>(n);
+        written_ += static_cast<std::uint64_t>(n);
+    }
+}
+
+void DataFolder::Spool::close() noexcept {
+    if (fd_ < 0) return;
+    // A close that fails may have lost bytes written before it.
+    if (::close(fd_) != 0) failed_ = true;
+    fd_ = -1;
+}
+
+std::unique_ptr<DataFolder::Spool> DataFolder::openSpool() {
+    const fs::path root = path();
+    if (root.empty()) return nullptr;
+    const fs::path spooled = root / (".spool-" + std::to_string(::getpid()) + "-" +
+                                     std::to_string(spoolCount.fetch_add(1)));
+    const int fd = ::open(spooled.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) return nullptr;
+    return std::make_unique<Spool>(fd, spooled);
+}
+
+fs::path DataFolder::stageBlock(const std::string& item, std::uint64_t blocknum, std::string_view body,
+                                Spool* spool) {
     const fs::path folder = itemFolder(item);
     std::error_code error;
     fs::create_directories(folder, error);
     if (error) throw std::runtime_error("devserver: cannot make the folder of an item's blocks");
     const fs::path staged =
         folder / (std::to_string(blocknum) + ".staged-" + std::to_string(stagedCount.fetch_add(1)));
+    if (spool && !spool->taken_ && spool->holds(body.size())) {
+        if (::rename(spool->path_.c_str(), staged.c_str()) == 0) {
+            spool->taken_ = true;
+            return staged;
+        }
+        // Not this folder's file system any more, or gone: written below.
+    }
     std::ofstream out(staged, std::ios::binary | std::ios::trunc);
     out.write(body.data(), static_cast<std::streamsize>(body.size()));
     out.close();

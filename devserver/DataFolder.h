@@ -46,11 +46,45 @@ public:
     // Empty while closed.
     std::filesystem::path path() const;
 
+    // A request body written into the folder while it arrives, so that
+    // staging it as a block afterwards is a rename instead of a write. Used
+    // by one thread at a time. The file goes with the spool unless
+    // stageBlock took it.
+    class Spool {
+    public:
+        Spool(int fd, std::filesystem::path path) : fd_(fd), path_(std::move(path)) {}
+        ~Spool();
+        Spool(const Spool&) = delete;
+        Spool& operator=(const Spool&) = delete;
+
+        // Appends. After a failed write nothing more is written, and the
+        // spool is never taken for a body.
+        void write(const char* data, std::size_t length) noexcept;
+        // After the last byte.
+        void close() noexcept;
+        // Closed, and holding exactly `size` bytes written without a fault.
+        bool holds(std::uint64_t size) const { return fd_ < 0 && !failed_ && written_ == size; }
+        const std::filesystem::path& path() const { return path_; }
+
+    private:
+        friend class DataFolder;
+        int fd_;
+        std::filesystem::path path_;
+        std::uint64_t written_ = 0;
+        bool failed_ = false;
+        bool taken_ = false;
+    };
+    // A new empty spool file; none when the folder cannot take one (the body
+    // is then written when it is staged, as without a spool).
+    std::unique_ptr<Spool> openSpool();
+
     // A block's body written under a temporary name, not yet in place; the
-    // returned name is passed to placeBlock or discard. Throws
-    // std::runtime_error (an item identifier that is not a plain name, a
-    // write that fails).
-    std::filesystem::path stageBlock(const std::string& item, std::uint64_t blocknum, std::string_view body);
+    // returned name is passed to placeBlock or discard. With a spool that
+    // holds exactly `body` (written from the same bytes as they arrived), its
+    // file is renamed instead. Throws std::runtime_error (an item identifier
+    // that is not a plain name, a write that fails).
+    std::filesystem::path stageBlock(const std::string& item, std::uint64_t blocknum, std::string_view body,
+                                     Spool* spool = nullptr);
     // Puts a staged body in place as the item's block `blocknum`, replacing
     // what was there, and keeps `bodySha256` (the lower-case hex SHA-256 of
     // the staged body; empty: none known) as its digest. Quick (a rename):

@@ -205,11 +205,13 @@ struct DevServer::Impl {
         });
     }
 
-    void dispatch(const httplib::Request& req, httplib::Response& res, std::string bodySha256 = {});
+    void dispatch(const httplib::Request& req, httplib::Response& res, std::string bodySha256 = {},
+                  std::shared_ptr<DataFolder::Spool> spool = {});
     // Reads the body into req.body; false (with the status set) when it
-    // cannot be read or is refused.
+    // cannot be read or is refused. A block's body is also written into
+    // `spool` as it arrives.
     bool readBody(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader,
-                  std::string& bodySha256) const;
+                  std::string& bodySha256, std::shared_ptr<DataFolder::Spool>& spool);
     std::optional<Session> verify(const ServerRequest& request, Access access) const;
     std::optional<Fault> takeFault(const std::string& method, const std::string& path);
     std::optional<Endpoint> findRoute(const std::string& method, const std::string& path) const;
@@ -338,7 +340,8 @@ std::optional<Session> DevServer::Impl::verify(const ServerRequest& request, Acc
 }
 
 bool DevServer::Impl::readBody(const httplib::Request& req, httplib::Response& res,
-                               const httplib::ContentReader& reader, std::string& bodySha256) const {
+                               const httplib::ContentReader& reader, std::string& bodySha256,
+                               std::shared_ptr<DataFolder::Spool>& spool) {
     auto& body = const_cast<httplib::Request&>(req).body;
     if (req.is_multipart_form_data()) {
         // Its parts are no body of the protocol's: read and dropped, as the
@@ -357,7 +360,15 @@ bool DevServer::Impl::readBody(const httplib::Request& req, httplib::Response& r
     } else if (error == std::errc() && end == announced.data() + announced.size()) {
         expected = static_cast<std::size_t>(std::min<unsigned long long>(length, options.maximumBodySize));
     }
-    BodyIntake intake(expected);
+    // A body that its endpoint stores as a file is written while it arrives,
+    // so that once checked it goes into place by a rename: a write after the
+    // last byte is time the client can overlap with nothing.
+    const std::string& base = options.basePath;
+    if (startsWith(req.path, base)) {
+        const auto endpoint = findRoute(req.method, req.path.substr(base.size()));
+        if (endpoint && endpoint->spoolsBody) spool = data.openSpool();
+    }
+    BodyIntake intake(expected, spool.get());
     if (!reader([&intake](const char* data, std::size_t length) {
             intake.append(data, length);
             return true;
@@ -373,7 +384,8 @@ bool DevServer::Impl::readBody(const httplib::Request& req, httplib::Response& r
     return true;
 }
 
-void DevServer::Impl::dispatch(const httplib::Request& req, httplib::Response& res, std::string bodySha256) {
+void DevServer::Impl::dispatch(const httplib::Request& req, httplib::Response& res, std::string bodySha256,
+                              std::shared_ptr<DataFolder::Spool> spool) {
     tAnsweredByDispatcher = true;
 
     RecordedRequest record;
@@ -393,7 +405,7 @@ void DevServer::Impl::dispatch(const httplib::Request& req, httplib::Response& r
     record.remotePort = req.remote_port;
     record.connection = tConnection;
     ServerRequest request{record.method, record.path, record.headers, std::move(body), std::nullopt,
-                          std::move(bodySha256)};
+                          std::move(bodySha256), std::move(spool)};
     if (options.recordRequests) {
         {
             std::lock_guard lock(logMutex);
@@ -575,10 +587,12 @@ void DevServer::start() {
     // while they arrive (the HTTP layer would grow a string copy by copy).
     auto reading = [&d](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
         std::string bodySha256;
-        if (!d.readBody(req, res, reader, bodySha256)) return;
-        if (!d.options.benchRoute) return d.dispatch(req, res, std::move(bodySha256));
+        // Dropped with its file whenever the endpoint does not take it.
+        std::shared_ptr<DataFolder::Spool> spool;
+        if (!d.readBody(req, res, reader, bodySha256, spool)) return;
+        if (!d.options.benchRoute) return d.dispatch(req, res, std::move(bodySha256), std::move(spool));
         const auto start = std::chrono::steady_clock::now();
-        d.dispatch(req, res, std::move(bodySha256));
+        d.dispatch(req, res, std::move(bodySha256), std::move(spool));
         d.handlerTimes.add(req.method + " " + req.path, std::chrono::steady_clock::now() - start);
     };
     server->Get(".*", handler);

@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "devserver/DataFolder.h"
 #include "devserver/SessionTable.h"
 
 namespace devserver {
@@ -32,6 +33,9 @@ struct ServerRequest {
     // The body's SHA-256 (lower-case hex) when it was taken while the body
     // arrived; empty: not known, hash the body.
     std::string bodySha256;
+    // The body written into the data folder as it arrived, for an endpoint
+    // that stores it as a file (DataFolder::stageBlock); none for most.
+    std::shared_ptr<DataFolder::Spool> spool;
     // Whether an answer may send its body from a StreamedBody: false while a
     // fault or anything else must see the body whole first.
     bool mayStream = false;
@@ -100,6 +104,9 @@ struct Endpoint {
     std::string action;
     Access access = Access::session;
     Handler handler;
+    // The handler stores the body as a file: it is written into a spool file
+    // while it arrives (ServerRequest::spool).
+    bool spoolsBody = false;
 };
 
 }  // namespace devserver

@@ -203,7 +203,7 @@ void installTransferEndpoints(DevServer& server) {
                      // Written outside the store's lock, put in place under it
                      // once the upload still takes the block.
                      DataFolder& data = s->dataFolder();
-                     const auto staged = data.stageBlock(uuid, blocknum, request.body);
+                     const auto staged = data.stageBlock(uuid, blocknum, request.body, request.spool.get());
                      std::optional<ProtocolError> refusal = noSuchUpload();
                      s->items().modify(user.uuid, uuid, [&](Item& item) {
                          if (!item.upload) return;
@@ -230,7 +230,8 @@ void installTransferEndpoints(DevServer& server) {
                      answer["blockBegin"] = first;
                      answer["blockEnd"] = last;
                      return orderedReply(answer);
-                 }});
+                 },
+                          true});
 
     server.route("GET", "/filesend/finalize/",
                  Endpoint{"FILESEND_FINALIZE", Access::session, [s](const ServerRequest& request) {

@@ -7,9 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "devserver/DataFolder.h"
 #include "devserver/Signing.h"
 
 namespace {
@@ -40,25 +44,44 @@ TEST(DevServerBodyIntake, TheDigestTakenWhileTheBodyArrivesIsTheBodys) {
         {"more than announced: the buffer moves", BodyIntake::kFollowFrom, 5 * kMiB + 3, 65521},
         {"less than announced", 4 * kMiB, 2 * kMiB + 1, 16384},
     };
+    devserver::DataFolder data;
+    data.open(std::nullopt);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string body = patterned(c.sent);
-        BodyIntake intake(c.announced);
+        // Each body also goes into a spool, which then holds it exactly.
+        auto spool = data.openSpool();
+        ASSERT_TRUE(spool);
+        BodyIntake intake(c.announced, spool.get());
         for (std::size_t at = 0; at < body.size(); at += c.piece)
             intake.append(body.data() + at, std::min(c.piece, body.size() - at));
         std::string digest = "stale";
         EXPECT_TRUE(intake.finish(digest) == body);
         EXPECT_EQ(digest, c.announced >= BodyIntake::kFollowFrom ? devserver::sha256Hex(body) : "");
+        EXPECT_TRUE(spool->holds(body.size()));
+        std::ifstream in(spool->path(), std::ios::binary);
+        EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), {}) == body);
     }
 }
 
 TEST(DevServerBodyIntake, ABodyLeftHalfWayTakesItsFollowerWithIt) {
     // The client hung up: the intake goes without finish(), and its follower
     // with it, whether it had bytes to hash or none.
+    // Its spool goes after it, and takes its file along.
     const std::string part = patterned(3 << 20);
+    devserver::DataFolder data;
+    data.open(std::nullopt);
     for (std::size_t sent : {std::size_t{0}, part.size()}) {
-        BodyIntake intake(std::size_t{8} << 20);
-        intake.append(part.data(), sent);
+        auto spool = data.openSpool();
+        ASSERT_TRUE(spool);
+        const auto spooled = spool->path();
+        {
+            BodyIntake intake(std::size_t{8} << 20, spool.get());
+            intake.append(part.data(), sent);
+        }
+        EXPECT_FALSE(spool->holds(sent));
+        spool.reset();
+        EXPECT_FALSE(std::filesystem::exists(spooled));
     }
 }
 

@@ -12,6 +12,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -20,6 +21,7 @@
 #include <future>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,19 @@ using namespace ostrelcomm;
 using devserver::HeaderMap;
 
 constexpr auto kGuard = std::chrono::seconds(60);
+
+ino_t inodeOf(const std::filesystem::path& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
+}
+
+// Every file below `folder`, by its path relative to it.
+std::set<std::string> filesUnder(const std::filesystem::path& folder) {
+    std::set<std::string> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        if (!entry.is_directory()) found.insert(std::filesystem::relative(entry.path(), folder).string());
+    return found;
+}
 
 struct Answer {
     int status = -1;
@@ -392,6 +407,233 @@ TEST(TransferDataFolder, ABlocksDigestServesOnlyTheBodyItWasRecordedFor) {
     EXPECT_EQ(block->readAt(0, out.data(), out.size()), 1000u);
     EXPECT_EQ(block->readAt(1000, out.data(), out.size()), 0u);
     EXPECT_FALSE(block->readAll());
+}
+
+TEST(TransferDataFolder, ASpoolBecomesTheBlockOnlyWhenItHoldsTheWholeBody) {
+    devserver::DataFolder data;
+    data.open(std::nullopt);
+    const std::string body(70000, 'k');
+    struct Case {
+        const char* what;
+        std::function<void(devserver::DataFolder::Spool&)> fill;
+        bool taken;
+    };
+    const std::vector<Case> cases = {
+        {"the whole body", [&](auto& spool) { spool.write(body.data(), body.size()); spool.close(); }, true},
+        {"cut short", [&](auto& spool) { spool.write(body.data(), body.size() - 1); spool.close(); }, false},
+        {"longer", [&](auto& spool) { spool.write(body.data(), body.size()); spool.write("k", 1); spool.close(); },
+         false},
+        {"still open", [&](auto& spool) { spool.write(body.data(), body.size()); }, false},
+        // Moved rather than removed, so that its inode cannot come back as
+        // the block's.
+        {"gone from its place",
+         [&](auto& spool) {
+             spool.write(body.data(), body.size());
+             spool.close();
+             std::filesystem::rename(spool.path(), data.path() / "moved");
+         },
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::path spooled;
+        ino_t spooledInode = 0;
+        {
+            auto spool = data.openSpool();
+            ASSERT_TRUE(spool);
+            spooled = spool->path();
+            spooledInode = std::filesystem::exists(spooled) ? inodeOf(spooled) : 0;
+            c.fill(*spool);
+            data.placeBlock(data.stageBlock("item", 0, body, spool.get()), "item", 0, devserver::sha256Hex(body));
+        }
+        // Either way the block is the body, under its digest, and the spool
+        // file is gone: renamed into place or dropped with the spool.
+        EXPECT_EQ(data.readBlock("item", 0), body);
+        EXPECT_EQ(data.openBlock("item", 0)->sha256(), devserver::sha256Hex(body));
+        EXPECT_EQ(inodeOf(data.blockPath("item", 0)) == spooledInode, c.taken);
+        EXPECT_FALSE(std::filesystem::exists(spooled));
+    }
+    std::filesystem::remove(data.path() / "moved");
+    EXPECT_EQ(filesUnder(data.path()), std::set<std::string>{"item/0"});
+}
+
+// A request over a connection of its own, its bytes written as given: the
+// head, then the body up to `pause`, then `midway` runs, then the rest of the
+// body, or with `hangUp` the connection is closed there instead. The answer's
+// status (0 when none came) and body.
+std::pair<int, std::string> rawRequest(const testsupport::RunningDevserver& server, const std::string& head,
+                                       const std::string& body, std::size_t pause,
+                                       const std::function<void()>& midway, bool hangUp) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    timeval guard{60, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(const_cast<testsupport::RunningDevserver&>(server)->port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string answer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+        SSL_CTX_load_verify_locations(context, server.caFile().c_str(), nullptr);
+        SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+        SSL* ssl = SSL_new(context);
+        SSL_set_fd(ssl, fd);
+        const auto write = [ssl](const char* data, std::size_t size) {
+            return size == 0 || SSL_write(ssl, data, static_cast<int>(size)) > 0;
+        };
+        if (SSL_connect(ssl) == 1 && write(head.data(), head.size()) && write(body.data(), pause)) {
+            midway();
+            if (!hangUp && write(body.data() + pause, body.size() - pause)) {
+                std::vector<char> buffer(65536);
+                int n = 0;
+                while ((n = SSL_read(ssl, buffer.data(), static_cast<int>(buffer.size()))) > 0)
+                    answer.append(buffer.data(), static_cast<std::size_t>(n));
+            }
+        }
+        SSL_free(ssl);
+        SSL_CTX_free(context);
+        ERR_clear_error();
+    }
+    ::close(fd);
+    const auto end = answer.find("\r\n\r\n");
+    if (answer.rfind("HTTP/1.1 ", 0) != 0 || end == std::string::npos) return {0, {}};
+    return {std::stoi(answer.substr(9, 3)), answer.substr(end + 4)};
+}
+
+TEST(TransferSpool, ARefusedOrCutOffBlockLeavesNoFileBehindAndChangesNothingStored) {
+    const auto folder = std::filesystem::temp_directory_path() / ("transfer-spool-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(folder);
+    devserver::DevServerOptions options;
+    options.dataDir = folder.string();
+    std::optional<testsupport::RunningDevserver> server(std::in_place, options);
+    struct Account {
+        devserver::Session session;
+        std::string uuid;
+    };
+    const auto account = [&](const std::string& name) {
+        const auto user = devserver::addDemoUser((*server)->users(), name, "password");
+        devserver::Session session{"session-" + name, testsupport::oracleRandom(32), name, false};
+        (*server)->sessions().add(session);
+        return Account{session, user.uuid};
+    };
+    const Account alice = account("alice");
+    const Account bob = account("bob");
+    // Blocks of 2 MiB clear bytes: bodies large enough to be written while
+    // they arrive, and one more AES block of ciphertext.
+    constexpr std::size_t kClear = std::size_t{2} << 20;
+    const std::size_t cipher = kClear + 16;
+    const std::string firstRange = "0-" + std::to_string(kClear - 1);
+    const std::string secondRange = std::to_string(kClear) + "-" + std::to_string(2 * kClear - 1);
+    const auto upload = [&] {
+        devserver::Item item;
+        item.owner = alice.uuid;
+        item.kind = devserver::ItemKind::file;
+        item.size = 2 * kClear;
+        item.upload = devserver::PendingUpload{};
+        return (*server)->items().add(std::move(item))->uuid;
+    };
+    const std::string uuid = upload();
+
+    struct Attempt {
+        const Account* as;
+        std::string uuid;
+        int blocknum;
+        std::string range;
+        std::string body;
+        std::string digest;
+        std::function<void()> midway = [] {};
+        bool hangUp = false;
+    };
+    const auto store = [&](const Attempt& a) {
+        HeaderMap headers = {{"Content-Type", "application/octet-stream"},
+                             {"x-sb-timestamp", "20240102030405"},
+                             {"x-sb-username", a.as->session.userName},
+                             {"x-sb-sessionid", a.as->session.id},
+                             {"x-sb-encoder-version", "1.0"},
+                             {"x-sb-item-uuid", a.uuid},
+                             {"x-sb-blocknum", std::to_string(a.blocknum)},
+                             {"x-sb-blockrange", a.range},
+                             {"x-sb-payload-sha256", a.digest}};
+        const auto signature = devserver::signHeaders(headers, a.as->session.key);
+        headers["x-sb-auth-headers"] = signature.names;
+        headers["x-sb-auth"] = signature.hmac;
+        std::string head = "PUT /v1/filesend/store/ HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n"
+                           "Content-Length: " + std::to_string(a.body.size()) + "\r\n";
+        for (const auto& [name, value] : headers) head += name + ": " + value + "\r\n";
+        head += "\r\n";
+        return rawRequest(*server, head, a.body, a.body.size() / 2, a.midway, a.hangUp);
+    };
+
+    const std::string kept(cipher, 'a');
+    ASSERT_EQ(store({&alice, uuid, 0, firstRange, kept, devserver::sha256Hex(kept)}).first, 200);
+    const std::set<std::string> stored = {uuid + "/0"};
+    const auto unchanged = [&] {
+        EXPECT_EQ(filesUnder(folder), stored);
+        EXPECT_EQ((*server)->dataFolder().readBlock(uuid, 0), kept);
+        EXPECT_EQ((*server)->dataFolder().openBlock(uuid, 0)->sha256(), devserver::sha256Hex(kept));
+        const auto item = (*server)->items().find(alice.uuid, uuid);
+        ASSERT_TRUE(item);
+        ASSERT_EQ(item->chunks.size(), 1u);
+        EXPECT_EQ(item->chunks[0].chksum, devserver::sha256Hex(kept));
+    };
+    unchanged();
+
+    const std::string other(cipher, 'z');
+    const std::string otherUpload = upload();
+    struct Case {
+        const char* what;
+        Attempt attempt;
+        // 0: no answer comes.
+        int status;
+        std::string code;
+        std::function<void()> before = [] {};
+    };
+    const std::vector<Case> cases = {
+        {"a body longer than its range's ciphertext",
+         {&alice, uuid, 1, secondRange, other + std::string(16, 'z'), devserver::sha256Hex(other + std::string(16, 'z'))},
+         400, "BadRequestException"},
+        {"a body shorter than its range's ciphertext",
+         {&alice, uuid, 1, secondRange, other.substr(16), devserver::sha256Hex(other.substr(16))},
+         400, "BadRequestException"},
+        {"a digest of other bytes", {&alice, uuid, 0, firstRange, other, devserver::sha256Hex(kept)}, 400,
+         "BadChecksumException"},
+        {"another user's upload", {&bob, uuid, 0, firstRange, other, devserver::sha256Hex(other)}, 404,
+         "ItemNotFoundException"},
+        {"an upload gone while the body arrives",
+         {&alice, otherUpload, 0, firstRange, other, devserver::sha256Hex(other),
+          [&] { (*server)->items().remove(alice.uuid, otherUpload, false); }},
+         404, "ItemNotFoundException"},
+        {"a fault answering in the endpoint's place", {&alice, uuid, 0, firstRange, other, devserver::sha256Hex(other)},
+         503, "Injected",
+         [&] {
+             (*server)->setFault("PUT", "/filesend/store/",
+                                 devserver::Fault::exception(503, "Injected", "Injected fault"));
+         }},
+        // Those without an answer are looked at once the server has stopped.
+        {"a fault dropping the connection", {&alice, uuid, 0, firstRange, other, devserver::sha256Hex(other)}, 0, "",
+         [&] { (*server)->setFault("PUT", "/filesend/store/", devserver::Fault::droppedConnection()); }},
+        {"a client gone mid-body",
+         {&alice, uuid, 0, firstRange, other, devserver::sha256Hex(other), [] {}, true}, 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.before();
+        const auto [status, body] = store(c.attempt);
+        (*server)->clearFaults();
+        EXPECT_EQ(status, c.status);
+        if (status == 0) continue;
+        const auto answer = nlohmann::json::parse(body, nullptr, false);
+        EXPECT_EQ(answer.is_object() ? answer.value("code", "?") : "<no report>", c.code);
+        unchanged();
+    }
+    // Stopped, it has finished with every connection.
+    (*server)->stop();
+    EXPECT_EQ(filesUnder(folder), stored);
+    std::ifstream in(folder / stored.begin()->c_str(), std::ios::binary);
+    EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), {}) == kept);
+    EXPECT_EQ((*server)->items().find(alice.uuid, uuid)->chunks.size(), 1u);
+    server.reset();
+    std::filesystem::remove_all(folder);
 }
 
 TEST(TransferTreeHash, AgreesWithTheClientsOnEveryShapeOfTree) {
