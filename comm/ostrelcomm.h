@@ -68,6 +68,7 @@
 #include "platform/IntExtensions.h"
 #include "platform/LocalizedString.h"
 #include "platform/NotificationCenter.h"
+#include "platform/ReusedThreads.h"
 #include "platform/SerialQueue.h"
 #include "platform/SystemLog.h"
 #include "platform/UrlSession.h"

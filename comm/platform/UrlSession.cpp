@@ -16,6 +16,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/ReusedThreads.h"
+
 namespace ostrelcomm {
 
 namespace urlsession_detail {
@@ -169,7 +171,11 @@ Outcome failure(UrlErrorCode code, std::string description) {
 class BodyFollower {
 public:
     BodyFollower(const std::uint8_t* base, const std::function<void(ByteView)>& observer)
-        : base_(base), observer_(observer), thread_([this] { run(); }) {}
+        : base_(base), observer_(observer) {
+        // No thread to be had: the observer sees the body in line instead.
+        started_ = thread_.start([this] { run(); });
+    }
+    bool started() const { return started_; }
     ~BodyFollower() { stop(); }
     BodyFollower(const BodyFollower&) = delete;
     BodyFollower& operator=(const BodyFollower&) = delete;
@@ -192,7 +198,7 @@ public:
             closed_ = true;
             wake_.notify_one();
         }
-        if (thread_.joinable()) thread_.join();
+        thread_.wait();
         return !failed();
     }
 
@@ -233,7 +239,8 @@ private:
     bool closed_ = false;
     bool waiting_ = false;
     std::atomic<bool> failed_{false};
-    std::thread thread_;  // last: starts once everything above is set
+    bool started_ = false;
+    ReusedThreads::Task thread_;  // last: waited for before the rest goes
 };
 
 // A body at least this long, with its length announced, is followed on a
@@ -335,8 +342,10 @@ size_t Transfer::onBody(char* data, size_t size, size_t count, void* user) {
             // the body by a cipher block (decrypting it in place) keeps it
             // where it is instead of copying megabytes.
             x.body.reserve(static_cast<std::size_t>(announced) + kAnswerSlack);
-            if (observer && static_cast<std::uint64_t>(announced) >= kFollowOnThreadFrom && !x.follower)
+            if (observer && static_cast<std::uint64_t>(announced) >= kFollowOnThreadFrom && !x.follower) {
                 x.follower = std::make_unique<BodyFollower>(x.body.data(), observer);
+                if (!x.follower->started()) x.follower.reset();
+            }
         }
     }
     if (x.follower && (x.follower->failed() || length > x.body.capacity() - x.body.size())) {

@@ -4,9 +4,10 @@
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
-#include <system_error>
-#include <thread>
+#include <memory>
 #include <utility>
+
+#include "platform/ReusedThreads.h"
 
 namespace ostrelcomm {
 
@@ -17,7 +18,7 @@ namespace ostrelcomm {
 template <class Hook>
 class DetachedWorkers {
 public:
-    // Runs `work` on a new detached thread, counted until `work` and
+    // Runs `work` on a detached (kept) thread, counted until `work` and
     // everything it holds are gone. False, with `work` dropped unrun, when
     // no thread can be had.
     template <class Work>
@@ -26,19 +27,20 @@ public:
             std::lock_guard lock(mutex_);
             ++live_;
         }
-        try {
-            std::thread([this, work = std::move(work)]() mutable {
+        // Held through a shared pointer: a kept thread takes copyable work only.
+        auto held = std::make_shared<Work>(std::move(work));
+        if (ReusedThreads::run([this, held]() mutable {
                 {
-                    Work mine = std::move(work);
+                    Work mine = std::move(*held);
+                    held.reset();
                     mine();
                 }
                 ended();
-            }).detach();
+            })) {
             return true;
-        } catch (const std::system_error&) {
-            ended();
-            return false;
         }
+        ended();
+        return false;
     }
 
     Hook hook() const {

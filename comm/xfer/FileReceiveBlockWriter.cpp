@@ -7,11 +7,10 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "crypto/StreamCryptor.h"
+#include "platform/ReusedThreads.h"
 #include "xfer/DetachedWorkers.h"
 #include "xfer/DownloadFileSystem.h"
 
@@ -86,14 +85,10 @@ std::optional<std::string> work(const std::atomic<bool>& cancelled, Block& block
             hashFailure = std::string("Non cryptor error: ") + error.what();
         }
     };
-    std::thread hashing;
-    try {
-        hashing = std::thread(hash);
-    } catch (const std::system_error&) {
-        hash();  // no thread to be had: one after the other
-    }
+    ReusedThreads::Task hashing;
+    if (!hashing.start(hash)) hash();  // no thread to be had: one after the other
     const bool stored = DownloadFileSystem::writeAtAndClose(std::exchange(block.fd, -1), clear, block.offset);
-    if (hashing.joinable()) hashing.join();
+    hashing.wait();
     if (hashFailure) return hashFailure;
     if (!stored) return FileReceiveBlockWriter::kUnwritable;
     written = true;

@@ -9,8 +9,6 @@
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <cerrno>
 #include <exception>
 #include <string>
@@ -19,6 +17,7 @@
 #include "crypto/CryptoError.h"
 #include "crypto/StreamCryptor.h"
 #include "platform/FileDescriptor.h"
+#include "platform/ReusedThreads.h"
 
 namespace ostrelcomm {
 
@@ -95,41 +94,41 @@ std::size_t readEncryptAndHash(int fd, std::uint64_t begin, std::uint8_t* data, 
     Progress progress;
     std::exception_ptr clearFailure;
     std::exception_ptr bodyFailure;
-    std::thread clearStage;
-    std::thread bodyStage;
-    try {
-        clearStage = std::thread([&] {
-            try {
-                for (std::size_t at = 0; at < clearSize;) {
-                    const std::size_t n = std::min(kPiece, clearSize - at);
-                    readPiece(fd, data + at, n, begin + at);
-                    if (clearHash != nullptr) clearHash->update(ByteView(data + at, n));
-                    at += n;
-                    progress.advance(&Progress::ready, at);
-                }
-            } catch (...) {
-                clearFailure = std::current_exception();
-                progress.stop();
+    const auto readAndHashClear = [&] {
+        try {
+            for (std::size_t at = 0; at < clearSize;) {
+                const std::size_t n = std::min(kPiece, clearSize - at);
+                readPiece(fd, data + at, n, begin + at);
+                if (clearHash != nullptr) clearHash->update(ByteView(data + at, n));
+                at += n;
+                progress.advance(&Progress::ready, at);
             }
-        });
-        bodyStage = std::thread([&] {
-            try {
-                for (std::size_t done = 0; done < cipherSize;) {
-                    const std::size_t upTo = progress.waitPast(&Progress::encrypted, done);
-                    if (upTo == 0) return;
-                    bodyHash.update(ByteView(data + done, upTo - done));
-                    done = upTo;
-                }
-            } catch (...) {
-                bodyFailure = std::current_exception();
+        } catch (...) {
+            clearFailure = std::current_exception();
+            progress.stop();
+        }
+    };
+    const auto hashBody = [&] {
+        try {
+            for (std::size_t done = 0; done < cipherSize;) {
+                const std::size_t upTo = progress.waitPast(&Progress::encrypted, done);
+                if (upTo == 0) return;
+                bodyHash.update(ByteView(data + done, upTo - done));
+                done = upTo;
             }
-        });
-    } catch (const std::system_error&) {
+        } catch (...) {
+            bodyFailure = std::current_exception();
+        }
+    };
+    // Waited for on every path out of here, at the latest as they go.
+    ReusedThreads::Task clearStage;
+    ReusedThreads::Task bodyStage;
+    if (!clearStage.start(readAndHashClear) || !bodyStage.start(hashBody)) {
         // No thread to be had: whatever did start is stopped, and the passes
         // run one after the other here.
         progress.stop();
-        if (clearStage.joinable()) clearStage.join();
-        if (bodyStage.joinable()) bodyStage.join();
+        clearStage.wait();
+        bodyStage.wait();
         if (clearFailure) std::rethrow_exception(clearFailure);
         // A clear stage that started has read and hashed the whole block.
         if (progress.ready != clearSize) {
@@ -165,8 +164,8 @@ std::size_t readEncryptAndHash(int fd, std::uint64_t begin, std::uint8_t* data, 
         failure = std::current_exception();
         progress.stop();
     }
-    clearStage.join();
-    bodyStage.join();
+    clearStage.wait();
+    bodyStage.wait();
     // A failed read says what happened to the file, before what it did to
     // the encryption.
     if (clearFailure) std::rethrow_exception(clearFailure);
