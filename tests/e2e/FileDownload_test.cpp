@@ -408,6 +408,36 @@ TEST(FileDownload, AFailedWriteOrABlockThatDoesNotDecryptIsAnError) {
     }
 }
 
+// A slow link: the block's answer trickles in for longer than the 30 s a
+// request may take in all, but never stops moving, so it is not cut off.
+TEST(FileDownload, ABlockThatKeepsMovingIsNotCutOff) {
+    DownloadSession session("trickle");
+    const StoredFile file = session.store(patterned(64), "slow.bin");
+    Fault trickle;
+    trickle.trickle = true;
+    trickle.trickleInterval = std::chrono::milliseconds(400);
+    trickle.times = 1;
+    FaultFor slow("/filerecv/getblock/", trickle);
+    const auto started = std::chrono::steady_clock::now();
+    {
+        std::lock_guard lock(session.engine->mutex());
+        ASSERT_TRUE(session.engine->fileReceive_add(file.uuid, session.folder.destination(), "n", std::nullopt));
+    }
+    // Each wait is bounded by the recorder's guard; the trickle outlasts one.
+    bool ended = false;
+    for (int i = 0; i < 4 && !ended; ++i)
+        ended = session.transfers.waitUntil([](const std::vector<testsupport::PostedNotification>& posted) {
+            return !posted.empty() && posted.back().result != xfer::kDownloading;
+        });
+    ASSERT_TRUE(ended);
+    const auto end = session.transfers.last(xfer::kRemoteFileDownloadNotification);
+    ASSERT_TRUE(end);
+    EXPECT_EQ(end->result, xfer::kReceived) << testsupport::lastError(*session.engine).value_or("");
+    // The check that the trickle outlasted the whole-request limit, not a
+    // timing claim about the client.
+    EXPECT_GT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+}
+
 TEST(FileDownload, AnIdentifierThatIsNotAUuidQueuesNothing) {
     DownloadSession session("uuid");
     for (const char* id : {"../../etc/passwd", "", "root"}) {
