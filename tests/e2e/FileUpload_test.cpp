@@ -377,6 +377,26 @@ void holdAfterFirstBlock(Uploader& uploader) {
     ASSERT_EQ(uploader.engine->hold(), SrvComm::HoldStatus::hold);
 }
 
+// A thumbnail nobody can show (no MIME type) does not stop the file: it goes
+// without one, and the log says so.
+TEST(FileUpload, AThumbnailWithoutItsMimeTypeIsLeftOutWithAWarning) {
+    server();
+    LocalFiles files;
+    Uploader uploader;
+    const auto path = files.write("picture.bin", randomBytes(100));
+    ASSERT_TRUE(uploader.upload(path, std::nullopt, std::nullopt, randomBytes(50), std::nullopt));
+    ASSERT_TRUE(uploader.recorder.waitIdle());
+    ASSERT_EQ(uploader.results().back(), xfer::kSent);
+    const auto stored = readBack(uploader, uploader.uuid());
+    ASSERT_TRUE(stored);
+    EXPECT_FALSE(stored->item.thumbnail);
+    bool warned = false;
+    for (const auto& event : uploader.engine->comLog().events())
+        warned = warned || (event.type == Logger::EvtType::warning &&
+                            event.description.find("has no MIME type") != std::string::npos);
+    EXPECT_TRUE(warned);
+}
+
 TEST(FileUpload, ATwoBlockUploadReportsEveryMoveAndAHoldStopsItBetweenBlocks) {
     server();
     LocalFiles files;
