@@ -4,7 +4,6 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -63,7 +62,9 @@ bool ReusedThreads::run(std::function<void()> work) {
         std::thread([&p] { p.serve(); }).detach();
         ++p.threads;
         return true;
-    } catch (const std::system_error&) {
+    } catch (...) {
+        // No thread (or no memory for one): the work must not stay queued
+        // to run later, after its starter stopped waiting for it.
         p.waiting.pop_back();
         return false;
     }

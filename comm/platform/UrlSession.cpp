@@ -343,8 +343,14 @@ size_t Transfer::onBody(char* data, size_t size, size_t count, void* user) {
             // where it is instead of copying megabytes.
             x.body.reserve(static_cast<std::size_t>(announced) + kAnswerSlack);
             if (observer && static_cast<std::uint64_t>(announced) >= kFollowOnThreadFrom && !x.follower) {
-                x.follower = std::make_unique<BodyFollower>(x.body.data(), observer);
-                if (!x.follower->started()) x.follower.reset();
+                // Without a follower the body is observed in line; nothing
+                // may unwind through libcurl's frames.
+                try {
+                    x.follower = std::make_unique<BodyFollower>(x.body.data(), observer);
+                    if (!x.follower->started()) x.follower.reset();
+                } catch (...) {
+                    x.follower.reset();
+                }
             }
         }
     }

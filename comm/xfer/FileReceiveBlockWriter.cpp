@@ -86,7 +86,13 @@ std::optional<std::string> work(const std::atomic<bool>& cancelled, Block& block
         }
     };
     ReusedThreads::Task hashing;
-    if (!hashing.start(hash)) hash();  // no thread to be had: one after the other
+    bool beside = false;
+    try {
+        beside = hashing.start(hash);
+    } catch (...) {
+        // No memory to hand it over: one after the other, as without a thread.
+    }
+    if (!beside) hash();
     const bool stored = DownloadFileSystem::writeAtAndClose(std::exchange(block.fd, -1), clear, block.offset);
     hashing.wait();
     if (hashFailure) return hashFailure;
