@@ -464,37 +464,19 @@ TEST(TransferDataFolder, ASpoolBecomesTheBlockOnlyWhenItHoldsTheWholeBody) {
 std::pair<int, std::string> rawRequest(const testsupport::RunningDevserver& server, const std::string& head,
                                        const std::string& body, std::size_t pause,
                                        const std::function<void()>& midway, bool hangUp) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    timeval guard{60, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(const_cast<testsupport::RunningDevserver&>(server)->port()));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     std::string answer;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        SSL_CTX* context = SSL_CTX_new(TLS_client_method());
-        SSL_CTX_load_verify_locations(context, server.caFile().c_str(), nullptr);
-        SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
-        SSL* ssl = SSL_new(context);
-        SSL_set_fd(ssl, fd);
+    testsupport::withRawTls(server, [&](SSL* ssl) {
         const auto write = [ssl](const char* data, std::size_t size) {
             return size == 0 || SSL_write(ssl, data, static_cast<int>(size)) > 0;
         };
-        if (SSL_connect(ssl) == 1 && write(head.data(), head.size()) && write(body.data(), pause)) {
-            midway();
-            if (!hangUp && write(body.data() + pause, body.size() - pause)) {
-                std::vector<char> buffer(65536);
-                int n = 0;
-                while ((n = SSL_read(ssl, buffer.data(), static_cast<int>(buffer.size()))) > 0)
-                    answer.append(buffer.data(), static_cast<std::size_t>(n));
-            }
-        }
-        SSL_free(ssl);
-        SSL_CTX_free(context);
-        ERR_clear_error();
-    }
-    ::close(fd);
+        if (!write(head.data(), head.size()) || !write(body.data(), pause)) return;
+        midway();
+        if (hangUp || !write(body.data() + pause, body.size() - pause)) return;
+        std::vector<char> buffer(65536);
+        int n = 0;
+        while ((n = SSL_read(ssl, buffer.data(), static_cast<int>(buffer.size()))) > 0)
+            answer.append(buffer.data(), static_cast<std::size_t>(n));
+    });
     const auto end = answer.find("\r\n\r\n");
     if (answer.rfind("HTTP/1.1 ", 0) != 0 || end == std::string::npos) return {0, {}};
     return {std::stoi(answer.substr(9, 3)), answer.substr(end + 4)};

@@ -42,8 +42,7 @@ std::shared_ptr<ostrelcomm::UrlSessionConfiguration> RunningDevserver::sessionCo
     return configuration;
 }
 
-void exchangeRawOverTls(const RunningDevserver& server, const std::string& bytes,
-                        const std::function<bool(std::string_view piece)>& onRead) {
+void withRawTls(const RunningDevserver& server, const std::function<void(ssl_st* ssl)>& use) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     timeval guard{60, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard);
@@ -57,18 +56,24 @@ void exchangeRawOverTls(const RunningDevserver& server, const std::string& bytes
         SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
         SSL* ssl = SSL_new(context);
         SSL_set_fd(ssl, fd);
-        if (SSL_connect(ssl) == 1 && SSL_write(ssl, bytes.data(), static_cast<int>(bytes.size())) > 0) {
-            std::vector<char> buffer(65536);
-            int n = 0;
-            while ((n = SSL_read(ssl, buffer.data(), static_cast<int>(buffer.size()))) > 0) {
-                if (!onRead(std::string_view(buffer.data(), static_cast<std::size_t>(n)))) break;
-            }
-        }
+        if (SSL_connect(ssl) == 1) use(ssl);
         SSL_free(ssl);
         SSL_CTX_free(context);
         ERR_clear_error();
     }
     ::close(fd);
+}
+
+void exchangeRawOverTls(const RunningDevserver& server, const std::string& bytes,
+                        const std::function<bool(std::string_view piece)>& onRead) {
+    withRawTls(server, [&](SSL* ssl) {
+        if (SSL_write(ssl, bytes.data(), static_cast<int>(bytes.size())) <= 0) return;
+        std::vector<char> buffer(65536);
+        int n = 0;
+        while ((n = SSL_read(ssl, buffer.data(), static_cast<int>(buffer.size()))) > 0) {
+            if (!onRead(std::string_view(buffer.data(), static_cast<std::size_t>(n)))) break;
+        }
+    });
 }
 
 }  // namespace testsupport

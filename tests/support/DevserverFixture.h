@@ -10,6 +10,8 @@
 #include "devserver/DevServer.h"
 #include "platform/UrlSession.h"
 
+struct ssl_st;
+
 namespace testsupport {
 
 // The stand-in server on an ephemeral loopback port, started at construction
@@ -37,6 +39,11 @@ private:
     std::string directory_;
     std::string caFile_;
 };
+
+// Opens a TLS connection of its own to `server` (trusting its CA) and hands
+// the session to `use` once the handshake is done; closes it after. Nothing
+// is called when the connection or the handshake fails.
+void withRawTls(const RunningDevserver& server, const std::function<void(ssl_st* ssl)>& use);
 
 // Sends `bytes` as they are over a TLS connection of its own to `server` and
 // hands each piece of the answer to `onRead` as it arrives, until it returns
