@@ -430,6 +430,10 @@ TEST(FileDownload, ABlockThatKeepsMovingIsNotCutOff) {
             return !posted.empty() && posted.back().result != xfer::kDownloading;
         });
     ASSERT_TRUE(ended);
+    // The engine posts its end of queue just after: both recorders must still
+    // be there for it.
+    ASSERT_TRUE(session.recorder.waitIdle());
+    ASSERT_TRUE(session.transfers.waitIdle());
     const auto end = session.transfers.last(xfer::kRemoteFileDownloadNotification);
     ASSERT_TRUE(end);
     EXPECT_EQ(end->result, xfer::kReceived) << testsupport::lastError(*session.engine).value_or("");

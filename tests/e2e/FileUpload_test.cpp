@@ -676,6 +676,9 @@ TEST(FileUpload, ABlockThatKeepsMovingIsNotCutOff) {
             return !posted.empty() && posted.back().result != xfer::kSending;
         });
     ASSERT_TRUE(ended);
+    // The engine posts its end of queue just after: the recorder must still
+    // be there for it.
+    ASSERT_TRUE(uploader.recorder.waitIdle());
     server().clearFaults();
     EXPECT_EQ(uploader.results().back(), xfer::kSent) << lastError(*uploader.engine).value_or("");
     // The check that the trickle outlasted the whole-request limit, not a
