@@ -170,12 +170,19 @@ Outcome failure(UrlErrorCode code, std::string description) {
 // stopped before the body would grow past that.
 class BodyFollower {
 public:
-    BodyFollower(const std::uint8_t* base, const std::function<void(ByteView)>& observer)
-        : base_(base), observer_(observer) {
-        // No thread to be had: the observer sees the body in line instead.
-        started_ = thread_.start([this] { run(); });
+    // A follower of the body at `base`, or none when no thread can be had
+    // (the observer then sees the body in line). Never throws: it is made
+    // inside libcurl's callback.
+    static std::unique_ptr<BodyFollower> follow(const std::uint8_t* base,
+                                                const std::function<void(ByteView)>& observer) noexcept {
+        try {
+            std::unique_ptr<BodyFollower> follower(new BodyFollower(base, observer));
+            if (follower->thread_.start([f = follower.get()] { f->run(); })) return follower;
+        } catch (...) {
+            // No memory for it: in line, as without a thread.
+        }
+        return nullptr;
     }
-    bool started() const { return started_; }
     ~BodyFollower() { stop(); }
     BodyFollower(const BodyFollower&) = delete;
     BodyFollower& operator=(const BodyFollower&) = delete;
@@ -203,6 +210,9 @@ public:
     }
 
 private:
+    BodyFollower(const std::uint8_t* base, const std::function<void(ByteView)>& observer)
+        : base_(base), observer_(observer) {}
+
     void run() {
         std::size_t seen = 0;
         for (;;) {
@@ -239,7 +249,6 @@ private:
     bool closed_ = false;
     bool waiting_ = false;
     std::atomic<bool> failed_{false};
-    bool started_ = false;
     ReusedThreads::Task thread_;  // last: waited for before the rest goes
 };
 
@@ -342,16 +351,8 @@ size_t Transfer::onBody(char* data, size_t size, size_t count, void* user) {
             // the body by a cipher block (decrypting it in place) keeps it
             // where it is instead of copying megabytes.
             x.body.reserve(static_cast<std::size_t>(announced) + kAnswerSlack);
-            if (observer && static_cast<std::uint64_t>(announced) >= kFollowOnThreadFrom && !x.follower) {
-                // Without a follower the body is observed in line; nothing
-                // may unwind through libcurl's frames.
-                try {
-                    x.follower = std::make_unique<BodyFollower>(x.body.data(), observer);
-                    if (!x.follower->started()) x.follower.reset();
-                } catch (...) {
-                    x.follower.reset();
-                }
-            }
+            if (observer && static_cast<std::uint64_t>(announced) >= kFollowOnThreadFrom && !x.follower)
+                x.follower = BodyFollower::follow(x.body.data(), observer);
         }
     }
     if (x.follower && (x.follower->failed() || length > x.body.capacity() - x.body.size())) {

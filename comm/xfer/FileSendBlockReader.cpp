@@ -87,7 +87,7 @@ void readPiece(int fd, std::uint8_t* into, std::size_t count, std::uint64_t offs
 // each piece and feeds the clear digest (when given) before the piece is
 // encrypted, this one encrypts, and the body digest follows the encryption,
 // so the block costs about its slowest pass instead of the sum of all four.
-// Every thread is joined before this returns, whatever happens.
+// Every stage has ended before this returns, whatever happens.
 std::size_t readEncryptAndHash(int fd, std::uint64_t begin, std::uint8_t* data, std::size_t clearSize,
                                StreamCryptor& cryptor, Digest* clearHash, Digest& bodyHash) {
     const std::size_t cipherSize = (clearSize / 16 + 1) * 16;
@@ -120,26 +120,13 @@ std::size_t readEncryptAndHash(int fd, std::uint64_t begin, std::uint8_t* data, 
             bodyFailure = std::current_exception();
         }
     };
-    // Waited for on every path out of here, at the latest as they go.
+    // Waited for on every path out of here, at the latest as they go. A
+    // stage that gets no thread runs here instead, in its place in the order:
+    // the clear bytes all before the encryption, the body digest after it.
     ReusedThreads::Task clearStage;
     ReusedThreads::Task bodyStage;
-    if (!clearStage.start(readAndHashClear) || !bodyStage.start(hashBody)) {
-        // No thread to be had: whatever did start is stopped, and the passes
-        // run one after the other here.
-        progress.stop();
-        clearStage.wait();
-        bodyStage.wait();
-        if (clearFailure) std::rethrow_exception(clearFailure);
-        // A clear stage that started has read and hashed the whole block.
-        if (progress.ready != clearSize) {
-            readPiece(fd, data, clearSize, begin);
-            if (clearHash != nullptr) clearHash->update(ByteView(data, clearSize));
-        }
-        std::size_t written = cryptor.update(ByteView(data, clearSize), data);
-        written += cryptor.final(data + written);
-        bodyHash.update(ByteView(data, written));
-        return written;
-    }
+    if (!clearStage.start(readAndHashClear)) readAndHashClear();
+    const bool bodyBeside = bodyStage.start(hashBody);
 
     std::size_t written = 0;
     std::exception_ptr failure;
@@ -165,6 +152,7 @@ std::size_t readEncryptAndHash(int fd, std::uint64_t begin, std::uint8_t* data, 
         progress.stop();
     }
     clearStage.wait();
+    if (!bodyBeside) hashBody();  // never waits: encrypted whole, or stopped
     bodyStage.wait();
     // A failed read says what happened to the file, before what it did to
     // the encryption.
