@@ -2,7 +2,7 @@
 #include <QApplication>
 
 #include "app/AppDelegate.h"
-#include "app/MainWindow.h"
+#include "app/window/MainWindow.h"
 #include "app/utils/Appwise.h"
 #include "platform/AppInfo.h"
 

@@ -58,6 +58,26 @@ const std::map<std::string, Table, std::less<>>& tables() {
              {"ToolbarTitle", "Toolbar"},
              {"Login", "Login"},
              {"Logout", "Logout"},
+
+             // Main window, toolbar and remote edits.
+
+             // Browser: tables, path bars and the main view.
+
+             // Jobs list.
+
+             // Transfers: the download report and the upload strip.
+
+             // New account, terms, preferences and about.
+
+             // New folders and rename.
+
+             // Share and information sheets.
+
+             // Account window: profile, usage, activities, deletion.
+
+             // Account window: trusted users and the QR code.
+
+             // Account window: security.
          }},
         {kCommStatesTable,
          Table{

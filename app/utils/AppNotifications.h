@@ -28,6 +28,32 @@ inline constexpr char kPasteRemoteItemsNotification[] = "pasteRemoteItems";
 inline constexpr char kDeleteRemoteItemsNotification[] = "deleteRemoteItems";
 inline constexpr char kSelectAllNotification[] = "selectAll";
 
+// The selection changed: "location" ("local", "own", "shares") and the
+// number selected under "selectedLocalFiles" (local) or
+// "selectedRemoteFiles" (own, shares), as std::int64_t.
+inline constexpr char kChangedFileSelectionNotification[] = "changedFileSelection";
+inline constexpr char kLocationKey[] = "location";
+inline constexpr char kSelectedLocalFilesKey[] = "selectedLocalFiles";
+inline constexpr char kSelectedRemoteFilesKey[] = "selectedRemoteFiles";
+inline constexpr char kLocationLocal[] = "local";
+inline constexpr char kLocationOwn[] = "own";
+inline constexpr char kLocationShares[] = "shares";
+// The internal clipboard of remote items changed.
+inline constexpr char kPasteboardChangedNotification[] = "pasteboardChanged";
+// The remote folder on show changed (Appwise::remotePath, once the main
+// window connected it).
+inline constexpr char kRemotePathChangedNotification[] = "remotePathChanged";
+// An upload started or ended, or a transfer was resumed: Appwise's
+// fileXferInProgress says which.
+inline constexpr char kFileXferInProgressNotification[] = "fileXferInProgress";
+// The terms of use are to be shown (they were never accepted).
+inline constexpr char kShowTOSSheetNotification[] = "showTOSSheet";
+// The toolbar's Upload and Download.
+inline constexpr char kActionSendFileToRemoteNotification[] = "actionSendFileToRemote";
+inline constexpr char kActionReceiveFileFromRemoteNotification[] = "actionReceiveFileFromRemote";
+// The preferences changed whether the whole jobs log is shown.
+inline constexpr char kShowFullLogChangedNotification[] = "showFullLogChanged";
+
 // Which of the Edit menu's items may be used, posted on the main thread. Its
 // userInfo holds Bools only, under the keys below; a key left out leaves its
 // item as it is.

@@ -14,12 +14,30 @@ namespace {
 using ostrelcomm::UserInfo;
 using ostrelcomm::userInfoValue;
 
+using Dictionary = std::map<std::string, std::any>;
+
+CustomDataShape shapeOf(const UserInfo& info) {
+    const auto found = info.find("CustomData");
+    if (found == info.end() || !found->second.has_value() || ostrelcomm::isNullObject(found->second))
+        return CustomDataShape::absent;
+    return found->second.type() == typeid(Dictionary) ? CustomDataShape::dictionary : CustomDataShape::other;
+}
+
 template <class Payload>
 JobEvent<Payload> readFrame(const UserInfo& info) {
     JobEvent<Payload> event;
     if (const auto* result = userInfoValue<std::string>(info, "Result")) event.result = *result;
     if (const auto* error = userInfoValue<ostrelcomm::HTTPError>(info, "httpError")) event.httpError = *error;
+    event.customData = shapeOf(info);
     return event;
+}
+
+template <class Value>
+std::optional<Value> entryOf(const Dictionary& dictionary, const char* key) {
+    const auto found = dictionary.find(key);
+    if (found == dictionary.end()) return std::nullopt;
+    if (const auto* value = std::any_cast<Value>(&found->second)) return *value;
+    return std::nullopt;
 }
 
 // "CustomData" is the payload itself.
@@ -27,6 +45,30 @@ template <class Payload>
 JobEvent<Payload> readDirect(const UserInfo& info) {
     JobEvent<Payload> event = readFrame<Payload>(info);
     if (const auto* data = userInfoValue<Payload>(info, "CustomData")) event.data = *data;
+    return event;
+}
+
+// A job queued with a requester's tag gives {"source", key: the payload}; one
+// queued without gives the bare payload.
+template <class Payload, const char* key>
+JobEvent<Payload> readTagged(const UserInfo& info) {
+    JobEvent<Payload> event = readFrame<Payload>(info);
+    if (const auto* tagged = userInfoValue<Dictionary>(info, "CustomData")) {
+        event.source = entryOf<std::string>(*tagged, ostrelcomm::tree::kSourceKey);
+        event.data = entryOf<Payload>(*tagged, key);
+    } else if (const auto* data = userInfoValue<Payload>(info, "CustomData")) {
+        event.data = *data;
+    }
+    return event;
+}
+
+JobEvent<DirectoryTreeData> readDirectoryTree(const UserInfo& info) {
+    JobEvent<DirectoryTreeData> event = readFrame<DirectoryTreeData>(info);
+    const auto* payload = userInfoValue<ostrelcomm::tree::DirectoryTreePayload>(info, "CustomData");
+    if (!payload) return event;
+    event.source = entryOf<std::string>(*payload, ostrelcomm::tree::kSourceKey);
+    event.data = DirectoryTreeData{entryOf<std::string>(*payload, ostrelcomm::tree::kTopUUIDKey),
+                                   entryOf<ostrelcomm::tree::DirectoryTree>(*payload, ostrelcomm::tree::kTreeKey)};
     return event;
 }
 
@@ -89,6 +131,50 @@ EngineBridge::EngineBridge(std::shared_ptr<ostrelcomm::SrvComm> engine, QObject*
                                  &EngineBridge::userModification);
     relay<UserProfileDeletedEvent>(user::kUserProfileDeletedNotification, &readInNotificationData<std::string>,
                                    &EngineBridge::userProfileDeleted);
+
+    namespace tree = ostrelcomm::tree;
+    relay<DirectoryContentEvent>(tree::kQueryRemoteDirectoryContentNotification,
+                                 &readTagged<tree::DirInfoPayload, tree::kDirInfoKey>,
+                                 &EngineBridge::queryRemoteDirectoryContent);
+    relay<DirectoryCreatedEvent>(tree::kNewRemoteDirectoryCreatedNotification,
+                                 &readTagged<tree::ItemUuidPayload, tree::kUuidKey>,
+                                 &EngineBridge::newRemoteDirectoryCreated);
+    relay<DirectoryModifiedEvent>(tree::kDirectoryPropertiesModifiedNotification,
+                                  &readTagged<tree::ItemUuidPayload, tree::kUuidKey>,
+                                  &EngineBridge::directoryPropertiesModified);
+    relay<DirectoryDeletedEvent>(tree::kDirectoryDeletedNotification,
+                                 &readTagged<tree::ItemUuidPayload, tree::kUuidKey>, &EngineBridge::directoryDeleted);
+    relay<DirectoryTreeEvent>(tree::kGetDirectoryTreeTerminatedNotification, &readDirectoryTree,
+                              &EngineBridge::getDirectoryTreeTerminated);
+    relay<FileInfoEvent>(tree::kGetFileInfoNotification, &readTagged<tree::FileInfoMetadata, tree::kFileInfoKey>,
+                         &EngineBridge::getFileInfo);
+    relay<FileModificationEvent>(tree::kFilePropertiesModificationNotification, &readDirect<tree::ItemUuidPayload>,
+                                 &EngineBridge::filePropertiesModification);
+    relay<FileCopyEvent>(tree::kFileCopyNotification, &readDirect<tree::ItemUuidPayload>, &EngineBridge::fileCopy);
+    relay<FileDeletedEvent>(tree::kDeleteFileNotification, &readDirect<tree::ItemUuidPayload>,
+                            &EngineBridge::deleteFile);
+
+    namespace xfer = ostrelcomm::xfer;
+    relay<RemoteFileDownloadEvent>(xfer::kRemoteFileDownloadNotification,
+                                   &readDirect<xfer::RemoteFileDownloadPayload>, &EngineBridge::remoteFileDownload);
+
+    namespace shares = ostrelcomm::shares;
+    relay<TrustsListEvent>(shares::kTrustsListNotification, &readDirect<shares::TrustsListPayload>,
+                           &EngineBridge::trustsList);
+    relay<TrustCreationEvent>(shares::kTrustCreationTerminatedNotification,
+                              &readDirect<shares::TrustCreationPayload>, &EngineBridge::trustCreationTerminated);
+    relay<TrustRemoveEvent>(shares::kTrustRemoveNotification, &readDirect<shares::TrustRemovePayload>,
+                            &EngineBridge::trustRemove);
+    relay<ShareItemEvent>(shares::kShareItemTerminatedNotification, &readDirect<shares::ShareItemPayload>,
+                          &EngineBridge::shareItemTerminated);
+    relay<QueryForSharesEvent>(shares::kQueryForSharesNotification, &readDirect<shares::QueryForSharesPayload>,
+                               &EngineBridge::queryForShares);
+    relay<RemoveShareEvent>(shares::kRemoveShareTerminatedNotification, &readDirect<shares::RemoveSharePayload>,
+                            &EngineBridge::removeShareTerminated);
+    relay<SharingPeersEvent>(shares::kQueryForSharingPeersNotification, &readDirect<shares::SharingPeersPayload>,
+                             &EngineBridge::queryForSharingPeers);
+    relay<SharedItemsEvent>(shares::kQuerySharedItemsNotification, &readDirect<shares::SharedItemsPayload>,
+                            &EngineBridge::querySharedItems);
 
     const auto center = engine_->notifications();
     observers_.emplace_back(center, center->addObserver(ostrelcomm::kJobQueueEmptyNotification,

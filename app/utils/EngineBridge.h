@@ -14,9 +14,18 @@
 #include "jobs/CommJobsItem.h"
 #include "jobs/SrvComm.h"
 #include "platform/NotificationCenter.h"
+#include "shares/ShareNotifications.h"
+#include "tree/TreeNotifications.h"
 #include "user/UserNotifications.h"
+#include "xfer/XferNotifications.h"
 
 namespace quorvel {
+
+// What a job notification's "CustomData" was: missing or the null object, a
+// dictionary (a tagged payload, or a payload that is a dictionary itself), or
+// a value of another kind. Observers tell a malformed notification from an
+// empty one by it.
+enum class CustomDataShape { absent, dictionary, other };
 
 // One job notification of an engine, copied on the engine's thread.
 template <class Payload>
@@ -27,6 +36,10 @@ struct JobEvent {
     // The payload; absent when there is none or it is not of the type the
     // notification's area announces.
     std::optional<Payload> data;
+    // The requester's tag, for a job queued with one; absent when untagged
+    // (or when the tag is not a text).
+    std::optional<std::string> source;
+    CustomDataShape customData = CustomDataShape::absent;
 };
 
 struct NoPayload {};
@@ -39,6 +52,36 @@ using PeerShareDataEvent = JobEvent<ostrelcomm::user::PeerShareDataPayload>;
 using UserSessionsEvent = JobEvent<ostrelcomm::user::UserSessionsPayload>;
 using UserModificationEvent = JobEvent<ostrelcomm::user::UserModificationPayload>;
 using UserProfileDeletedEvent = JobEvent<std::string>;
+
+// The remote tree. A tagged job's payload is read from its dictionary (the
+// tag in `source`); an untagged one's is the bare payload.
+using DirectoryContentEvent = JobEvent<ostrelcomm::tree::DirInfoPayload>;
+using DirectoryCreatedEvent = JobEvent<ostrelcomm::tree::ItemUuidPayload>;
+using DirectoryModifiedEvent = JobEvent<ostrelcomm::tree::ItemUuidPayload>;
+using DirectoryDeletedEvent = JobEvent<ostrelcomm::tree::ItemUuidPayload>;
+using FileInfoEvent = JobEvent<ostrelcomm::tree::FileInfoMetadata>;
+using FileModificationEvent = JobEvent<ostrelcomm::tree::ItemUuidPayload>;
+using FileCopyEvent = JobEvent<ostrelcomm::tree::ItemUuidPayload>;
+using FileDeletedEvent = JobEvent<ostrelcomm::tree::ItemUuidPayload>;
+// A folder tree: "topUUID" and "tree", each absent when missing or mistyped.
+struct DirectoryTreeData {
+    std::optional<std::string> topUUID;
+    std::optional<ostrelcomm::tree::DirectoryTree> tree;
+};
+using DirectoryTreeEvent = JobEvent<DirectoryTreeData>;
+
+// Transfers: a download's report, its dictionary copied as it came.
+using RemoteFileDownloadEvent = JobEvent<ostrelcomm::xfer::RemoteFileDownloadPayload>;
+
+// Trust and sharing.
+using TrustsListEvent = JobEvent<ostrelcomm::shares::TrustsListPayload>;
+using TrustCreationEvent = JobEvent<ostrelcomm::shares::TrustCreationPayload>;
+using TrustRemoveEvent = JobEvent<ostrelcomm::shares::TrustRemovePayload>;
+using ShareItemEvent = JobEvent<ostrelcomm::shares::ShareItemPayload>;
+using QueryForSharesEvent = JobEvent<ostrelcomm::shares::QueryForSharesPayload>;
+using RemoveShareEvent = JobEvent<ostrelcomm::shares::RemoveSharePayload>;
+using SharingPeersEvent = JobEvent<ostrelcomm::shares::SharingPeersPayload>;
+using SharedItemsEvent = JobEvent<ostrelcomm::shares::SharedItemsPayload>;
 
 // What changed in an engine's queue since the last queueChanged signal.
 struct QueueChanges {
@@ -80,6 +123,27 @@ signals:
     void getUserSessionsData(const quorvel::UserSessionsEvent& event);
     void userModification(const quorvel::UserModificationEvent& event);
     void userProfileDeleted(const quorvel::UserProfileDeletedEvent& event);
+
+    void queryRemoteDirectoryContent(const quorvel::DirectoryContentEvent& event);
+    void newRemoteDirectoryCreated(const quorvel::DirectoryCreatedEvent& event);
+    void directoryPropertiesModified(const quorvel::DirectoryModifiedEvent& event);
+    void directoryDeleted(const quorvel::DirectoryDeletedEvent& event);
+    void getDirectoryTreeTerminated(const quorvel::DirectoryTreeEvent& event);
+    void getFileInfo(const quorvel::FileInfoEvent& event);
+    void filePropertiesModification(const quorvel::FileModificationEvent& event);
+    void fileCopy(const quorvel::FileCopyEvent& event);
+    void deleteFile(const quorvel::FileDeletedEvent& event);
+    void remoteFileDownload(const quorvel::RemoteFileDownloadEvent& event);
+
+    void trustsList(const quorvel::TrustsListEvent& event);
+    void trustCreationTerminated(const quorvel::TrustCreationEvent& event);
+    void trustRemove(const quorvel::TrustRemoveEvent& event);
+    void shareItemTerminated(const quorvel::ShareItemEvent& event);
+    void queryForShares(const quorvel::QueryForSharesEvent& event);
+    void removeShareTerminated(const quorvel::RemoveShareEvent& event);
+    void queryForSharingPeers(const quorvel::SharingPeersEvent& event);
+    void querySharedItems(const quorvel::SharedItemsEvent& event);
+
     void jobQueueEmpty();
     void queueChanged(const quorvel::QueueChanges& changes);
 

@@ -6,10 +6,14 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QMetaObject>
 #include <QString>
 #include <QThread>
 
 #include <atomic>
+#include <deque>
+#include <initializer_list>
+#include <optional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,27 +26,81 @@
 namespace apptest {
 
 // Records each alert instead of showing it, and on which thread it came.
+// Questions are answered from a script (the button indexes given to
+// answerNext, in order); a question that finds the script empty waits until
+// the test answers it with answerPending.
 class RecordingAlertPresenter : public quorvel::AlertPresenter {
 public:
     struct Shown {
         QString messageText;
         QString informativeText;
         bool onMainThread = false;
+        // Set for questions.
+        bool question = false;
+        quorvel::AlertIcon icon = quorvel::AlertIcon::information;
+        std::vector<QString> buttons;
+        QWidget* window = nullptr;
     };
 
     void present(const QString& messageText, const QString& informativeText) override {
-        const bool main = QThread::currentThread() == QCoreApplication::instance()->thread();
         std::lock_guard lock(mutex_);
-        shown_.push_back({messageText, informativeText, main});
+        shown_.push_back({messageText, informativeText, onMain(), false, quorvel::AlertIcon::information, {}, nullptr});
     }
+    void ask(const quorvel::AlertQuestion& question, QWidget* window, Answer answer) override {
+        std::optional<int> scripted;
+        {
+            std::lock_guard lock(mutex_);
+            shown_.push_back({question.messageText, question.informativeText, onMain(), true, question.icon,
+                              question.buttons, window});
+            if (!script_.empty()) {
+                scripted = script_.front();
+                script_.pop_front();
+            } else {
+                pending_.push_back(std::move(answer));
+            }
+        }
+        // Answered later, as a user would: never inside the call that asks.
+        if (scripted) {
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(), [answer = std::move(answer), index = *scripted] { answer(index); },
+                Qt::QueuedConnection);
+        }
+    }
+
+    // The next questions get these buttons, in order.
+    void answerNext(std::initializer_list<int> buttons) {
+        std::lock_guard lock(mutex_);
+        script_.insert(script_.end(), buttons.begin(), buttons.end());
+    }
+    // Answers the oldest question still waiting; false when none waits.
+    bool answerPending(int button) {
+        Answer answer;
+        {
+            std::lock_guard lock(mutex_);
+            if (pending_.empty()) return false;
+            answer = std::move(pending_.front());
+            pending_.pop_front();
+        }
+        answer(button);
+        return true;
+    }
+    std::size_t pendingCount() const {
+        std::lock_guard lock(mutex_);
+        return pending_.size();
+    }
+
     std::vector<Shown> shown() const {
         std::lock_guard lock(mutex_);
         return shown_;
     }
 
 private:
+    static bool onMain() { return QThread::currentThread() == QCoreApplication::instance()->thread(); }
+
     mutable std::mutex mutex_;
     std::vector<Shown> shown_;
+    std::deque<int> script_;
+    std::deque<Answer> pending_;
 };
 
 // Takes the system log's lines while it lives.

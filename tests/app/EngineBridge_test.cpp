@@ -16,6 +16,8 @@
 #include "jobs/CommJobs.h"
 #include "jobs/JobType.h"
 #include "jobs/SrvComm.h"
+#include "support/ListingOracle.h"
+#include "tree/TreeNotifications.h"
 #include "user/UserNotifications.h"
 
 using ostrelcomm::CommJobsItem;
@@ -170,6 +172,67 @@ private slots:
         QCOMPARE(profiles[1].result, std::optional<std::string>(user::kCompleted));
         QVERIFY(!profiles[1].data);
         QVERIFY(sessions[0].data && sessions[0].data->size() == 3);
+    }
+
+    // A requester's tag travels beside the payload; an untagged job's bare
+    // payload is taken as it is; a malformed "CustomData" is told apart from
+    // a missing one, so observers can say which.
+    void taggedAndBarePayloads() {
+        namespace tree = ostrelcomm::tree;
+        using quorvel::CustomDataShape;
+        auto engine = std::make_shared<SrvComm>();
+        EngineBridge bridge(engine);
+        std::vector<quorvel::DirectoryContentEvent> listings;
+        std::vector<quorvel::FileInfoEvent> infos;
+        std::vector<quorvel::DirectoryTreeEvent> trees;
+        connect(&bridge, &EngineBridge::queryRemoteDirectoryContent,
+                [&](const quorvel::DirectoryContentEvent& e) { listings.push_back(e); });
+        connect(&bridge, &EngineBridge::getFileInfo, [&](const quorvel::FileInfoEvent& e) { infos.push_back(e); });
+        connect(&bridge, &EngineBridge::getDirectoryTreeTerminated,
+                [&](const quorvel::DirectoryTreeEvent& e) { trees.push_back(e); });
+        const testsupport::ListingOracle oracle;
+        const std::string body = oracle.body(std::nullopt, {}).dump();
+        const auto listing = ostrelcomm::RemoteDirInfo::create(
+            ostrelcomm::ByteView(reinterpret_cast<const std::uint8_t*>(body.data()), body.size()), oracle.passwordKey);
+        const std::string received(tree::kReceived);
+        const auto post = [&](const char* name, UserInfo info) { postFromEngineThread(*engine, name, info); };
+
+        post(tree::kQueryRemoteDirectoryContentNotification,
+             {{"Result", received},
+              {"CustomData", tree::TaggedPayload{{tree::kSourceKey, std::string("mainWindow")},
+                                                 {tree::kDirInfoKey, tree::DirInfoPayload(listing)}}}});
+        post(tree::kQueryRemoteDirectoryContentNotification,
+             {{"Result", received}, {"CustomData", tree::DirInfoPayload(listing)}});
+        post(tree::kQueryRemoteDirectoryContentNotification,
+             {{"Result", received}, {"CustomData", tree::TaggedPayload{{tree::kSourceKey, 7}}}});
+        post(tree::kQueryRemoteDirectoryContentNotification, {{"Result", received}, {"CustomData", 7}});
+        post(tree::kQueryRemoteDirectoryContentNotification, {{"Result", received}, {"CustomData", NullObject{}}});
+        const ostrelcomm::RemoteItemMetadata metadata("a.txt", {}, {});
+        post(tree::kGetFileInfoNotification,
+             {{"Result", received},
+              {"CustomData", tree::FileInfoPayload{{tree::kSourceKey, NullObject{}}, {tree::kFileInfoKey, metadata}}}});
+        post(tree::kGetDirectoryTreeTerminatedNotification,
+             {{"Result", std::string(tree::kAvailable)},
+              {"CustomData", tree::DirectoryTreePayload{{tree::kSourceKey, std::string("receiveFileFromRemote")},
+                                                        {tree::kTopUUIDKey, std::string("TOP")},
+                                                        {tree::kTreeKey, tree::DirectoryTree(2)}}}});
+
+        QTRY_COMPARE(trees.size(), std::size_t{1});
+        QCOMPARE(listings.size(), std::size_t{5});
+        QCOMPARE(listings[0].source, std::optional<std::string>("mainWindow"));
+        QVERIFY(listings[0].data && *listings[0].data == listing);
+        QVERIFY(listings[0].customData == CustomDataShape::dictionary);
+        QVERIFY(!listings[1].source && listings[1].data && *listings[1].data == listing);
+        QVERIFY(listings[1].customData == CustomDataShape::other);
+        QVERIFY(!listings[2].source && !listings[2].data);
+        QVERIFY(listings[2].customData == CustomDataShape::dictionary);
+        QVERIFY(!listings[3].data && listings[3].customData == CustomDataShape::other);
+        QVERIFY(!listings[4].data && listings[4].customData == CustomDataShape::absent);
+        QCOMPARE(infos.size(), std::size_t{1});
+        QVERIFY(!infos[0].source && infos[0].data && infos[0].data->name == "a.txt");
+        QCOMPARE(trees[0].source, std::optional<std::string>("receiveFileFromRemote"));
+        QVERIFY(trees[0].data && trees[0].data->topUUID == std::optional<std::string>("TOP"));
+        QVERIFY(trees[0].data->tree && trees[0].data->tree->size() == 2);
     }
 
     // A signal queued for a bridge that goes before it is delivered is

@@ -23,7 +23,7 @@
 #include "AppTestSupport.h"
 #include "app/Extensions/Localize.h"
 #include "app/Extensions/QuorvelCredentials.h"
-#include "app/LoginViewController.h"
+#include "app/sheets/LoginViewController.h"
 #include "app/utils/AppNotifications.h"
 #include "app/utils/Appwise.h"
 #include "auth/AuthNotifications.h"

@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/LoginViewController.h"
+#include "app/sheets/LoginViewController.h"
 #include "app/utils/BiometryProvider.h"
 #include "app/utils/EngineBridge.h"
 #include "platform/NotificationCenter.h"

@@ -1,4 +1,4 @@
-#include "app/LoginViewController.h"
+#include "app/sheets/LoginViewController.h"
 
 #include <QComboBox>
 #include <QFormLayout>

@@ -1,0 +1,12 @@
+// Every sheet of the program, by the scene identifier the main window opens
+// it with. Each sheet adds its line here.
+
+#include "app/window/SceneFactory.h"
+
+namespace quorvel {
+
+void registerApplicationScenes(SceneFactory& factory) {
+    (void)factory;
+}
+
+}  // namespace quorvel
