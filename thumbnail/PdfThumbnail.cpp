@@ -25,16 +25,6 @@ namespace ostrelcomm {
 
 namespace {
 
-// poppler's settings are one object for the process; its reports about
-// damaged objects are no event for the user.
-void setUpPoppler() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        if (!globalParams) globalParams = std::make_unique<GlobalParams>();
-        setErrorCallback([](ErrorCategory, Goffset, const char*) {});
-    });
-}
-
 // The rendered page as packed RGB.
 std::optional<ThumbnailImage> pictureOf(SplashBitmap* bitmap) {
     if (bitmap == nullptr || bitmap->getMode() != splashModeRGB8) return std::nullopt;
@@ -53,6 +43,16 @@ std::optional<ThumbnailImage> pictureOf(SplashBitmap* bitmap) {
 }
 
 }  // namespace
+
+// poppler's settings are one object for the process; its reports about
+// damaged objects are no event for the user.
+void setUpPoppler() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (!globalParams) globalParams = std::make_unique<GlobalParams>();
+        setErrorCallback([](ErrorCategory, Goffset, const char*) {});
+    });
+}
 
 ThumbnailResult createPDFThumbnail(RegularFile file) {
     setUpPoppler();

@@ -36,6 +36,13 @@ ThumbnailResult createImageThumbnail(const std::filesystem::path& url);
 ThumbnailResult createMovieThumbnail(const std::filesystem::path& url);
 ThumbnailResult createPDFThumbnail(const std::filesystem::path& url);
 
+// The set-up the decoders' libraries do once in a process (tables of every
+// codec and format, poppler's settings, the JPEG encoder's). The helper does
+// it before it forks, so that no child pays for it.
+void warmUpThumbnailMakers();
+// poppler's part of it, which the PDF maker does itself when it was not done.
+void setUpPoppler();
+
 // The maker of the kind.
 inline ThumbnailResult makeThumbnail(ThumbnailKind kind, RegularFile file) {
     switch (kind) {

@@ -287,5 +287,6 @@ int serve(int control) {
 int main() {
     struct stat status {};
     if (::fstat(kThumbnailControlDescriptor, &status) != 0 || !S_ISSOCK(status.st_mode)) return 64;
+    warmUpThumbnailMakers();
     return serve(kThumbnailControlDescriptor);
 }
