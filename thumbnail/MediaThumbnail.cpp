@@ -199,7 +199,9 @@ int uprightQuarterTurns(const AVStream& stream) {
 Orientation pictureOrientation(const AVFrame& frame) {
     const AVDictionaryEntry* entry = av_dict_get(frame.metadata, "Orientation", nullptr, 0);
     if (entry == nullptr || entry->value == nullptr) return {};
-    const std::string_view value(entry->value);
+    // A number, right-aligned with blanks.
+    std::string_view value(entry->value);
+    while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
     if (value.size() != 1 || value[0] < '1' || value[0] > '8') return {};
     return Orientation::fromExif(value[0] - '0');
 }
