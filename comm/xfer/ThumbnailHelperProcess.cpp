@@ -65,7 +65,10 @@ std::filesystem::path ThumbnailHelperProcess::program() {
 bool ThumbnailHelperProcess::send(const ThumbnailRequest& request, int file, int output, int ending,
                                   std::string& whyNot) {
     std::lock_guard lock(mutex_);
-    if (control_ >= 0 && deliver(request, file, output, ending)) return true;
+    if (pid_ >= 0 && ::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+        pid_ = -1;  // it died since the last request, and is reaped now
+    }
+    if (pid_ >= 0 && control_ >= 0 && deliver(request, file, output, ending)) return true;
     // Not started yet, or gone (crashed, killed): a new one takes it.
     stop();
     if (!start(whyNot)) return false;
