@@ -68,7 +68,21 @@ const std::map<std::string, Table, std::less<>>& tables() {
              // Transfers: the download report and the upload strip.
 
              // New account, terms, preferences and about.
-
+             {"NewUserSheetTitle", "Create a Quorvel Account"},
+             {"VerifyPasswordLabel", "Verify password:"},
+             {"Create", "Create"},
+             {"UsernameBlanksReason", "A user name cannot begin or end with a space."},
+             {"Very easy to guess", "Very easy to guess"},
+             {"Easy to guess", "Easy to guess"},
+             {"Moderate", "Moderate"},
+             {"Strong", "Strong"},
+             {"Match", "Match"},
+             {"Doesn't match!", "Doesn't match!"},
+             {"You're ready to go!", "You're ready to go!"},
+             {"NewUserCreatedMSG", "Your account has been created. Log in with your user name and password to use it."},
+             {"userCreationError", "The account could not be created"},
+             {"NewUser-NoServer", "No server to create the account on"},
+             {"NewUserNoServerMessage", "There is no server to choose. The account was not created."},
              // New folders and rename.
 
              // Share and information sheets.

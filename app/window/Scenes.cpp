@@ -1,12 +1,13 @@
 // Every sheet of the program, by the scene identifier the main window opens
 // it with. Each sheet adds its line here.
 
+#include "app/sheets/NewUserViewController.h"
 #include "app/window/SceneFactory.h"
 
 namespace quorvel {
 
 void registerApplicationScenes(SceneFactory& factory) {
-    (void)factory;
+    factory.registerScene("createNewUser", [](QWidget* window) { return new NewUserViewController(window); });
 }
 
 }  // namespace quorvel
