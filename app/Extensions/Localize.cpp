@@ -83,6 +83,12 @@ const std::map<std::string, Table, std::less<>>& tables() {
              {"userCreationError", "The account could not be created"},
              {"NewUser-NoServer", "No server to create the account on"},
              {"NewUserNoServerMessage", "There is no server to choose. The account was not created."},
+             {"TOSSheetTitle", "Terms of Use"},
+             {"TOSMessage",
+              "Before you use Quorvel Connect, please read the terms of use and the privacy policy on this page, "
+              "and accept them:"},
+             {"Accept", "Accept"},
+             {"Decline", "Decline and Quit"},
              // New folders and rename.
 
              // Share and information sheets.

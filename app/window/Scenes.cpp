@@ -2,12 +2,14 @@
 // it with. Each sheet adds its line here.
 
 #include "app/sheets/NewUserViewController.h"
+#include "app/sheets/TOSViewController.h"
 #include "app/window/SceneFactory.h"
 
 namespace quorvel {
 
 void registerApplicationScenes(SceneFactory& factory) {
     factory.registerScene("createNewUser", [](QWidget* window) { return new NewUserViewController(window); });
+    factory.registerScene("gcAcceptance", [](QWidget* window) { return new TOSViewController(window); });
 }
 
 }  // namespace quorvel
