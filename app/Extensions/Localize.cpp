@@ -89,6 +89,12 @@ const std::map<std::string, Table, std::less<>>& tables() {
               "and accept them:"},
              {"Accept", "Accept"},
              {"Decline", "Decline and Quit"},
+             {"PreferencesSheetTitle", "Preferences"},
+             {"ShowFullLogLabel", "Show every job in the jobs list"},
+             {"SendingConflictLabel", "When an uploaded item exists already:"},
+             {"ConflictSkipIfEqual", "Skip it if it is the same"},
+             {"ConflictAlwaysReplace", "Always replace it"},
+             {"ConflictRename", "Keep both, renaming the new one"},
              // New folders and rename.
 
              // Share and information sheets.

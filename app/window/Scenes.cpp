@@ -2,6 +2,7 @@
 // it with. Each sheet adds its line here.
 
 #include "app/sheets/NewUserViewController.h"
+#include "app/sheets/PreferencesViewController.h"
 #include "app/sheets/TOSViewController.h"
 #include "app/window/SceneFactory.h"
 
@@ -10,6 +11,7 @@ namespace quorvel {
 void registerApplicationScenes(SceneFactory& factory) {
     factory.registerScene("createNewUser", [](QWidget* window) { return new NewUserViewController(window); });
     factory.registerScene("gcAcceptance", [](QWidget* window) { return new TOSViewController(window); });
+    factory.registerScene("preferences", [](QWidget* window) { return new PreferencesViewController(window); });
 }
 
 }  // namespace quorvel
