@@ -95,6 +95,10 @@ const std::map<std::string, Table, std::less<>>& tables() {
              {"ConflictSkipIfEqual", "Skip it if it is the same"},
              {"ConflictAlwaysReplace", "Always replace it"},
              {"ConflictRename", "Keep both, renaming the new one"},
+             {"AboutSheetTitle", "About Quorvel Connect"},
+             {"AboutApplicationName", "Quorvel Connect"},
+             {"InternalUseNotice", "For internal use only"},
+
              // New folders and rename.
 
              // Share and information sheets.
