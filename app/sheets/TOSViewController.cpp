@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "app/Extensions/Localize.h"
+#include "app/Extensions/SystemColor.h"
 #include "app/utils/Appwise.h"
 #include "app/utils/Workspace.h"
 
@@ -42,8 +43,15 @@ void TOSViewController::buildView() {
     message->setWordWrap(true);
     linkBtn_ = new QPushButton(this);
     linkBtn_->setObjectName(QStringLiteral("linkBtn"));
+    // Drawn as a link: flat, underlined, in the link colour.
     linkBtn_->setFlat(true);
     linkBtn_->setCursor(Qt::PointingHandCursor);
+    QFont underlined = linkBtn_->font();
+    underlined.setUnderline(true);
+    linkBtn_->setFont(underlined);
+    QPalette linkColours = linkBtn_->palette();
+    linkColours.setColor(QPalette::ButtonText, systemColor(SystemColor::blue));
+    linkBtn_->setPalette(linkColours);
     auto* declineButton = new QPushButton(text("Decline"), this);
     declineButton->setObjectName(QStringLiteral("declineButton"));
     auto* acceptButton = new QPushButton(text("Accept"), this);
