@@ -68,6 +68,36 @@ const std::map<std::string, Table, std::less<>>& tables() {
              // Transfers: the download report and the upload strip.
 
              // New account, terms, preferences and about.
+             {"NewUserSheetTitle", "Create a Quorvel Account"},
+             {"VerifyPasswordLabel", "Verify password:"},
+             {"Create", "Create"},
+             {"UsernameBlanksReason", "A user name cannot begin or end with a space."},
+             {"Very easy to guess", "Very easy to guess"},
+             {"Easy to guess", "Easy to guess"},
+             {"Moderate", "Moderate"},
+             {"Strong", "Strong"},
+             {"Match", "Match"},
+             {"Doesn't match!", "Doesn't match!"},
+             {"You're ready to go!", "You're ready to go!"},
+             {"NewUserCreatedMSG", "Your account has been created. Log in with your user name and password to use it."},
+             {"userCreationError", "The account could not be created"},
+             {"NewUser-NoServer", "No server to create the account on"},
+             {"NewUserNoServerMessage", "There is no server to choose. The account was not created."},
+             {"TOSSheetTitle", "Terms of Use"},
+             {"TOSMessage",
+              "Before you use Quorvel Connect, please read the terms of use and the privacy policy on this page, "
+              "and accept them:"},
+             {"Accept", "Accept"},
+             {"Decline", "Decline and Quit"},
+             {"PreferencesSheetTitle", "Preferences"},
+             {"ShowFullLogLabel", "Show every job in the jobs list"},
+             {"SendingConflictLabel", "When an uploaded item exists already:"},
+             {"ConflictSkipIfEqual", "Skip it if it is the same"},
+             {"ConflictAlwaysReplace", "Always replace it"},
+             {"ConflictRename", "Keep both, renaming the new one"},
+             {"AboutSheetTitle", "About Quorvel Connect"},
+             {"AboutApplicationName", "Quorvel Connect"},
+             {"InternalUseNotice", "For internal use only"},
 
              // New folders and rename.
 
