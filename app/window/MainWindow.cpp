@@ -129,6 +129,12 @@ void MainWindow::buildToolBar() {
     toolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     toolBar->setMovable(false);
     for (const ToolbarItem item : kToolbarItems) {
+        // Groups: the remote folder, transfers, one item, the clipboard, the
+        // account, the local folder.
+        if (item == ToolbarItem::tbDownload || item == ToolbarItem::tbRemoteItemInfo ||
+            item == ToolbarItem::tbCopyItem || item == ToolbarItem::tbAccountInformations ||
+            item == ToolbarItem::tbNewLocalDir)
+            toolBar->addSeparator();
         QAction* action = toolBar->addAction(QString::fromStdString(localize(labelKey(item))));
         action->setObjectName(QString::fromLatin1(name(item).data(), static_cast<qsizetype>(name(item).size())));
         toolbarItems_[item] = action;
