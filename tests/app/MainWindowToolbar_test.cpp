@@ -265,6 +265,12 @@ private slots:
         appwise->selectedItems().setOwnElements({file});
         auto& board = appwise->pasteboard();
 
+        // Nothing held: a paste does nothing and says nothing.
+        delegate.miPaste()->setEnabled(true);
+        delegate.miPaste()->trigger();
+        QCOMPARE(countOf(recorder, quorvel::kPasteboardChangedNotification), 0);
+        QVERIFY(!window.copyChainRunning());
+
         delegate.miCut()->setEnabled(true);
         delegate.miCut()->trigger();
         QCOMPARE(board.operationType(), quorvel::Pasteboard::OperationType::remoteCut);
