@@ -19,8 +19,8 @@ MainViewController::MainViewController(QWidget* parent) : QWidget(parent) {
     layout->setContentsMargins(0, 0, 0, 0);
 }
 
-// The bridge goes first: it stops following the copier before the copier
-// may go.
-MainViewController::~MainViewController() { copyDirBridge_.reset(); }
+// The bridge, declared after the copier, goes first: it stops following the
+// copier before the copier may go.
+MainViewController::~MainViewController() = default;
 
 }  // namespace quorvel
