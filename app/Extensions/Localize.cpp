@@ -60,6 +60,27 @@ const std::map<std::string, Table, std::less<>>& tables() {
              {"Logout", "Logout"},
 
              // Main window, toolbar and remote edits.
+             {"tb.share", "Share"},
+             {"tb.refresh", "Refresh"},
+             {"tb.newRemoteDirectory", "New Folder"},
+             {"tb.download", "Download"},
+             {"tb.upload", "Upload"},
+             {"tb.remoteItemInfo", "Info"},
+             {"tb.renameItem", "Rename"},
+             {"tb.copyItem", "Copy"},
+             {"tb.cutItem", "Cut"},
+             {"tb.pasteItem", "Paste"},
+             {"tb.deleteItem", "Delete"},
+             {"tb.accountInformations", "Account"},
+             {"tb.newLocalDir", "New Local Folder"},
+             {"DeleteItemConfirm", "Delete the selected items?"},
+             {"DeleteItemConfirmMsg",
+              "The selected files and folders, with everything the folders hold, are deleted from the server. This "
+              "cannot be undone."},
+             {"DeleteShareConfirm", "Remove the selected shares?"},
+             {"DeleteShareConfirmMsg", "The items stay with their owners, but you can no longer open them."},
+             {"Delete", "Delete"},
+             {"Remove", "Remove"},
 
              // Browser: tables, path bars and the main view.
 
