@@ -114,7 +114,11 @@ MainViewController::MainViewController(QWidget* parent) : QWidget(parent) {
     jobsTable_->setModel(jobsPlaceholderModel_);
     sizeFileColumns(localFilesTable_);
     sizeFileColumns(remoteFilesTable_);
-    jobsTable_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    QHeaderView* jobsHeader = jobsTable_->horizontalHeader();
+    jobsHeader->setSectionResizeMode(0, QHeaderView::Stretch);
+    jobsHeader->resizeSection(
+        1, jobsTable_->fontMetrics().horizontalAdvance(QStringLiteral("September 30, 2026, 12:59:59 PM")) + 24);
+    jobsHeader->resizeSection(2, jobsTable_->fontMetrics().horizontalAdvance(QStringLiteral("100.0%")) + 120);
 
     for (QTableView* table : {localFilesTable_, remoteFilesTable_, jobsTable_}) {
         followSelection(table);
@@ -150,7 +154,11 @@ void MainViewController::layOutFilesTab(QWidget* tab) {
     pane(localPathView_, "localPathView", localFilesTable_, "localFiles");
     pane(remotePathView_, "remotePathView", remoteFilesTable_, "remoteFiles");
     splitter->setSizes({1, 1});
-    // Shown once a listing has arrived.
+    // Shown once a listing has arrived; its room is kept meanwhile, so that
+    // the two tables stay level.
+    QSizePolicy keepRoom = remotePathView_->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    remotePathView_->setSizePolicy(keepRoom);
     remotePathView_->hide();
     auto* layout = new QVBoxLayout(tab);
     layout->setContentsMargins(0, 0, 0, 6);

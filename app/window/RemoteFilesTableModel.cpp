@@ -10,7 +10,6 @@
 
 #include "app/Extensions/Formatters.h"
 #include "app/Extensions/Image.h"
-#include "app/Extensions/Localize.h"
 #include "app/Extensions/SystemColor.h"
 #include "app/utils/Pasteboard.h"
 
@@ -117,7 +116,9 @@ QVariant RemoteFilesTableModel::data(const QModelIndex& index, int role) const {
         case Qt::DecorationRole: {
             const QImage icon = remoteItemsCellData(item, index.column()).icon;
             if (icon.isNull()) return {};
-            return tintedImage(icon, systemColor(isCut(item) ? SystemColor::tertiaryLabel : SystemColor::label));
+            // An icon, so that the view draws it at its icon size.
+            return QIcon(QPixmap::fromImage(
+                tintedImage(icon, systemColor(isCut(item) ? SystemColor::tertiaryLabel : SystemColor::label))));
         }
         case Qt::ForegroundRole:
             return QBrush(systemColor(isCut(item) ? SystemColor::tertiaryLabel : SystemColor::label));

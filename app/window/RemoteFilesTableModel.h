@@ -19,7 +19,7 @@ class Pasteboard;
 // modification date. The model reads the rows where the view keeps them;
 // the view changes them only inside reload().
 //
-// Per cell: the icon (column 0) under DecorationRole, the text under
+// Per cell: the icon (column 0) under DecorationRole (a QIcon of the image), the text under
 // DisplayRole, the cell identifier under kCellIdentifierRole, and the text's
 // colour under ForegroundRole. A row whose item is held on the clipboard to
 // be moved (cut) draws its text in the tertiary label colour and its icon

@@ -35,9 +35,14 @@ namespace {
 
 constexpr std::chrono::sys_seconds kDate{std::chrono::sys_days{std::chrono::year{2026} / 3 / 4} + 5h + 6min};
 
+// The row's icon as drawn at its own size.
 QImage decoration(const RemoteFilesTableModel& model, int row) {
-    return model.data(model.index(row, 0), Qt::DecorationRole).value<QImage>();
+    const QIcon icon = model.data(model.index(row, 0), Qt::DecorationRole).value<QIcon>();
+    if (icon.isNull()) return {};
+    return icon.pixmap(icon.availableSizes().value(0)).toImage().convertToFormat(QImage::Format_ARGB32);
 }
+
+QImage plain(const QImage& image) { return image.convertToFormat(QImage::Format_ARGB32); }
 
 QColor foreground(const RemoteFilesTableModel& model, int row, int column) {
     return model.data(model.index(row, column), Qt::ForegroundRole).value<QBrush>().color();
@@ -103,9 +108,9 @@ private slots:
 
         const QColor label = quorvel::systemColor(SystemColor::label);
         QCOMPARE(decoration(model, 1),
-                 quorvel::tintedImage(quorvel::namedImage(QStringLiteral("GenericDocumentIcon")), label));
+                 plain(quorvel::tintedImage(quorvel::namedImage(QStringLiteral("GenericDocumentIcon")), label)));
         QCOMPARE(decoration(model, 4),
-                 quorvel::tintedImage(quorvel::namedImage(QStringLiteral("sharedFolderIcon")), label));
+                 plain(quorvel::tintedImage(quorvel::namedImage(QStringLiteral("sharedFolderIcon")), label)));
         std::vector<QImage> drawn;
         for (int row = 0; row < 5; ++row) {
             const QImage icon = decoration(model, row);
@@ -157,8 +162,8 @@ private slots:
         const QColor tertiary = quorvel::systemColor(SystemColor::tertiaryLabel);
         const QImage folder = quorvel::namedImage(QStringLiteral("folderIcon"));
         QVERIFY(quorvel::isTemplateImage(folder));
-        const QImage labelIcon = quorvel::tintedImage(folder, label);
-        const QImage tertiaryIcon = quorvel::tintedImage(folder, tertiary);
+        const QImage labelIcon = plain(quorvel::tintedImage(folder, label));
+        const QImage tertiaryIcon = plain(quorvel::tintedImage(folder, tertiary));
         QVERIFY(labelIcon != tertiaryIcon);
 
         RemoteItemsTableContent rows;
