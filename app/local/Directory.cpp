@@ -12,8 +12,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <mutex>
 #include <numeric>
 #include <string>
+#include <string_view>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "platform/SystemLog.h"
@@ -25,40 +29,112 @@ namespace {
 
 using ostrelcomm::systemLog;
 
-// The icons of one listing. The MIME type comes from the name alone, so no
-// entry is opened (a FIFO would block, a large file would be read for
-// nothing), and each type's icon is looked up once.
-class IconLookup {
+// The MIME types of the names of the last folder listed, by name. A name's
+// type comes from the name alone, and the main view lists the same folder
+// again at every change of it (while an archive unpacks into it, every tenth
+// of a second), so each name's type is asked of the database once. Only the
+// last folder's names are kept, which bounds what this holds.
+struct KnownTypes {
+    std::filesystem::path folder;
+    QHash<QString, QString> byName;
+};
+
+std::mutex knownTypesMutex;
+KnownTypes& lastKnownTypes() {
+    static KnownTypes known;
+    return known;
+}
+
+// What the last listing of `folder` learnt; nothing for another folder.
+QHash<QString, QString> takeKnownTypes(const std::filesystem::path& folder) {
+    std::lock_guard lock(knownTypesMutex);
+    KnownTypes& known = lastKnownTypes();
+    QHash<QString, QString> types;
+    if (known.folder == folder) types = std::move(known.byName);
+    known = KnownTypes{};
+    return types;
+}
+
+void keepKnownTypes(const std::filesystem::path& folder, QHash<QString, QString> types) {
+    std::lock_guard lock(knownTypesMutex);
+    lastKnownTypes() = KnownTypes{folder, std::move(types)};
+}
+
+// From this many names on, their types are worked out on a thread of their
+// own.
+constexpr std::size_t kTypesAsideFrom = 256;
+
+// The MIME types of names, from the names alone: no entry is opened (a FIFO
+// would block, a large file would be read for nothing). The database takes
+// several microseconds a name, more than reading an entry's attributes, so
+// for a large folder the types are worked out on a thread of their own while
+// the listing reads the attributes. The database is thread-safe, and the
+// thread touches nothing but its own names and types.
+class TypesOfNames {
+public:
+    explicit TypesOfNames(std::vector<QString> names) : names_(std::move(names)) {
+        if (names_.size() < kTypesAsideFrom) return;
+        try {
+            thread_ = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: take() works them out in line.
+        }
+    }
+    ~TypesOfNames() {
+        if (thread_.joinable()) thread_.join();
+    }
+    TypesOfNames(const TypesOfNames&) = delete;
+    TypesOfNames& operator=(const TypesOfNames&) = delete;
+
+    // The types, in the order of the names.
+    std::vector<QString> take() {
+        if (thread_.joinable()) {
+            thread_.join();
+        } else {
+            run();
+        }
+        return std::move(types_);
+    }
+
+private:
+    void run() {
+        const QMimeDatabase database;
+        types_.reserve(names_.size());
+        for (const QString& name : names_)
+            types_.push_back(database.mimeTypeForFile(name, QMimeDatabase::MatchExtension).name());
+    }
+
+    std::vector<QString> names_;
+    std::vector<QString> types_;
+    std::thread thread_;
+};
+
+// The icons of one listing, each looked up once.
+class Icons {
 public:
     QIcon folder() {
         if (folder_.isNull()) folder_ = provider_.icon(QAbstractFileIconProvider::Folder);
         return folder_;
     }
-    QIcon file(const QString& name) {
-        const QMimeType type = mimeTypes_.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
-        auto known = byType_.constFind(type.name());
-        if (known != byType_.constEnd()) return *known;
-        QIcon icon = QIcon::fromTheme(type.iconName());
-        if (icon.isNull()) icon = QIcon::fromTheme(type.genericIconName());
+    QIcon ofType(const QString& type) {
+        if (auto known = byType_.constFind(type); known != byType_.constEnd()) return *known;
+        const QMimeType mimeType = database_.mimeTypeForName(type);
+        QIcon icon = QIcon::fromTheme(mimeType.iconName());
+        if (icon.isNull()) icon = QIcon::fromTheme(mimeType.genericIconName());
         if (icon.isNull()) icon = provider_.icon(QAbstractFileIconProvider::File);
-        byType_.insert(type.name(), icon);
+        byType_.insert(type, icon);
         return icon;
     }
 
 private:
     QFileIconProvider provider_;
-    QMimeDatabase mimeTypes_;
+    QMimeDatabase database_;
     QIcon folder_;
     QHash<QString, QIcon> byType_;
 };
 
-std::string displayName(const char* name, QString& asText) {
-    const std::string bytes(name);
-    asText = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-        return bytes;
-    // Each byte that is not UTF-8 is now U+FFFD.
-    return asText.toStdString();
+bool isAscii(std::string_view bytes) {
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 template <class T>
@@ -90,8 +166,7 @@ Directory::Directory(std::filesystem::path folderURL) : url(std::move(folderURL)
         systemLog("Cannot read URL " + url.string());
         return;
     }
-    const int folderDescriptor = ::dirfd(folder.get());
-    IconLookup icons;
+    std::vector<std::string> names;
     for (;;) {
         errno = 0;
         const dirent* found = ::readdir(folder.get());
@@ -100,16 +175,44 @@ Directory::Directory(std::filesystem::path folderURL) : url(std::move(folderURL)
             break;
         }
         // Also "." and "..".
-        if (found->d_name[0] == '.') continue;
+        if (found->d_name[0] != '.') names.emplace_back(found->d_name);
+    }
 
+    // Each byte that is not UTF-8 becomes U+FFFD.
+    std::vector<QString> texts;
+    texts.reserve(names.size());
+    for (const auto& name : names) texts.push_back(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+    const QHash<QString, QString> known = takeKnownTypes(url);
+    std::vector<std::size_t> unknown;
+    std::vector<QString> unknownTexts;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (known.contains(texts[i])) continue;
+        unknown.push_back(i);
+        unknownTexts.push_back(texts[i]);
+    }
+    TypesOfNames lookup(std::move(unknownTexts));
+
+    const int folderDescriptor = ::dirfd(folder.get());
+    // Where each entry of `files` is in `names`.
+    std::vector<std::size_t> nameOf;
+    files.reserve(names.size());
+    nameOf.reserve(names.size());
+    // One string and one parse per entry's path, not two of each.
+    std::string entryPath = url.native();
+    if (entryPath.empty() || entryPath.back() != '/') entryPath += '/';
+    const std::size_t folderLength = entryPath.size();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string& name = names[i];
         Metadata entry;
-        entry.url = url / found->d_name;
+        entryPath.resize(folderLength);
+        entryPath += name;
+        entry.url = entryPath;
         struct stat attributes {};
-        if (::fstatat(folderDescriptor, found->d_name, &attributes, 0) == 0) {
+        if (::fstatat(folderDescriptor, name.c_str(), &attributes, 0) == 0) {
             entry.date = std::chrono::sys_seconds{std::chrono::seconds{attributes.st_mtim.tv_sec}};
             entry.isFolder = S_ISDIR(attributes.st_mode);
             entry.size = entry.isFolder ? 0 : static_cast<std::int64_t>(attributes.st_size);
-        } else if (::fstatat(folderDescriptor, found->d_name, &attributes, AT_SYMLINK_NOFOLLOW) == 0 &&
+        } else if (::fstatat(folderDescriptor, name.c_str(), &attributes, AT_SYMLINK_NOFOLLOW) == 0 &&
                    S_ISLNK(attributes.st_mode)) {
             // A link to nothing, to itself, or behind a folder we may not
             // enter: nothing is known of what it points to.
@@ -118,11 +221,25 @@ Directory::Directory(std::filesystem::path folderURL) : url(std::move(folderURL)
             systemLog("Error reading file attributes: " + entry.url.string());
             continue;
         }
-        QString name;
-        entry.name = displayName(found->d_name, name);
-        entry.icon = entry.isFolder ? icons.folder() : icons.file(name);
+        entry.name = isAscii(name) ? name : texts[i].toStdString();
         files.push_back(std::move(entry));
+        nameOf.push_back(i);
     }
+
+    std::vector<QString> types(names.size());
+    const std::vector<QString> lookedUp = lookup.take();
+    for (std::size_t n = 0; n < unknown.size(); ++n) types[unknown[n]] = lookedUp[n];
+    QHash<QString, QString> learnt;
+    learnt.reserve(static_cast<qsizetype>(names.size()));
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (types[i].isNull()) types[i] = known.value(texts[i]);
+        learnt.insert(texts[i], types[i]);
+    }
+    keepKnownTypes(url, std::move(learnt));
+
+    Icons icons;
+    for (std::size_t f = 0; f < files.size(); ++f)
+        files[f].icon = files[f].isFolder ? icons.folder() : icons.ofType(types[nameOf[f]]);
 }
 
 std::vector<Metadata> Directory::contentsOrderedBy(FileOrder order, bool ascending) const {

@@ -2,6 +2,9 @@
 // coreutils' stat over the same folder), what it logs when it cannot read,
 // and its orders.
 
+#include <QFileIconProvider>
+#include <QIcon>
+#include <QImage>
 #include <QProcess>
 #include <QTest>
 
@@ -62,6 +65,21 @@ std::map<std::string, std::string> statOracle(const fs::path& folder) {
         rows[line.left(slash).toStdString()] = line.mid(slash + 1).toStdString();
     }
     return rows;
+}
+
+// An icon theme of the test's own, with icons for a few MIME types, so that
+// which icon an entry got can be read back (QIcon::name).
+void installTestTheme(const fs::path& root) {
+    const fs::path theme = root / "quorveltest";
+    fs::create_directories(theme / "16x16");
+    writeFile(theme / "index.theme",
+              "[Icon Theme]\nName=quorveltest\nDirectories=16x16\n\n[16x16]\nSize=16\nType=Fixed\n");
+    QImage image(16, 16, QImage::Format_ARGB32);
+    image.fill(Qt::red);
+    for (const char* name : {"text-plain", "image-png", "application-pdf", "audio-x-generic"})
+        QVERIFY(image.save(QString::fromStdString((theme / "16x16" / (std::string(name) + ".png")).string())));
+    QIcon::setThemeSearchPaths({QString::fromStdString(root.string())});
+    QIcon::setThemeName("quorveltest");
 }
 
 // Names in the order given, for messages.
@@ -290,6 +308,48 @@ private slots:
         QVERIFY2(got == expected, qPrintable("got " + joined(sorted) + ", listed " + joined(listing.files)));
         // A copy: the listing keeps its own order.
         QCOMPARE(joined(listing.files), listedBefore);
+    }
+
+    // The type comes from the name; its icon from the theme, by the type's
+    // own icon name, else its generic one, else the plain file icon. The
+    // same whether the types are worked out beside the attributes (a large
+    // folder) or not, and when the folder is listed again.
+    void eachFileGetsTheIconOfItsType_data() {
+        QTest::addColumn<int>("fillers");
+        QTest::addColumn<int>("listings");
+        QTest::newRow("a few entries") << 0 << 1;
+        QTest::newRow("many entries") << 400 << 1;
+        QTest::newRow("many entries, listed again") << 400 << 2;
+    }
+    void eachFileGetsTheIconOfItsType() {
+        QFETCH(int, fillers);
+        QFETCH(int, listings);
+        TemporaryFolder themes;
+        installTestTheme(themes.path());
+        TemporaryFolder dir;
+        const fs::path folder = dir.path();
+        for (int n = 0; n < fillers; ++n) writeFile(folder / ("filler " + std::to_string(n) + ".pdf"), "x");
+        writeFile(folder / "notes.txt", "x");
+        writeFile(folder / "picture.png", "not really a picture");
+        writeFile(folder / "tune.mp3", "x");
+        writeFile(folder / "unknown.qq7", "x");
+        fs::create_directory(folder / "folder.txt");
+
+        std::map<std::string, QString> icons;
+        for (int round = 0; round < listings; ++round) {
+            const Directory listing(folder);
+            QCOMPARE(listing.files.size(), std::size_t(fillers + 5));
+            for (const auto& entry : listing.files) icons[entry.name] = entry.icon.name();
+        }
+
+        QCOMPARE(icons.at("notes.txt"), QString("text-plain"));
+        QCOMPARE(icons.at("picture.png"), QString("image-png"));
+        QCOMPARE(icons.at("tune.mp3"), QString("audio-x-generic"));
+        const QFileIconProvider provider;
+        QCOMPARE(icons.at("unknown.qq7"), provider.icon(QAbstractFileIconProvider::File).name());
+        QCOMPARE(icons.at("folder.txt"), provider.icon(QAbstractFileIconProvider::Folder).name());
+        for (int n = 0; n < fillers; ++n) QCOMPARE(icons.at("filler " + std::to_string(n) + ".pdf"), QString("application-pdf"));
+        QIcon::setThemeName(QString());
     }
 
     void fileOrderFromRawIsExact() {
