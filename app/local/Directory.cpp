@@ -16,8 +16,6 @@
 #include <numeric>
 #include <string>
 #include <string_view>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "platform/SystemLog.h"
@@ -60,63 +58,32 @@ void keepKnownTypes(const std::filesystem::path& folder, QHash<QString, QString>
     lastKnownTypes() = KnownTypes{folder, std::move(types)};
 }
 
-// From this many names on, their types are worked out on a thread of their
-// own.
-constexpr std::size_t kTypesAsideFrom = 256;
-
-// The MIME types of names, from the names alone: no entry is opened (a FIFO
-// would block, a large file would be read for nothing). The database takes
-// several microseconds a name, more than reading an entry's attributes, so
-// for a large folder the types are worked out on a thread of their own while
-// the listing reads the attributes. The database is thread-safe, and the
-// thread touches nothing but its own names and types.
-class TypesOfNames {
-public:
-    explicit TypesOfNames(std::vector<QString> names) : names_(std::move(names)) {
-        if (names_.size() < kTypesAsideFrom) return;
-        try {
-            thread_ = std::thread([this] { run(); });
-        } catch (const std::system_error&) {
-            // No thread to be had: take() works them out in line.
-        }
-    }
-    ~TypesOfNames() {
-        if (thread_.joinable()) thread_.join();
-    }
-    TypesOfNames(const TypesOfNames&) = delete;
-    TypesOfNames& operator=(const TypesOfNames&) = delete;
-
-    // The types, in the order of the names.
-    std::vector<QString> take() {
-        if (thread_.joinable()) {
-            thread_.join();
-        } else {
-            run();
-        }
-        return std::move(types_);
-    }
-
-private:
-    void run() {
-        const QMimeDatabase database;
-        types_.reserve(names_.size());
-        for (const QString& name : names_)
-            types_.push_back(database.mimeTypeForFile(name, QMimeDatabase::MatchExtension).name());
-    }
-
-    std::vector<QString> names_;
-    std::vector<QString> types_;
-    std::thread thread_;
-};
-
-// The icons of one listing, each looked up once.
+// The icons of one listing. The MIME type comes from the name alone, so no
+// entry is opened (a FIFO would block, a large file would be read for
+// nothing); the database takes several microseconds a name, more than
+// reading the entry's attributes, so each name's type is asked once for as
+// long as its folder is listed again and again (KnownTypes). Each type's icon
+// is looked up once per listing.
 class Icons {
 public:
-    QIcon folder() {
-        if (folder_.isNull()) folder_ = provider_.icon(QAbstractFileIconProvider::Folder);
-        return folder_;
+    explicit Icons(const std::filesystem::path& folder) : folder_(folder), known_(takeKnownTypes(folder)) {
+        learnt_.reserve(known_.size());
     }
-    QIcon ofType(const QString& type) {
+    ~Icons() { keepKnownTypes(folder_, std::move(learnt_)); }
+    Icons(const Icons&) = delete;
+    Icons& operator=(const Icons&) = delete;
+
+    // How many names the folder had when it was listed last.
+    std::size_t expected() const { return static_cast<std::size_t>(known_.size()); }
+
+    QIcon folder() {
+        if (folderIcon_.isNull()) folderIcon_ = provider_.icon(QAbstractFileIconProvider::Folder);
+        return folderIcon_;
+    }
+    QIcon file(const QString& name) {
+        QString type = known_.value(name);
+        if (type.isNull()) type = database_.mimeTypeForFile(name, QMimeDatabase::MatchExtension).name();
+        learnt_.insert(name, type);
         if (auto known = byType_.constFind(type); known != byType_.constEnd()) return *known;
         const QMimeType mimeType = database_.mimeTypeForName(type);
         QIcon icon = QIcon::fromTheme(mimeType.iconName());
@@ -127,9 +94,12 @@ public:
     }
 
 private:
+    std::filesystem::path folder_;
+    QHash<QString, QString> known_;
+    QHash<QString, QString> learnt_;
     QFileIconProvider provider_;
     QMimeDatabase database_;
-    QIcon folder_;
+    QIcon folderIcon_;
     QHash<QString, QIcon> byType_;
 };
 
@@ -166,7 +136,13 @@ Directory::Directory(std::filesystem::path folderURL) : url(std::move(folderURL)
         systemLog("Cannot read URL " + url.string());
         return;
     }
-    std::vector<std::string> names;
+    const int folderDescriptor = ::dirfd(folder.get());
+    Icons icons(url);
+    files.reserve(icons.expected());
+    // One string and one parse per entry's path, not two of each.
+    std::string entryPath = url.native();
+    if (entryPath.empty() || entryPath.back() != '/') entryPath += '/';
+    const std::size_t folderLength = entryPath.size();
     for (;;) {
         errno = 0;
         const dirent* found = ::readdir(folder.get());
@@ -174,45 +150,20 @@ Directory::Directory(std::filesystem::path folderURL) : url(std::move(folderURL)
             if (errno != 0) systemLog("Cannot read URL " + url.string());
             break;
         }
+        const std::string_view name = found->d_name;
         // Also "." and "..".
-        if (found->d_name[0] != '.') names.emplace_back(found->d_name);
-    }
+        if (name.front() == '.') continue;
 
-    // Each byte that is not UTF-8 becomes U+FFFD.
-    std::vector<QString> texts;
-    texts.reserve(names.size());
-    for (const auto& name : names) texts.push_back(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
-    const QHash<QString, QString> known = takeKnownTypes(url);
-    std::vector<std::size_t> unknown;
-    std::vector<QString> unknownTexts;
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        if (known.contains(texts[i])) continue;
-        unknown.push_back(i);
-        unknownTexts.push_back(texts[i]);
-    }
-    TypesOfNames lookup(std::move(unknownTexts));
-
-    const int folderDescriptor = ::dirfd(folder.get());
-    // Where each entry of `files` is in `names`.
-    std::vector<std::size_t> nameOf;
-    files.reserve(names.size());
-    nameOf.reserve(names.size());
-    // One string and one parse per entry's path, not two of each.
-    std::string entryPath = url.native();
-    if (entryPath.empty() || entryPath.back() != '/') entryPath += '/';
-    const std::size_t folderLength = entryPath.size();
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        const std::string& name = names[i];
         Metadata entry;
         entryPath.resize(folderLength);
         entryPath += name;
         entry.url = entryPath;
         struct stat attributes {};
-        if (::fstatat(folderDescriptor, name.c_str(), &attributes, 0) == 0) {
+        if (::fstatat(folderDescriptor, found->d_name, &attributes, 0) == 0) {
             entry.date = std::chrono::sys_seconds{std::chrono::seconds{attributes.st_mtim.tv_sec}};
             entry.isFolder = S_ISDIR(attributes.st_mode);
             entry.size = entry.isFolder ? 0 : static_cast<std::int64_t>(attributes.st_size);
-        } else if (::fstatat(folderDescriptor, name.c_str(), &attributes, AT_SYMLINK_NOFOLLOW) == 0 &&
+        } else if (::fstatat(folderDescriptor, found->d_name, &attributes, AT_SYMLINK_NOFOLLOW) == 0 &&
                    S_ISLNK(attributes.st_mode)) {
             // A link to nothing, to itself, or behind a folder we may not
             // enter: nothing is known of what it points to.
@@ -221,25 +172,12 @@ Directory::Directory(std::filesystem::path folderURL) : url(std::move(folderURL)
             systemLog("Error reading file attributes: " + entry.url.string());
             continue;
         }
-        entry.name = isAscii(name) ? name : texts[i].toStdString();
+        // Each byte that is not UTF-8 becomes U+FFFD.
+        const QString text = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+        entry.name = isAscii(name) ? std::string(name) : text.toStdString();
+        entry.icon = entry.isFolder ? icons.folder() : icons.file(text);
         files.push_back(std::move(entry));
-        nameOf.push_back(i);
     }
-
-    std::vector<QString> types(names.size());
-    const std::vector<QString> lookedUp = lookup.take();
-    for (std::size_t n = 0; n < unknown.size(); ++n) types[unknown[n]] = lookedUp[n];
-    QHash<QString, QString> learnt;
-    learnt.reserve(static_cast<qsizetype>(names.size()));
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (types[i].isNull()) types[i] = known.value(texts[i]);
-        learnt.insert(texts[i], types[i]);
-    }
-    keepKnownTypes(url, std::move(learnt));
-
-    Icons icons;
-    for (std::size_t f = 0; f < files.size(); ++f)
-        files[f].icon = files[f].isFolder ? icons.folder() : icons.ofType(types[nameOf[f]]);
 }
 
 std::vector<Metadata> Directory::contentsOrderedBy(FileOrder order, bool ascending) const {
