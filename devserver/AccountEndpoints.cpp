@@ -222,7 +222,7 @@ void installAccountEndpoints(DevServer& server) {
                      const User user = sessionUser(*s, request);
                      OrderedJson profile;
                      profile["userUUID"] = user.uuid;
-                     profile["profilename"] = user.name;
+                     profile["profilename"] = user.profilename;
                      if (user.currentplanexpiry) profile["currentplanexpiry"] = dateText(*user.currentplanexpiry);
                      profile["pubshkey"] = base64Encode(user.pubshkey);
                      profile["since"] = dateText(user.since);

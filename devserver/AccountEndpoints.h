@@ -16,7 +16,8 @@ class DevServer;
 //    answers {"userUUID"}. A name already taken is refused with
 //    "UserAlreadyExistsException".
 //  GET "/userprofile/getprofile/" ("USER_GET_PROFILE"): the session user's
-//    profile, its public key under "pubshkey".
+//    profile, its plan's name under "profilename" and its public key under
+//    "pubshkey".
 //  GET "/userprofile/getkeys/" ("USER_GET_KEYS"): {"userUUID", "umk", "privshkey"}.
 //  PUT "/userprofile/storekeys/" ("USER_STORE_KEYS"): {"umk", "verifiers",
 //    "authParms", "privshkey"} replace the wrapped keys and, with a

@@ -29,7 +29,7 @@ struct LoginRecord {
 // verifier, the group and digest they were made with, and the parameter text
 // the login's first answer hands the client; for the account itself (filled
 // by account creation) its identifier, its wrapped keys, its public sharing
-// key, its figures and its login history.
+// key, its plan and figures, and its login history.
 struct User {
     std::string name;
     std::vector<std::uint8_t> salt;
@@ -45,6 +45,8 @@ struct User {
     std::string umk;
     std::string privshkey;
     std::vector<std::uint8_t> pubshkey;
+    // The plan's name, sent as the profile's "profilename".
+    std::string profilename = "Free";
     std::chrono::sys_seconds since{};
     std::optional<std::chrono::sys_seconds> currentplanexpiry;
     std::uint64_t diskspace = std::uint64_t{10} * 1024 * 1024 * 1024;

@@ -11,11 +11,11 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <utility>
 
 #include "app/Extensions/Localize.h"
 #include "app/Extensions/QuorvelCredentials.h"
+#include "app/Extensions/SecretText.h"
 #include "app/utils/AppNotifications.h"
 #include "app/utils/Appwise.h"
 #include "app/utils/RunOnMain.h"
@@ -37,19 +37,6 @@ constexpr char kEyeHidden[] = "eye-black";
 QString text(const char* key) { return QString::fromStdString(localize(key)); }
 
 QIcon eyeIcon(const char* name) { return QIcon(QStringLiteral(":/images/%1.png").arg(QLatin1String(name))); }
-
-// The password as typed. The field's own copy is Qt's; this one is wiped.
-SecretBytes secretOf(const QString& password) {
-    QByteArray utf8 = password.toUtf8();
-    SecretBytes secret = SecretBytes::fromText(std::string_view(utf8.constData(), std::size_t(utf8.size())));
-    std::fill(utf8.begin(), utf8.end(), '\0');
-    return secret;
-}
-
-QString textOf(const SecretBytes& password) {
-    const auto view = password.textView();
-    return QString::fromUtf8(view.data(), qsizetype(view.size()));
-}
 
 ostrelcomm::SrvComm& engine(CommTasks task) { return *Appwise::shared().engine(task); }
 

@@ -114,7 +114,8 @@ TEST(AccountCreation, SendsTheKeyHierarchyUnsignedAndTheNewUserLogsIn) {
     const auto* profile = std::any_cast<UserProfile>(&payload->at("notificationData"));
     ASSERT_TRUE(profile);
     EXPECT_EQ(profile->userUUID, stored->uuid);
-    EXPECT_EQ(profile->profilename, user);
+    // A new account is on the plan the server gives every new user.
+    EXPECT_EQ(profile->profilename, "Free");
     EXPECT_EQ(profile->pubshkey, oraclePublicKey(*privateKey));
 }
 

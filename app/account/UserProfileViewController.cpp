@@ -1,0 +1,622 @@
+#include "app/account/UserProfileViewController.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "app/Extensions/Formatters.h"
+#include "app/Extensions/Localize.h"
+#include "app/Extensions/SecretText.h"
+#include "app/Extensions/SystemColor.h"
+#include "app/account/LevelIndicator.h"
+#include "app/utils/AlertPresenter.h"
+#include "app/utils/Appwise.h"
+#include "app/utils/RunOnMain.h"
+#include "platform/SystemLog.h"
+#include "user/UserNotifications.h"
+
+namespace quorvel {
+
+namespace {
+
+using ostrelcomm::UserSessionData;
+using Formatters::DateStyle;
+
+QString text(const char* key) { return QString::fromStdString(localize(key)); }
+
+ostrelcomm::SrvComm& engine(CommTasks task) { return *Appwise::shared().engine(task); }
+
+EngineBridge& fastBridge() { return Appwise::shared().bridge(CommTasks::fastTask); }
+
+// The tabs, by the identifier each keeps as its data, with their title keys.
+struct TabEntry {
+    const char* identifier;
+    const char* titleKey;
+    UserProfileViewController::SelectedTab tab;
+};
+constexpr TabEntry kTabs[] = {
+    {"Profile", "ProfileTab", UserProfileViewController::SelectedTab::profile},
+    {"Usage", "UsageTab", UserProfileViewController::SelectedTab::usage},
+    {"Activities", "ActivitiesTab", UserProfileViewController::SelectedTab::activities},
+    {"Trusts", "TrustsTab", UserProfileViewController::SelectedTab::trusts},
+    {"Security", "SecurityTab", UserProfileViewController::SelectedTab::security},
+};
+
+// The label of each choice of scActivityRecordQuantity, in the order of
+// activitiesScales.
+constexpr const char* kScaleKeys[] = {"ActivitiesScale20", "ActivitiesScale50", "ActivitiesScale100",
+                                      "ActivitiesScaleAll"};
+static_assert(std::size(kScaleKeys) == UserProfileViewController::activitiesScales.size());
+
+// A label for a text that comes from the user or a server: never markup.
+QLabel* plainLabel(QWidget* parent, const char* objectName) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(objectName));
+    label->setTextFormat(Qt::PlainText);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+QLineEdit* passwordField(QWidget* parent, const char* objectName) {
+    auto* field = new QLineEdit(parent);
+    field->setObjectName(QString::fromLatin1(objectName));
+    field->setEchoMode(QLineEdit::Password);
+    return field;
+}
+
+// A busy bar: it animates while shown.
+QProgressBar* spinner(QWidget* parent, const char* objectName) {
+    auto* bar = new QProgressBar(parent);
+    bar->setObjectName(QString::fromLatin1(objectName));
+    bar->setRange(0, 0);
+    bar->setTextVisible(false);
+    bar->setMaximumWidth(80);
+    bar->setHidden(true);
+    return bar;
+}
+
+QTableView* tableView(QWidget* parent, const char* objectName, UserProfileTableSource* source) {
+    auto* table = new QTableView(parent);
+    table->setObjectName(QString::fromLatin1(objectName));
+    table->setModel(source);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setShowGrid(false);
+    table->setWordWrap(false);
+    table->verticalHeader()->hide();
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->horizontalHeader()->setHighlightSections(false);
+    return table;
+}
+
+}  // namespace
+
+UserProfileViewController::UserProfileViewController(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("userProfile"));
+    buildView();
+    viewDidLoad();
+}
+
+UserProfileViewController::~UserProfileViewController() = default;
+
+// --- view --------------------------------------------------------------------------------
+
+void UserProfileViewController::buildView() {
+    setWindowTitle(text("AccountWindowTitle"));
+
+    activitySource_ = new UserProfileTableSource(
+        QString::fromLatin1(kActivityTable),
+        {text("ActivityDateColumn"), text("ActivityResultColumn"), text("ActivityDetailsColumn")},
+        [this](const QString& table) { return numberOfRows(table); },
+        [this](const QString& table, int column, int row) { return tableViewCell(table, column, row); }, this);
+    trustedUsersSource_ = new UserProfileTableSource(
+        QString::fromLatin1(kTrustedUsersTable), {text("TrustedUserColumn")},
+        [this](const QString& table) { return numberOfRows(table); },
+        [this](const QString& table, int column, int row) { return tableViewCell(table, column, row); }, this);
+
+    tabView_ = new QTabWidget(this);
+    tabView_->setObjectName(QStringLiteral("tabView"));
+    tabView_->setDocumentMode(false);
+    for (const TabEntry& entry : kTabs) {
+        QWidget* page = nullptr;
+        switch (entry.tab) {
+            case SelectedTab::profile:
+                page = buildProfileTab();
+                break;
+            case SelectedTab::usage:
+                page = buildUsageTab();
+                break;
+            case SelectedTab::activities:
+                page = buildActivitiesTab();
+                break;
+            case SelectedTab::trusts:
+                page = buildTrustsTab();
+                break;
+            case SelectedTab::security:
+                page = buildSecurityTab();
+                break;
+        }
+        const int index = tabView_->addTab(page, text(entry.titleKey));
+        tabView_->tabBar()->setTabData(index, QString::fromLatin1(entry.identifier));
+    }
+
+    btnClose_ = new QPushButton(text("Close"), this);
+    btnClose_->setObjectName(QStringLiteral("btnClose"));
+    btnClose_->setAutoDefault(false);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnClose_);
+
+    auto* window = new QVBoxLayout(this);
+    window->addWidget(tabView_);
+    window->addLayout(buttons);
+    resize(680, 480);
+
+    connect(btnClose_, &QPushButton::clicked, this, &UserProfileViewController::doClose);
+}
+
+QWidget* UserProfileViewController::buildProfileTab() {
+    auto* page = new QWidget;
+    lblUsername_ = plainLabel(page, "lblUsername");
+    lblCurrentPlan_ = plainLabel(page, "lblCurrentPlan");
+    lblPlanExpiry_ = plainLabel(page, "lblPlanExpiry");
+    lblMemberSince_ = plainLabel(page, "lblMemberSince");
+    auto* form = new QFormLayout;
+    form->addRow(text("UsernameTitle"), lblUsername_);
+    form->addRow(text("CurrentPlanTitle"), lblCurrentPlan_);
+    form->addRow(text("PlanExpiryTitle"), lblPlanExpiry_);
+    form->addRow(text("MemberSinceTitle"), lblMemberSince_);
+
+    auto* deletion = new QGroupBox(text("DeleteProfileTitle"), page);
+    auto* explanation = new QLabel(text("DeleteProfileHint"), deletion);
+    explanation->setWordWrap(true);
+    deleteProfilePassword_ = passwordField(deletion, "deleteProfilePassword");
+    deleteProfilePassword_->setPlaceholderText(text("DeleteProfilePasswordPlaceholder"));
+    btnDeleteProfile_ = new QPushButton(text("DeleteProfileButton"), deletion);
+    btnDeleteProfile_->setObjectName(QStringLiteral("btnDeleteProfile"));
+    btnDeleteProfile_->setAutoDefault(false);
+    btnDeleteProfile_->setEnabled(false);
+    delProfProgressSpinner_ = spinner(deletion, "delProfProgressSpinner");
+    auto* row = new QHBoxLayout;
+    row->addWidget(deleteProfilePassword_, 1);
+    row->addWidget(delProfProgressSpinner_);
+    row->addWidget(btnDeleteProfile_);
+    auto* deletionLayout = new QVBoxLayout(deletion);
+    deletionLayout->addWidget(explanation);
+    deletionLayout->addLayout(row);
+
+    auto* layout = new QVBoxLayout(page);
+    layout->addLayout(form);
+    layout->addStretch();
+    layout->addWidget(deletion);
+
+    connect(btnDeleteProfile_, &QPushButton::clicked, this, &UserProfileViewController::deleteAllData);
+    return page;
+}
+
+QWidget* UserProfileViewController::buildUsageTab() {
+    auto* page = new QWidget;
+    lblFilesAndFolder_ = plainLabel(page, "lblFilesAndFolder");
+    cliUsedSpace_ = new LevelIndicator(page);
+    cliUsedSpace_->setObjectName(QStringLiteral("cliUsedSpace"));
+    lblUsedSpace_ = plainLabel(page, "lblUsedSpace");
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(lblFilesAndFolder_);
+    layout->addSpacing(12);
+    layout->addWidget(cliUsedSpace_);
+    layout->addWidget(lblUsedSpace_);
+    layout->addStretch();
+    return page;
+}
+
+QWidget* UserProfileViewController::buildActivitiesTab() {
+    auto* page = new QWidget;
+    scActivityRecordQuantity_ = new QComboBox(page);
+    scActivityRecordQuantity_->setObjectName(QStringLiteral("scActivityRecordQuantity"));
+    for (const char* key : kScaleKeys) scActivityRecordQuantity_->addItem(text(key));
+    activityLoadingSpinner_ = spinner(page, "activityLoadingSpinner");
+    tblActivity_ = tableView(page, "tblActivity", activitySource_);
+    tblActivity_->horizontalHeader()->resizeSection(0, 260);
+    tblActivity_->horizontalHeader()->resizeSection(1, 130);
+
+    auto* choice = new QHBoxLayout;
+    choice->addWidget(new QLabel(text("ActivitiesScaleLabel"), page));
+    choice->addWidget(scActivityRecordQuantity_);
+    choice->addStretch();
+    choice->addWidget(activityLoadingSpinner_);
+    auto* layout = new QVBoxLayout(page);
+    layout->addLayout(choice);
+    layout->addWidget(tblActivity_);
+
+    // activated: the user's choice only, not the window's own selection at load.
+    connect(scActivityRecordQuantity_, &QComboBox::activated, this, &UserProfileViewController::loadActivityRecords);
+    return page;
+}
+
+QWidget* UserProfileViewController::buildTrustsTab() {
+    auto* page = new QWidget;
+    qrCodeImageView_ = plainLabel(page, "qrCodeImageView");
+    qrCodeImageView_->setFixedSize(150, 150);
+    qrCodeImageView_->setAlignment(Qt::AlignCenter);
+    auto* ownCode = new QVBoxLayout;
+    auto* ownCodeTitle = new QLabel(text("OwnTrustCodeTitle"), page);
+    ownCodeTitle->setWordWrap(true);
+    ownCode->addWidget(ownCodeTitle);
+    ownCode->addWidget(qrCodeImageView_);
+    ownCode->addStretch();
+
+    tblTrustedUser_ = tableView(page, "tblTrustedUser", trustedUsersSource_);
+    btnAddTrustedUser_ = new QPushButton(text("Add trusted user"), page);
+    btnAddTrustedUser_->setObjectName(QStringLiteral("btnAddTrustedUser"));
+    btnAddTrustedUser_->setAutoDefault(false);
+    btnAddTrustedUser_->setCheckable(true);
+    btnAddTrustedUser_->setEnabled(false);
+    imgCameraAvailability_ = new QLabel(page);
+    imgCameraAvailability_->setObjectName(QStringLiteral("imgCameraAvailability"));
+    auto* frame = new QFrame(page);
+    frame->setFrameShape(QFrame::StyledPanel);
+    frame->setMinimumSize(200, 150);
+    qrCodeFrameView_ = frame;
+    qrCodeFrameView_->setObjectName(QStringLiteral("qrCodeFrameView"));
+
+    auto* addRow = new QHBoxLayout;
+    addRow->addWidget(btnAddTrustedUser_);
+    addRow->addWidget(imgCameraAvailability_);
+    addRow->addStretch();
+    auto* trusted = new QVBoxLayout;
+    trusted->addWidget(tblTrustedUser_, 1);
+    trusted->addLayout(addRow);
+    trusted->addWidget(qrCodeFrameView_);
+
+    auto* layout = new QHBoxLayout(page);
+    layout->addLayout(ownCode);
+    layout->addLayout(trusted, 1);
+
+    connect(btnAddTrustedUser_, &QPushButton::clicked, this, &UserProfileViewController::addTrustedUser);
+    return page;
+}
+
+QWidget* UserProfileViewController::buildSecurityTab() {
+    auto* page = new QWidget;
+    oldDataAccessPassword_ = passwordField(page, "oldDataAccessPassword");
+    newDataAccessPassword_ = passwordField(page, "newDataAccessPassword");
+    newDataAccessPasswordCheck_ = passwordField(page, "newDataAccessPasswordCheck");
+    newDataAccessPwStrengthIndicator_ = plainLabel(page, "newDataAccessPwStrengthIndicator");
+    newDataAccessPwEqualityIndicator_ = plainLabel(page, "newDataAccessPwEqualityIndicator");
+    btnChangeDataAccessPassword_ = new QPushButton(text("ChangePasswordButton"), page);
+    btnChangeDataAccessPassword_->setObjectName(QStringLiteral("btnChangeDataAccessPassword"));
+    btnChangeDataAccessPassword_->setAutoDefault(false);
+    btnChangeDataAccessPassword_->setEnabled(false);
+    secProgressSpinner_ = spinner(page, "secProgressSpinner");
+
+    auto* newRow = new QHBoxLayout;
+    newRow->addWidget(newDataAccessPassword_, 1);
+    newRow->addWidget(newDataAccessPwStrengthIndicator_);
+    auto* checkRow = new QHBoxLayout;
+    checkRow->addWidget(newDataAccessPasswordCheck_, 1);
+    checkRow->addWidget(newDataAccessPwEqualityIndicator_);
+    auto* changeRow = new QHBoxLayout;
+    changeRow->addStretch();
+    changeRow->addWidget(secProgressSpinner_);
+    changeRow->addWidget(btnChangeDataAccessPassword_);
+    auto* passwordBox = new QGroupBox(text("ChangePasswordTitle"), page);
+    auto* form = new QFormLayout;
+    form->addRow(text("OldPasswordLabel"), oldDataAccessPassword_);
+    form->addRow(text("NewPasswordLabel"), newRow);
+    form->addRow(text("RepeatPasswordLabel"), checkRow);
+    auto* passwordLayout = new QVBoxLayout(passwordBox);
+    passwordLayout->addLayout(form);
+    passwordLayout->addLayout(changeRow);
+
+    auto* credentialsBox = new QGroupBox(text("StoredCredentialsTitle"), page);
+    cbCredentialsInKeyring_ = new QCheckBox(text("CredentialsInKeyringOption"), credentialsBox);
+    cbCredentialsInKeyring_->setObjectName(QStringLiteral("cbCredentialsInKeyring"));
+    rbAutoAccessAtStartup_ = new QRadioButton(text("AutoAccessAtStartupOption"), credentialsBox);
+    rbAutoAccessAtStartup_->setObjectName(QStringLiteral("rbAutoAccessAtStartup"));
+    rbBiometricLogin_ = new QRadioButton(text("BiometricLoginOption"), credentialsBox);
+    rbBiometricLogin_->setObjectName(QStringLiteral("rbBiometricLogin"));
+    auto* credentialsLayout = new QVBoxLayout(credentialsBox);
+    credentialsLayout->addWidget(cbCredentialsInKeyring_);
+    credentialsLayout->addWidget(rbAutoAccessAtStartup_);
+    credentialsLayout->addWidget(rbBiometricLogin_);
+
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(passwordBox);
+    layout->addWidget(credentialsBox);
+    layout->addStretch();
+
+    connect(btnChangeDataAccessPassword_, &QPushButton::clicked, this,
+            &UserProfileViewController::changeDataAccessPassword);
+    connect(cbCredentialsInKeyring_, &QCheckBox::clicked, this,
+            &UserProfileViewController::changeCredentialsInKeyring);
+    connect(rbAutoAccessAtStartup_, &QRadioButton::clicked, this, &UserProfileViewController::loginTypeChanged);
+    connect(rbBiometricLogin_, &QRadioButton::clicked, this, &UserProfileViewController::loginTypeChanged);
+    return page;
+}
+
+// --- loading -----------------------------------------------------------------------------
+
+void UserProfileViewController::viewDidLoad() {
+    // The tab view and the tables were given to this window as they were made.
+    connect(tabView_, &QTabWidget::currentChanged, this, &UserProfileViewController::tabViewDidSelect);
+
+    trustedUsersObservers(true);
+    activitiesObserver(true);
+    securityObservers(true);
+    deleteProfileObserver(true);
+
+    setupSecurityControls();
+
+    scActivityRecordQuantity_->setCurrentIndex(0);
+    doGetActivities(0, activitiesScales.at(static_cast<std::size_t>(scActivityRecordQuantity_->currentIndex())));
+
+    setupCameraUI(setupCamera());
+
+    connect(deleteProfilePassword_, &QLineEdit::textChanged, this,
+            [this] { controlTextDidChange(deleteProfilePassword_); });
+
+    getUserProfile();
+    engine(CommTasks::fastTask).shares_getTrustedUsers();
+}
+
+// --- frame -------------------------------------------------------------------------------
+
+void UserProfileViewController::tabViewDidSelect(int index) {
+    const QString identifier = tabView_->tabBar()->tabData(index).toString();
+    for (const TabEntry& entry : kTabs) {
+        if (identifier == QLatin1String(entry.identifier)) {
+            selectedTab_ = entry.tab;
+            return;
+        }
+    }
+}
+
+int UserProfileViewController::numberOfRows(const QString& table) const {
+    if (table == QLatin1String(kActivityTable)) return static_cast<int>(usersActivities_.size());
+    if (table == QLatin1String(kTrustedUsersTable)) return static_cast<int>(trusts_.size());
+    return 0;
+}
+
+std::optional<TableCell> UserProfileViewController::tableViewCell(const QString& table, int column, int row) const {
+    if (column < 0 || row < 0) return std::nullopt;
+    if (table == QLatin1String(kActivityTable)) return activityCell(column, row);
+    if (table == QLatin1String(kTrustedUsersTable)) return trustedUserCell(column, row);
+    return std::nullopt;
+}
+
+void UserProfileViewController::controlTextDidChange(const QLineEdit* field) {
+    if (field == nullptr) return;
+    if (field == newDataAccessPassword_) {
+        checkFullAccessPasswordStrength();
+        btnChangeDataAccessPassword_->setEnabled(checkFullAccessPasswordMatch());
+    } else if (field == newDataAccessPasswordCheck_) {
+        btnChangeDataAccessPassword_->setEnabled(checkFullAccessPasswordMatch());
+    } else if (field == deleteProfilePassword_) {
+        btnDeleteProfile_->setEnabled(!deleteProfilePassword_->text().trimmed().isEmpty());
+    }
+}
+
+void UserProfileViewController::startSpinner(QProgressBar* spinner) {
+    runOnMain([spinner = QPointer<QProgressBar>(spinner)] {
+        if (spinner) spinner->setHidden(false);
+    });
+}
+
+void UserProfileViewController::stopSpinner(QProgressBar* spinner) {
+    runOnMain([spinner = QPointer<QProgressBar>(spinner)] {
+        if (spinner) spinner->setHidden(true);
+    });
+}
+
+void UserProfileViewController::doClose() {
+    stopCapture();
+    closeSheet();
+}
+
+void UserProfileViewController::reject() { doClose(); }
+
+void UserProfileViewController::closeSheet() {
+    if (closed_) return;
+    closed_ = true;
+    disconnect(userProfileObserver_);
+    trustedUsersObservers(false);
+    activitiesObserver(false);
+    securityObservers(false);
+    deleteProfileObserver(false);
+    deleteProfilePassword_->clear();
+    done(0);
+}
+
+// --- profile and usage ---------------------------------------------------------------------
+
+void UserProfileViewController::getUserProfile() {
+    disconnect(userProfileObserver_);
+    userProfileObserver_ = connect(&fastBridge(), &EngineBridge::userProfileDataAvailable, this,
+                                   &UserProfileViewController::userProfileDataAvailable);
+    engine(CommTasks::fastTask).user_addGetProfile();
+}
+
+void UserProfileViewController::userProfileDataAvailable(const UserProfileEvent& event) {
+    const char* problem = nullptr;
+    if (event.result != std::optional<std::string>(ostrelcomm::user::kCompleted))
+        problem = kWrongResultLog;
+    else if (event.customData != CustomDataShape::dictionary)
+        problem = kUndecodableLog;
+    else if (!event.data)
+        problem = kUnreadableProfileLog;
+    if (problem) {
+        ostrelcomm::systemLog(problem);
+        closeSheet();
+        return;
+    }
+    fillProfile(*event.data);
+}
+
+void UserProfileViewController::fillProfile(const ostrelcomm::UserProfile& profile) {
+    const std::optional<std::string>& username = Appwise::shared().username();
+    lblUsername_->setText(username ? QString::fromStdString(*username) : QStringLiteral("No username??"));
+    lblMemberSince_->setText(Formatters::date(profile.since, DateStyle::full, DateStyle::long_));
+    lblCurrentPlan_->setText(QString::fromStdString(profile.profilename));
+    lblPlanExpiry_->setText(profile.currentplanexpiry
+                                ? Formatters::date(*profile.currentplanexpiry, DateStyle::full, DateStyle::long_)
+                                : text("This plan never expire"));
+    drawTrustCodeImage(profile.userUUID, username.value_or(kNoUsername), profile.pubshkey);
+    lblFilesAndFolder_->setText(QStringLiteral("%1 file(s) and %2 directory(es)")
+                                    .arg(static_cast<qulonglong>(profile.files))
+                                    .arg(static_cast<qulonglong>(profile.directories)));
+    const auto diskspace = static_cast<double>(profile.diskspace);
+    cliUsedSpace_->setLevels(diskspace, diskspace * 0.75, diskspace * 0.9, static_cast<double>(profile.usedspace));
+    lblUsedSpace_->setText(QStringLiteral("Used ") + Formatters::byteCount(profile.usedspace) +
+                           QStringLiteral(" out of ") + Formatters::byteCount(profile.diskspace));
+}
+
+// --- login activities ----------------------------------------------------------------------
+
+void UserProfileViewController::activitiesObserver(bool activate) {
+    disconnect(getActivitiesObserver_);
+    if (!activate) return;
+    getActivitiesObserver_ = connect(&fastBridge(), &EngineBridge::getUserSessionsData, this,
+                                     &UserProfileViewController::getUserSessionsData);
+}
+
+void UserProfileViewController::doGetActivities(std::size_t start, std::size_t end) {
+    startSpinner(activityLoadingSpinner_);
+    engine(CommTasks::fastTask).user_addGetUserSessions(start, end);
+}
+
+void UserProfileViewController::loadActivityRecords() {
+    const int choice = scActivityRecordQuantity_->currentIndex();
+    if (choice < 0 || static_cast<std::size_t>(choice) >= activitiesScales.size()) return;
+    doGetActivities(0, activitiesScales.at(static_cast<std::size_t>(choice)));
+}
+
+void UserProfileViewController::getUserSessionsData(const UserSessionsEvent& event) {
+    stopSpinner(activityLoadingSpinner_);
+    // Here, on the main thread, where the table reads the rows: the engine's
+    // thread never touches them.
+    if (event.result != std::optional<std::string>(ostrelcomm::user::kAvailable) || !event.data) return;
+    usersActivities_ = *event.data;
+    activitySource_->reloadData();
+}
+
+std::optional<TableCell> UserProfileViewController::activityCell(int column, int row) const {
+    if (static_cast<std::size_t>(row) >= usersActivities_.size()) return std::nullopt;
+    const UserSessionData& session = usersActivities_[static_cast<std::size_t>(row)];
+    QColor colour = systemColor(SystemColor::label);
+    if (session.result == UserSessionData::SessionStatus::ACTUAL) colour = systemColor(SystemColor::green);
+    if (session.result == UserSessionData::SessionStatus::FAILED) colour = systemColor(SystemColor::red);
+    switch (column) {
+        case 0:
+            return TableCell{QStringLiteral("activitiesTimestampID"),
+                             Formatters::date(session.timestamp, DateStyle::long_, DateStyle::long_), colour};
+        case 1:
+            return TableCell{QStringLiteral("activitiesResultID"),
+                             QString::fromStdString(localize(UserSessionData::rawValue(session.result))), colour};
+        case 2:
+            return TableCell{QStringLiteral("activitiesDetailsID"), QString::fromStdString(session.extdiag), colour};
+        default:
+            return TableCell{QString(), QString(), colour};
+    }
+}
+
+// --- profile deletion ----------------------------------------------------------------------
+
+void UserProfileViewController::deleteProfileObserver(bool activate) {
+    disconnect(deleteProfileObserver_);
+    if (!activate) return;
+    deleteProfileObserver_ = connect(&fastBridge(), &EngineBridge::userProfileDeleted, this,
+                                     &UserProfileViewController::userProfileDeleted);
+}
+
+void UserProfileViewController::deleteAllData() { doDeleteProfile(); }
+
+void UserProfileViewController::doDeleteProfile() {
+    const AlertQuestion question{text("LastChanceMsg"), text("LastChanceMsgExt"), AlertIcon::warning,
+                                 {text("Cancel"), text("DELETE MY DATA")}};
+    const QPointer<UserProfileViewController> self(this);
+    Appwise::shared().alertPresenter().ask(question, this, [self](int button) {
+        if (button != 1 || !self || self->closed_) return;
+        self->startSpinner(self->delProfProgressSpinner_);
+        engine(CommTasks::fastTask).user_delete(secretOf(self->deleteProfilePassword_->text()));
+    });
+}
+
+void UserProfileViewController::userProfileDeleted(const UserProfileDeletedEvent& event) {
+    stopSpinner(delProfProgressSpinner_);
+    const bool deleted = event.result == std::optional<std::string>(ostrelcomm::user::kDeleted);
+    const AlertQuestion outcome = deleted ? AlertQuestion{text("DataDeletedConf"), text("DataDeletedConfExt"),
+                                                          AlertIcon::information, {}}
+                                          : AlertQuestion{text("DataDeleteError"), text("DataDeleteError"),
+                                                          AlertIcon::warning, {}};
+    const QPointer<UserProfileViewController> self(this);
+    Appwise::shared().alertPresenter().ask(outcome, this, [self](int) {
+        // Whatever the outcome: the session is not to be trusted any more.
+        engine(CommTasks::fastTask).auth_logout();
+        engine(CommTasks::slowTask).auth_logout();
+        if (self) self->closeSheet();
+    });
+}
+
+// --- trusted users -------------------------------------------------------------------------
+// The tab's frame only, for now: its observers, the camera and the drawing of
+// the QR code are still to come. Until then the list stays empty and the add
+// button stays disabled, as on a machine without a camera.
+
+void UserProfileViewController::trustedUsersObservers(bool activate) { (void)activate; }
+
+void UserProfileViewController::drawTrustCodeImage(const std::string& userUUID, const std::string& username,
+                                                   ostrelcomm::ByteView pubSHKey) {
+    ownTrustCode_ = ostrelcomm::TrustCode(std::nullopt, userUUID, username,
+                                          ostrelcomm::Bytes(pubSHKey.begin(), pubSHKey.end()));
+}
+
+bool UserProfileViewController::setupCamera() { return false; }
+
+void UserProfileViewController::setupCameraUI(bool cameraUsable) { (void)cameraUsable; }
+
+void UserProfileViewController::stopCapture() {}
+
+void UserProfileViewController::addTrustedUser() {}
+
+std::optional<TableCell> UserProfileViewController::trustedUserCell(int column, int row) const {
+    if (static_cast<std::size_t>(row) >= trusts_.size()) return std::nullopt;
+    if (column != 0) return TableCell{QString(), QString(), systemColor(SystemColor::label)};
+    return TableCell{QStringLiteral("peerUsernameID"),
+                     QString::fromStdString(trusts_[static_cast<std::size_t>(row)].peerUsername()),
+                     systemColor(SystemColor::label)};
+}
+
+// --- security ------------------------------------------------------------------------------
+// The tab's frame only, for now: nothing is observed or stored yet, and the
+// change button stays disabled (the new passwords never count as matching).
+
+void UserProfileViewController::securityObservers(bool activate) { (void)activate; }
+
+void UserProfileViewController::setupSecurityControls() {}
+
+void UserProfileViewController::changeDataAccessPassword() {}
+
+void UserProfileViewController::changeCredentialsInKeyring() {}
+
+void UserProfileViewController::loginTypeChanged() {}
+
+void UserProfileViewController::checkFullAccessPasswordStrength() {}
+
+bool UserProfileViewController::checkFullAccessPasswordMatch() { return false; }
+
+}  // namespace quorvel

@@ -1,0 +1,238 @@
+#pragma once
+
+#include <QDialog>
+#include <QMetaObject>
+#include <QString>
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/account/UserProfileTableSource.h"
+#include "app/utils/EngineBridge.h"
+#include "platform/Bytes.h"
+#include "shares/TrustCode.h"
+#include "user/UserProfile.h"
+#include "user/UserSessionData.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+class QTableView;
+
+namespace quorvel {
+
+class LevelIndicator;
+
+// The account window "userProfile": five tabs, "Profile" (the user, the
+// plan and the profile deletion), "Usage" (the storage used), "Activities"
+// (the login history), "Trusts" (the trusted users and the user's own trust
+// code) and "Security" (the password and the stored credentials).
+//
+// Its widgets are found by their object names: "tabView"; "lblUsername",
+// "lblCurrentPlan", "lblPlanExpiry", "lblMemberSince", "lblUsedSpace",
+// "cliUsedSpace" (a LevelIndicator), "lblFilesAndFolder", "qrCodeImageView";
+// "tblActivity", "scActivityRecordQuantity", "activityLoadingSpinner";
+// "tblTrustedUser", "btnAddTrustedUser", "qrCodeFrameView",
+// "imgCameraAvailability"; "oldDataAccessPassword", "newDataAccessPassword",
+// "newDataAccessPasswordCheck", "newDataAccessPwStrengthIndicator",
+// "newDataAccessPwEqualityIndicator", "btnChangeDataAccessPassword",
+// "cbCredentialsInKeyring", "rbBiometricLogin", "rbAutoAccessAtStartup",
+// "secProgressSpinner"; "deleteProfilePassword", "btnDeleteProfile",
+// "delProfProgressSpinner"; and the close button "btnClose". Every text that
+// comes from the user or a server is shown as plain text.
+//
+// All its work goes to the fast engine, and it hears of the results through
+// that engine's bridge: every result reaches it on the main thread, which is
+// the only thread that reads or replaces the rows of its tables.
+//
+// Loading asks, in this order, for the login history (the first 20 records),
+// the profile (once per opening: nothing refreshes it later) and the trusted
+// users. A profile answer that is not a "Completed" one with a profile closes
+// the window after a line in the system log.
+//
+// Opened window-modal with open() on the main window; closed with done(0) by
+// closeSheet(), which first drops every registration with the bridge. The
+// close button, Escape and the close box go through doClose().
+//
+// On the main thread only, but for startSpinner() and stopSpinner().
+class UserProfileViewController : public QDialog {
+    Q_OBJECT
+
+public:
+    enum class SelectedTab { profile, usage, activities, trusts, security };
+
+    // The identifiers of the two tables.
+    static constexpr char kActivityTable[] = "activity";
+    static constexpr char kTrustedUsersTable[] = "trustedUsers";
+    // The "end" of the history query for each choice of
+    // scActivityRecordQuantity, in order: the last 20, 50, 100 records, and
+    // end 0, which the server reads as it sees fit.
+    static constexpr std::array<std::size_t, 4> activitiesScales{20, 50, 100, 0};
+    // The diagnostics of a profile answer the window cannot show.
+    static constexpr char kWrongResultLog[] = "userProfileDataAvailable observer: Wrong result";
+    static constexpr char kUndecodableLog[] = "userProfileDataAvailable observer: Unable to decode notification data";
+    static constexpr char kUnreadableProfileLog[] = "UserprofileViewController observer: Unreadable UserProfile";
+    // The name the own trust code carries when the application has none.
+    static constexpr char kNoUsername[] = "NO-USERNAME";
+
+    // Makes the window and loads it: its first queries are queued when this
+    // returns.
+    explicit UserProfileViewController(QWidget* parent = nullptr);
+    ~UserProfileViewController() override;
+    UserProfileViewController(const UserProfileViewController&) = delete;
+    UserProfileViewController& operator=(const UserProfileViewController&) = delete;
+
+    // --- frame ---------------------------------------------------------------------
+    SelectedTab selectedTab() const { return selectedTab_; }
+    // The tab at `index` of tabView was chosen: its identifier ("Profile",
+    // "Usage", "Activities", "Trusts", "Security", kept as the tab's data)
+    // gives selectedTab; any other identifier, or none, leaves it. Selecting
+    // loads nothing.
+    void tabViewDidSelect(int index);
+
+    // The tables' data source: rows of the table named by its identifier, and
+    // the cell at a column position of a row; 0 rows and no cell for another
+    // identifier.
+    int numberOfRows(const QString& table) const;
+    std::optional<TableCell> tableViewCell(const QString& table, int column, int row) const;
+
+    // The text of one of the password fields changed.
+    void controlTextDidChange(const QLineEdit* field);
+
+    // Show and animate, or stop and hide, a spinner of the window: both queue
+    // their work on the main thread, in the order called, from any thread.
+    void startSpinner(QProgressBar* spinner);
+    void stopSpinner(QProgressBar* spinner);
+
+    // Asks the fast engine for the profile; its answer fills the window.
+    void getUserProfile();
+    // The close button: any camera capture stops first, then closeSheet().
+    void doClose();
+    // Drops every registration with the bridge, clears the deletion's
+    // password, and ends the window with done(0). Once only.
+    void closeSheet();
+    // Escape and the close box are the close button.
+    void reject() override;
+
+    // --- login activities ------------------------------------------------------------
+    // Follows (true) or stops following (false) the history query's results.
+    void activitiesObserver(bool activate);
+    // Queries the history from `start` to `end`; the rows on show stay until
+    // the answer replaces them.
+    void doGetActivities(std::size_t start, std::size_t end);
+    // scActivityRecordQuantity was chosen: the history again, from 0 to the
+    // choice's scale.
+    void loadActivityRecords();
+    const std::vector<ostrelcomm::UserSessionData>& usersActivities() const { return usersActivities_; }
+
+    // --- profile deletion ------------------------------------------------------------
+    // Follows (true) or stops following (false) the deletion's result.
+    void deleteProfileObserver(bool activate);
+    // btnDeleteProfile: doDeleteProfile().
+    void deleteAllData();
+    // Asks a last time; on "DELETE MY DATA", deletes the profile with the
+    // password typed. Whatever the outcome, once its alert is closed both
+    // engines log out and the window closes.
+    void doDeleteProfile();
+
+    // --- trusted users (their tab fills these) -----------------------------------------
+    void trustedUsersObservers(bool activate);
+    // The user's own trust code, to be shown as a QR code in
+    // qrCodeImageView. Kept in ownTrustCode() for its drawing.
+    void drawTrustCodeImage(const std::string& userUUID, const std::string& username, ostrelcomm::ByteView pubSHKey);
+    const std::optional<ostrelcomm::TrustCode>& ownTrustCode() const { return ownTrustCode_; }
+    // Looks for a camera: true when one is usable.
+    bool setupCamera();
+    void setupCameraUI(bool cameraUsable);
+    // Stops a running camera capture; nothing when none runs.
+    void stopCapture();
+    void addTrustedUser();
+    const std::vector<ostrelcomm::TrustCode>& trusts() const { return trusts_; }
+
+    // --- security (its tab fills these) --------------------------------------------------
+    void securityObservers(bool activate);
+    void setupSecurityControls();
+    void changeDataAccessPassword();
+    void changeCredentialsInKeyring();
+    void loginTypeChanged();
+    void checkFullAccessPasswordStrength();
+    // Whether the two new passwords match.
+    bool checkFullAccessPasswordMatch();
+
+private:
+    void buildView();
+    QWidget* buildProfileTab();
+    QWidget* buildUsageTab();
+    QWidget* buildActivitiesTab();
+    QWidget* buildTrustsTab();
+    QWidget* buildSecurityTab();
+    void viewDidLoad();
+
+    void userProfileDataAvailable(const UserProfileEvent& event);
+    void fillProfile(const ostrelcomm::UserProfile& profile);
+    void getUserSessionsData(const UserSessionsEvent& event);
+    std::optional<TableCell> activityCell(int column, int row) const;
+    std::optional<TableCell> trustedUserCell(int column, int row) const;
+    void userProfileDeleted(const UserProfileDeletedEvent& event);
+
+    SelectedTab selectedTab_ = SelectedTab::profile;
+    QTabWidget* tabView_ = nullptr;
+    QPushButton* btnClose_ = nullptr;
+    bool closed_ = false;
+
+    // Profile and usage.
+    QLabel* qrCodeImageView_ = nullptr;
+    QLabel* lblUsername_ = nullptr;
+    QLabel* lblCurrentPlan_ = nullptr;
+    QLabel* lblPlanExpiry_ = nullptr;
+    QLabel* lblMemberSince_ = nullptr;
+    QMetaObject::Connection userProfileObserver_;
+    std::optional<ostrelcomm::TrustCode> ownTrustCode_;
+    QLabel* lblUsedSpace_ = nullptr;
+    LevelIndicator* cliUsedSpace_ = nullptr;
+    QLabel* lblFilesAndFolder_ = nullptr;
+
+    // Login activities.
+    QTableView* tblActivity_ = nullptr;
+    QComboBox* scActivityRecordQuantity_ = nullptr;
+    QProgressBar* activityLoadingSpinner_ = nullptr;
+    UserProfileTableSource* activitySource_ = nullptr;
+    std::vector<ostrelcomm::UserSessionData> usersActivities_;
+    QMetaObject::Connection getActivitiesObserver_;
+
+    // Trusted users.
+    QPushButton* btnAddTrustedUser_ = nullptr;
+    QWidget* qrCodeFrameView_ = nullptr;
+    QTableView* tblTrustedUser_ = nullptr;
+    QLabel* imgCameraAvailability_ = nullptr;
+    UserProfileTableSource* trustedUsersSource_ = nullptr;
+    std::vector<ostrelcomm::TrustCode> trusts_;
+
+    // Security.
+    QLineEdit* oldDataAccessPassword_ = nullptr;
+    QLineEdit* newDataAccessPassword_ = nullptr;
+    QLineEdit* newDataAccessPasswordCheck_ = nullptr;
+    QLabel* newDataAccessPwStrengthIndicator_ = nullptr;
+    QLabel* newDataAccessPwEqualityIndicator_ = nullptr;
+    QPushButton* btnChangeDataAccessPassword_ = nullptr;
+    QCheckBox* cbCredentialsInKeyring_ = nullptr;
+    QRadioButton* rbBiometricLogin_ = nullptr;
+    QRadioButton* rbAutoAccessAtStartup_ = nullptr;
+    QProgressBar* secProgressSpinner_ = nullptr;
+
+    // Profile deletion.
+    QLineEdit* deleteProfilePassword_ = nullptr;
+    QPushButton* btnDeleteProfile_ = nullptr;
+    QProgressBar* delProfProgressSpinner_ = nullptr;
+    QMetaObject::Connection deleteProfileObserver_;
+};
+
+}  // namespace quorvel
