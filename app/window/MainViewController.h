@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/local/Directory.h"
 #include "app/local/Metadata.h"
 #include "app/window/RemoteItemsTableContent.h"
 #include "shares/SharedItem.h"
@@ -101,8 +102,13 @@ public:
     void setSelectedTable(SelectedTable table);
 
     // --- browsing state -------------------------------------------------------------
+    // The listing of the local folder on show; none before the first.
+    const std::optional<Directory>& localFiles() const { return localFiles_; }
+    void setLocalFiles(std::optional<Directory> listing) { localFiles_ = std::move(listing); }
     // The local table's rows in display order; none without a listing.
     const std::optional<std::vector<Metadata>>& directoryItems() const { return directoryItems_; }
+    Directory::FileOrder localSortKey() const { return localSortKey_; }
+    bool localSortAscending() const { return localSortAscending_; }
     // The remote table's rows in display order.
     const RemoteItemsTableContent& remoteItemsTableContent() const { return remoteItemsTableContent_; }
     RemoteItemsTableContent::FileOrder remoteSortKey() const { return remoteSortKey_; }
@@ -175,7 +181,10 @@ private:
     QStandardItemModel* jobsPlaceholderModel_ = nullptr;
 
     // --- browsing state ---------------------------------------------------------------
+    std::optional<Directory> localFiles_;
     std::optional<std::vector<Metadata>> directoryItems_;
+    Directory::FileOrder localSortKey_ = Directory::FileOrder::name;
+    bool localSortAscending_ = true;
     RemoteItemsTableContent::FileOrder remoteSortKey_ = RemoteItemsTableContent::FileOrder::name;
     bool remoteSortAscending_ = true;
     std::map<std::string, std::string> sharingPeers_;

@@ -73,6 +73,40 @@ std::unordered_map<std::string, std::size_t> firstByUuid(const std::vector<Recor
 
 // --- rows ------------------------------------------------------------------------------
 
+template <class Selected>
+void MainViewController::showSelection(QTableView* table, int rows, Selected selected) {
+    QAbstractItemModel* model = table->model();
+    const int lastColumn = model->columnCount() - 1;
+    // One range per run of selected rows: a whole folder selected is one.
+    QItemSelection selection;
+    for (int row = 0; row < rows; ++row) {
+        if (!selected(row)) continue;
+        const int first = row;
+        while (row + 1 < rows && selected(row + 1)) ++row;
+        selection.select(model->index(first, 0), model->index(row, lastColumn));
+    }
+    if (selection.isEmpty()) return;
+    showingSelection_ = true;
+    table->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    showingSelection_ = false;
+}
+
+void MainViewController::reloadLocalFileList() {
+    localFilesModel_->reload([this] {
+        if (localFiles_)
+            directoryItems_ = localFiles_->contentsOrderedBy(localSortKey_, localSortAscending_);
+        else
+            directoryItems_.reset();
+    });
+    if (!directoryItems_) return;
+
+    std::unordered_set<std::string> held;
+    for (const auto& entry : Appwise::shared().selectedItems().localFiles()) held.insert(entry.url.native());
+    const auto& rows = *directoryItems_;
+    showSelection(localFilesTable_, static_cast<int>(rows.size()),
+                  [&](int row) { return held.count(rows[static_cast<std::size_t>(row)].url.native()) > 0; });
+}
+
 void MainViewController::reloadRemoteFileList() {
     remoteFilesModel_->reload([this] {
         remoteItemsTableContent_.content.clear();
@@ -127,19 +161,6 @@ void MainViewController::addShare() {
     }
 }
 
-template <class Selected>
-void MainViewController::showSelection(QTableView* table, int rows, Selected selected) {
-    QAbstractItemModel* model = table->model();
-    const int lastColumn = model->columnCount() - 1;
-    QItemSelection selection;
-    for (int row = 0; row < rows; ++row)
-        if (selected(row)) selection.select(model->index(row, 0), model->index(row, lastColumn));
-    if (selection.isEmpty()) return;
-    showingSelection_ = true;
-    table->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
-    showingSelection_ = false;
-}
-
 // --- sort ------------------------------------------------------------------------------
 
 void MainViewController::followSortHeader(QTableView* table) {
@@ -154,7 +175,13 @@ void MainViewController::followSortHeader(QTableView* table) {
 }
 
 void MainViewController::sortDescriptorsDidChange(QTableView* table, const SortDescriptor& descriptor) {
-    if (table == remoteFilesTable_) {
+    if (table == localFilesTable_) {
+        const auto key = Directory::fileOrderFromRaw(descriptor.key);
+        if (!key) return;
+        localSortKey_ = *key;
+        localSortAscending_ = descriptor.ascending;
+        reloadLocalFileList();
+    } else if (table == remoteFilesTable_) {
         const auto key = RemoteItemsTableContent::fromRaw(descriptor.key);
         if (!key) return;
         remoteSortKey_ = *key;

@@ -1,10 +1,12 @@
 // The main view's tables on the offscreen platform: the remote rows filled
-// for each place of the remote path; the sort chosen by a click on a column
-// header or by a descriptor; and the selection recorded from clicks on rows
-// of real listings of the stand-in server: the user's own items, the users
-// who share with the user, and one of them's items.
+// for each place of the remote path, the local rows of a real folder; the
+// sort chosen by a click on a column header or by a descriptor; and the
+// selection recorded from clicks on rows: of the local folder, and of real
+// listings of the stand-in server (the user's own items, the users who share
+// with the user, and one of them's items).
 
 #include <QHeaderView>
+#include <QIcon>
 #include <QItemSelectionModel>
 #include <QStandardItemModel>
 #include <QTableView>
@@ -13,6 +15,8 @@
 #include <algorithm>
 #include <any>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -28,6 +32,8 @@
 #include "app/utils/EngineBridge.h"
 #include "app/utils/RemoteTags.h"
 #include "app/utils/SelectedItems.h"
+#include "app/local/Directory.h"
+#include "app/window/FileTableCell.h"
 #include "app/window/MainViewController.h"
 #include "app/window/RemoteItemsTableContent.h"
 #include "support/ListingOracle.h"
@@ -166,6 +172,28 @@ Strings selectAllStates(const testsupport::NotificationRecorder& recorder) {
         out.push_back(std::any_cast<bool>(found->second) ? "true" : "false");
     }
     return out;
+}
+
+void writeFile(const std::filesystem::path& path, std::size_t bytes) {
+    std::ofstream(path, std::ios::binary) << std::string(bytes, 'x');
+}
+
+Strings localNames(const MainViewController& view) {
+    Strings out;
+    if (view.directoryItems())
+        for (const auto& entry : *view.directoryItems()) out.push_back(entry.name);
+    return out;
+}
+
+Strings localSelection(Appwise& appwise) {
+    return uuidsIn(appwise.selectedItems().localFiles(), [](const auto& entry) { return entry.name; });
+}
+
+std::vector<int> selectedRows(const QTableView* table) {
+    std::vector<int> rows;
+    for (const QModelIndex& index : table->selectionModel()->selectedRows()) rows.push_back(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
 }
 
 }  // namespace
@@ -399,6 +427,99 @@ private slots:
         clickRow(remote, 0);
         QCOMPARE(log.lines(), Strings{"Unable to get shared item record in remoteItemsSelected()"});
         QCOMPARE(sharesSelection(*appwise), Strings{f2});
+    }
+
+    // The local rows: the listing sorted by name, then as the header says; a
+    // folder's size "--", an empty file's the formatter's zero.
+    void localRowsAndTheirSort() {
+        TemporaryFolder folder;
+        QVERIFY(folder.isValid());
+        std::filesystem::create_directory(folder.path() / "Sub");
+        writeFile(folder.path() / "b.txt", 0);
+        writeFile(folder.path() / "A.txt", 5);
+        writeFile(folder.path() / "a.txt", 2000);
+        MainViewController view;
+        view.resize(900, 500);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QTableView* local = table(view, "localFiles");
+
+        view.reloadLocalFileList();
+        QVERIFY(!view.directoryItems());
+        QCOMPARE(local->model()->rowCount(), 0);
+
+        view.setLocalFiles(quorvel::Directory(folder.path()));
+        view.reloadLocalFileList();
+        QCOMPARE(localNames(view), (Strings{"A.txt", "Sub", "a.txt", "b.txt"}));
+        const std::vector<Strings> sizes = {{"A.txt", "5 bytes"}, {"Sub", "--"}, {"a.txt", "2 KB"}, {"b.txt", "Zero KB"}};
+        const QStringList identifiers = {"locNameCellID", "locSizeCellID", "locModDateCellID"};
+        for (int row = 0; row < 4; ++row) {
+            QCOMPARE(local->model()->index(row, 1).data().toString().toStdString(), sizes[row][1]);
+            for (int column = 0; column < 3; ++column)
+                QCOMPARE(local->model()->index(row, column).data(quorvel::kCellIdentifierRole).toString(),
+                         identifiers[column]);
+        }
+        QVERIFY(!local->model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
+
+        QHeaderView* header = local->horizontalHeader();
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(1) + 10, header->height() / 2));
+        QVERIFY(view.localSortKey() == quorvel::Directory::FileOrder::size);
+        const Strings bySize = localNames(view);
+        QCOMPARE(Strings(bySize.begin() + 2, bySize.end()), (Strings{"A.txt", "a.txt"}));
+
+        view.sortDescriptorsDidChange(local, {"name", false});
+        QCOMPARE(localNames(view), (Strings{"b.txt", "a.txt", "Sub", "A.txt"}));
+        for (const char* key : {"modificationDate", "itemType", "Name"}) {
+            view.sortDescriptorsDidChange(local, {key, true});
+            QVERIFY(view.localSortKey() == quorvel::Directory::FileOrder::name);
+            QVERIFY(!view.localSortAscending());
+        }
+        view.sortDescriptorsDidChange(local, {"date", true});
+        QVERIFY(view.localSortKey() == quorvel::Directory::FileOrder::date);
+        QVERIFY(view.localSortAscending());
+    }
+
+    // The local selection in display order, folders included; kept on screen
+    // by a new sort; a click on no row empties it.
+    void localItemsSelected() {
+        TemporaryFolder folder;
+        QVERIFY(folder.isValid());
+        std::filesystem::create_directory(folder.path() / "Sub");
+        writeFile(folder.path() / "b.txt", 0);
+        writeFile(folder.path() / "A.txt", 5);
+        MainViewController view;
+        view.resize(900, 500);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QTableView* local = table(view, "localFiles");
+        view.setLocalFiles(quorvel::Directory(folder.path()));
+        view.reloadLocalFileList();
+        QCOMPARE(localNames(view), (Strings{"A.txt", "Sub", "b.txt"}));
+        testsupport::NotificationRecorder recorder(
+            appwise->notifications(),
+            {quorvel::kChangedFileSelectionNotification, quorvel::kAdjustEditMenuNotification});
+
+        clickRow(local, 2, Qt::NoModifier);
+        clickRow(local, 1);
+        QCOMPARE(localSelection(*appwise), (Strings{"Sub", "b.txt"}));
+        QCOMPARE(appwise->selectedItems().localFiles()[0].url, folder.path() / "Sub");
+        QVERIFY(view.selectedTable() == SelectedTable::localItems);
+        QCOMPARE(selectionChanges(recorder), (Strings{"local:1", "local:2"}));
+        QCOMPARE(selectAllStates(recorder), (Strings{"true", "true"}));
+
+        const auto before = recorder.all().size();
+        view.sortDescriptorsDidChange(local, {"name", false});
+        QCOMPARE(localNames(view), (Strings{"b.txt", "Sub", "A.txt"}));
+        QCOMPARE(selectedRows(local), (std::vector<int>{0, 1}));
+        QCOMPARE(recorder.all().size(), before);
+
+        QTest::mouseClick(local->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          QPoint(10, local->viewport()->height() - 5));
+        QVERIFY(localSelection(*appwise).empty());
+        QVERIFY(view.selectedTable() == SelectedTable::none);
+        QCOMPARE(selectionChanges(recorder).back(), std::string("local:0"));
+        QCOMPARE(selectAllStates(recorder).back(), std::string("false"));
     }
 
     // The jobs table holds the selection while it has a selected row; a
