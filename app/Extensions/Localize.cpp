@@ -99,6 +99,14 @@ const std::map<std::string, Table, std::less<>>& tables() {
              {"JobsDetailedView", "Show All Jobs"},
 
              // Jobs list.
+             {"JobsCleanup", "Clean Up"},
+             {"Resume job", "Resume Job"},
+             {"Abort job", "Abort Job"},
+             {"Sending data...", "Sending data..."},
+             {"TransferRate", "%1/s"},
+             {"TimeLeftSeconds", "%1 s left"},
+             {"TimeLeftMinutes", "%1 min %2 s left"},
+             {"TimeLeftHours", "%1 h %2 min left"},
 
              // Transfers: the download report and the upload strip.
 

@@ -6,7 +6,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
-#include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -14,6 +13,7 @@
 #include "app/Extensions/Localize.h"
 #include "app/utils/Appwise.h"
 #include "app/utils/CopyDirBridge.h"
+#include "app/window/JobsTableModel.h"
 #include "app/window/LocalFilesTableModel.h"
 #include "app/window/RemoteFilesTableModel.h"
 #include "app/window/SegmentedControl.h"
@@ -108,17 +108,9 @@ MainViewController::MainViewController(QWidget* parent) : QWidget(parent) {
     localFilesTable_->setModel(localFilesModel_);
     remoteFilesModel_ = new RemoteFilesTableModel(remoteItemsTableContent_, appwise.pasteboard(), this);
     remoteFilesTable_->setModel(remoteFilesModel_);
-    jobsPlaceholderModel_ = new QStandardItemModel(0, 3, this);
-    jobsPlaceholderModel_->setHorizontalHeaderLabels(
-        {text("JobColumn"), text("JobQueuedColumn"), text("JobDetailColumn")});
-    jobsTable_->setModel(jobsPlaceholderModel_);
+    setUpJobsList();
     sizeFileColumns(localFilesTable_);
     sizeFileColumns(remoteFilesTable_);
-    QHeaderView* jobsHeader = jobsTable_->horizontalHeader();
-    jobsHeader->setSectionResizeMode(0, QHeaderView::Stretch);
-    jobsHeader->resizeSection(
-        1, jobsTable_->fontMetrics().horizontalAdvance(QStringLiteral("September 30, 2026, 12:59:59 PM")) + 24);
-    jobsHeader->resizeSection(2, jobsTable_->fontMetrics().horizontalAdvance(QStringLiteral("100.0%")) + 120);
 
     for (QTableView* table : {localFilesTable_, remoteFilesTable_, jobsTable_}) {
         followSelection(table);
@@ -130,10 +122,12 @@ MainViewController::MainViewController(QWidget* parent) : QWidget(parent) {
 // bridge, declared after the copier, goes before the copier: it stops
 // following the copier before the copier may go.
 MainViewController::~MainViewController() {
+    // Taking the tabs down changes the current tab: no tab is selected then.
+    disconnect(mainTabView_, nullptr, this, nullptr);
     delete mainTabView_;
     delete localFilesModel_;
     delete remoteFilesModel_;
-    delete jobsPlaceholderModel_;
+    delete jobsModel_;
 }
 
 void MainViewController::layOutFilesTab(QWidget* tab) {
@@ -174,12 +168,15 @@ void MainViewController::layOutJobsTab(QWidget* tab) {
     viewTypeBtn_->setObjectName(QStringLiteral("viewTypeBtn"));
     viewTypeBtn_->setCheckable(true);
     viewTypeBtn_->setVisible(Appwise::shared().setup().showFullLog);
+    cleanupButton_ = new QPushButton(text("JobsCleanup"), tab);
+    cleanupButton_->setObjectName(QStringLiteral("cleanupJobs"));
     jobsTable_ = makeTable("jobsTable", tab);
 
     auto* controls = new QHBoxLayout;
     controls->addWidget(jobsToDisplay_);
     controls->addStretch();
     controls->addWidget(viewTypeBtn_);
+    controls->addWidget(cleanupButton_);
     auto* layout = new QVBoxLayout(tab);
     layout->setContentsMargins(6, 6, 6, 6);
     layout->addLayout(controls);

@@ -2,20 +2,33 @@
 
 #include <QWidget>
 
+#include <QPointer>
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "app/local/Directory.h"
 #include "app/local/Metadata.h"
+#include "app/utils/CommTasks.h"
 #include "app/window/RemoteItemsTableContent.h"
+#include "app/window/TransferPace.h"
+#include "jobs/CommJobs.h"
+#include "jobs/CommJobsItem.h"
 #include "shares/SharedItem.h"
 #include "tree/CopyDir.h"
 #include "xfer/MultipleLocalFileSend.h"
 
 class QLabel;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QStandardItemModel;
@@ -25,6 +38,7 @@ class QTableView;
 namespace quorvel {
 
 class CopyDirBridge;
+class JobsTableModel;
 class LocalFilesTableModel;
 class RemoteFilesTableModel;
 class SegmentedControl;
@@ -132,9 +146,130 @@ public:
         return multipleLocalToRemote_;
     }
 
-    // --- jobs list --------------------------------------------------------------------
-    // The jobs table's new sort (its keys "jobType" and "date").
+    // --- jobs list (MainViewJobs.cpp) ------------------------------------------------
+    // The tab on show.
+    enum class SelectedTab { files, jobs };
+    // One row of the jobs table.
+    struct CommJob {
+        std::string uuid;
+        ostrelcomm::CommJobsItem jobdata;
+    };
+    // The jobs table's sort key, by the raw values "jobType" and "date".
+    enum class JobsSortType { jobType, date };
+    static std::optional<JobsSortType> sortTypeFromRaw(std::string_view raw);
+    enum class JobsSortOrder { ascending, descending };
+    enum class JobsViewType { standard, detailed };
+    // The filter, by the segments of jobsToDisplay from left to right.
+    enum class JobsListItems { all = 0, completed = 1, failed = 2, aborted = 3 };
+    // Exactly the raw values 0 to 3.
+    static std::optional<JobsListItems> fromRaw(int raw);
+    enum class JobsAlarmStatus { active, silenced };
+    // Jobs by identifier, as the queues give them; here always without their
+    // contexts, which belong to the engines' threads.
+    using JobsList = ostrelcomm::CommJobs::Queue;
+    // The text of a "CommStates" key; empty for a key the table lacks, which
+    // then shows itself.
+    using JobTypeLabelLookup = std::function<std::string(std::string_view key)>;
+    // How many rows the table shows at most: the newest jobs.
+    static constexpr std::size_t kMaxListedJobs = 50;
+
+    // A copy of an engine's queue fit for the main thread: the jobs without
+    // their contexts, dropped under the engine's lock while the queue still
+    // holds them, so the last owner of a context is never the main thread.
+    static JobsList jobsListCopy(const ostrelcomm::CommJobs& queue);
+
+    // What the queue observers hand over: a fresh copy of an engine's whole
+    // queue, or one job's latest record (none: the queue no longer has it).
+    // Stored at once (contexts dropped); the list is rebuilt and the table
+    // reloaded once, at the next turn of the event loop, however many came
+    // in between.
+    void jobsQueueCopied(CommTasks task, JobsList jobs);
+    void jobChanged(CommTasks task, const std::string& jobID, std::optional<ostrelcomm::CommJobsItem> job);
+
+    // The merged list, the counters and the alarms rebuilt from both copies,
+    // then the rows. The slow engine's jobs are always listed; the fast
+    // engine's only when they failed or were aborted, unless the settings
+    // ask for the full log.
+    void buildJobsList();
+    // The rows from the merged list: filtered, the newest kept, sorted.
+    void buildViewableJobsList();
+    // In the standard view only transfers and failed jobs pass; then by the
+    // filter (aborted takes aborted, aborting and reqAbort).
+    static bool filterJob(const ostrelcomm::CommJobsItem& job, JobsListItems jobStatusToList,
+                          JobsViewType jobTypeToList);
+    // The `maxJobsQty` newest rows, newest first; a list within the limit
+    // comes back as it is.
+    static std::vector<CommJob> trimJobsList(std::vector<CommJob> listToTrim, std::size_t maxJobsQty);
+    // Sorted by date, or by the job's type text (its label, ": " and its
+    // details) in the order of item names. Equal keys: any order.
+    std::vector<CommJob> sortJobs(std::vector<CommJob> jobsToSort, JobsSortType sortingKey,
+                                  JobsSortOrder sortingOrder) const;
+    // The jobs table's new sort (its keys "jobType" and "date"); any other key
+    // changes nothing.
     void sortJobsTable(const SortDescriptor& descriptor);
+    // A job's type label: "jobType." and the case's name looked up in
+    // "CommStates"; with its details after ": " when asked.
+    std::string jobTypeText(const ostrelcomm::CommJobsItem& job, bool withDetails) const;
+    // Tests look the labels up in a table of their own.
+    void setJobTypeLabelLookup(JobTypeLabelLookup lookup);
+
+    // The badge and the status image from the alarms not yet silenced, or
+    // the running transfers.
+    void updateBadges();
+    // With the failed jobs on show in the jobs tab: every alarm silenced
+    // (never removed); then the badge again.
+    void silenceErrors();
+    // The spinner from the counters as they are when it draws; from any
+    // thread, it draws on the main thread.
+    void updateSpinner();
+
+    // The menu for the selected job: "Resume job" for a failed one, "Abort
+    // job" for a waiting, running or suspended one; none otherwise, or when
+    // the jobs tab is not on show or no row is selected. The caller owns it.
+    QMenu* jobsContextMenu(QWidget* parent);
+    // The selected job to the slow engine, whichever engine queued it. A
+    // resumed transfer counts as a transfer in progress until it ends.
+    void abortJob();
+    void resumeJob();
+    // The finished jobs dropped: the slow engine's, then the fast engine's.
+    void cleanupJobs();
+    // The segment's filter; an index out of 0 to 3 (or none) lists all.
+    void jobsToDisplay(int selectedSegment);
+    // Between the standard and the detailed view.
+    void showDetailedJobs();
+
+    // A tab was selected by its identifier ("filesTab", "jobsTab"); others
+    // change nothing.
+    void tabViewDidSelect(const QString& identifier);
+    SelectedTab selectedTab() const { return selectedTab_; }
+
+    JobsSortType jobsSortType() const { return jobsSortType_; }
+    JobsSortOrder jobsSortOrder() const { return jobsSortOrder_; }
+    JobsViewType viewType() const { return viewType_; }
+    JobsListItems jobsToList() const { return jobsToList_; }
+    // Each set sorts the rows again and reloads the table.
+    void setJobsSortType(JobsSortType type);
+    void setJobsSortOrder(JobsSortOrder order);
+    // Rebuilds the rows and reloads the table.
+    void setViewType(JobsViewType type);
+    // Silences the alarms when due, selects the filter's segment, rebuilds
+    // the rows and reloads the table.
+    void setJobsToList(JobsListItems items);
+
+    const JobsList& stJobsList() const { return stJobsList_; }
+    const JobsList& ftJobsList() const { return ftJobsList_; }
+    const JobsList& jobsList() const { return jobsList_; }
+    const std::vector<CommJob>& jobsViewList() const { return jobsViewList_; }
+    const std::unordered_map<std::string, JobsAlarmStatus>& jobsAlarmStatuses() const { return jobsAlarmStatuses_; }
+    int activeSlowJobs() const { return activeSlowJobs_; }
+    int activeFastJobs() const { return activeFastJobs_; }
+    int failedJobs() const { return failedJobs_; }
+    // Share done of the running folder copy, 0 to 1; -1 for none.
+    float activeSlowJobProgress() const { return activeSlowJobProgress_; }
+    void setActiveSlowJobProgress(float progress) { activeSlowJobProgress_ = progress; }
+    // The pace of the running transfers, and the clock it is measured by.
+    const TransferPace& transferPace() const { return transferPace_; }
+    void setJobsClock(TransferPace::Clock clock) { transferPace_.setClock(std::move(clock)); }
 
 private:
     void layOutFilesTab(QWidget* tab);
@@ -143,6 +278,25 @@ private:
     QWidget* makeUploadStrip();
     // The upload strip's height: 0 hides it, 80 shows it.
     void setSendingFileInfoHeight(int height);
+
+    // --- jobs list (MainViewJobs.cpp) ------------------------------------------------
+    // The jobs table's model, delegate, menu and controls, once the widgets
+    // are there.
+    void setUpJobsList();
+    void scheduleJobsListRebuild();
+    // The rows replaced as one reset of the model, the selected job kept
+    // selected.
+    void showJobsRows(std::vector<CommJob> rows);
+    // The selected row's job; none without one, beyond the rows, or with the
+    // files tab on show.
+    const CommJob* selectedJob() const;
+    // The resumed transfers that ended: the transfer flag cleared when none
+    // is left and no upload runs.
+    void followResumedTransfers();
+    // The drawing halves of updateBadges() and updateSpinner(), on the main
+    // thread, from the counters as they are then.
+    void drawBadges();
+    void drawSpinner();
 
     // --- tables (MainViewTables.cpp) -----------------------------------------------
     // Follows a table's selection and its column headers' sort; after a new
@@ -177,8 +331,7 @@ private:
     QPushButton* sendingFileActionButton_ = nullptr;
     LocalFilesTableModel* localFilesModel_ = nullptr;
     RemoteFilesTableModel* remoteFilesModel_ = nullptr;
-    // Until the jobs list gives the jobs table its model: the columns alone.
-    QStandardItemModel* jobsPlaceholderModel_ = nullptr;
+    JobsTableModel* jobsModel_ = nullptr;
 
     // --- browsing state ---------------------------------------------------------------
     std::optional<Directory> localFiles_;
@@ -200,6 +353,30 @@ private:
     std::shared_ptr<ostrelcomm::MultipleLocalFileSend> multipleLocalToRemote_;
 
     // --- jobs list --------------------------------------------------------------------
+    QPushButton* cleanupButton_ = nullptr;
+    JobsList stJobsList_;
+    JobsList ftJobsList_;
+    JobsList jobsList_;
+    std::vector<CommJob> jobsViewList_;
+    JobsSortType jobsSortType_ = JobsSortType::date;
+    JobsSortOrder jobsSortOrder_ = JobsSortOrder::ascending;
+    JobsViewType viewType_ = JobsViewType::standard;
+    JobsListItems jobsToList_ = JobsListItems::all;
+    std::unordered_map<std::string, JobsAlarmStatus> jobsAlarmStatuses_;
+    int activeSlowJobs_ = 0;
+    int activeFastJobs_ = 0;
+    int failedJobs_ = 0;
+    float activeSlowJobProgress_ = -1;
+    SelectedTab selectedTab_ = SelectedTab::files;
+    JobTypeLabelLookup jobTypeLabel_;
+    TransferPace transferPace_;
+    // Transfers resumed from the list that have not ended yet.
+    std::unordered_set<std::string> resumedTransfers_;
+    bool jobsRebuildQueued_ = false;
+    // Copied by updateSpinner() on any thread: the view, made on the main
+    // thread; and whether a drawing is already queued, shared with it.
+    QPointer<MainViewController> self_;
+    std::shared_ptr<std::atomic<bool>> spinnerUpdateQueued_ = std::make_shared<std::atomic<bool>>(false);
 };
 
 }  // namespace quorvel

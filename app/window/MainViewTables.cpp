@@ -192,9 +192,6 @@ void MainViewController::sortDescriptorsDidChange(QTableView* table, const SortD
     }
 }
 
-// The jobs list sorts its own rows.
-void MainViewController::sortJobsTable(const SortDescriptor&) {}
-
 // --- selection -------------------------------------------------------------------------
 
 void MainViewController::followSelection(QTableView* table) {

@@ -527,9 +527,11 @@ private slots:
     void jobsAndOtherSelections() {
         MainViewController view;
         QTableView* jobs = table(view, "jobsTable");
-        auto* model = qobject_cast<QStandardItemModel*>(jobs->model());
-        QVERIFY(model);
-        model->appendRow({new QStandardItem("job"), new QStandardItem("date"), new QStandardItem("")});
+        const ostrelcomm::CommJobsItem upload(ostrelcomm::JobType::fileSend, 3, nullptr,
+                                              ostrelcomm::JobPriority::Normal, 0);
+        view.jobsQueueCopied(CommTasks::slowTask, {{"JOB", upload}});
+        view.buildJobsList();
+        QCOMPARE(jobs->model()->rowCount(), 1);
         testsupport::NotificationRecorder recorder(appwise->notifications(), {quorvel::kAdjustEditMenuNotification});
 
         jobs->selectRow(0);
