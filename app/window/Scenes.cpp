@@ -6,6 +6,7 @@
 #include "app/sheets/LoginViewController.h"
 #include "app/sheets/NewUserViewController.h"
 #include "app/sheets/PreferencesViewController.h"
+#include "app/sheets/ShareItemViewController.h"
 #include "app/sheets/TOSViewController.h"
 #include "app/window/SceneFactory.h"
 
@@ -31,6 +32,7 @@ void registerApplicationScenes(SceneFactory& factory) {
     factory.registerScene(kPreferencesScene, [](QWidget* window) { return new PreferencesViewController(window); });
     factory.registerScene(kAboutAppScene, [](QWidget* window) { return new InfoViewController(window); });
     factory.registerScene(kUserProfileScene, [](QWidget* window) { return new UserProfileViewController(window); });
+    factory.registerScene(kShareItemScene, [](QWidget* window) { return new ShareItemViewController(window); });
 }
 
 }  // namespace quorvel
