@@ -3,6 +3,7 @@
 
 #include "app/account/UserProfileViewController.h"
 #include "app/sheets/InfoViewController.h"
+#include "app/sheets/ItemInfoViewController.h"
 #include "app/sheets/LoginViewController.h"
 #include "app/sheets/NewUserViewController.h"
 #include "app/sheets/PreferencesViewController.h"
@@ -33,6 +34,7 @@ void registerApplicationScenes(SceneFactory& factory) {
     factory.registerScene(kAboutAppScene, [](QWidget* window) { return new InfoViewController(window); });
     factory.registerScene(kUserProfileScene, [](QWidget* window) { return new UserProfileViewController(window); });
     factory.registerScene(kShareItemScene, [](QWidget* window) { return new ShareItemViewController(window); });
+    factory.registerScene(kItemInfoScene, [](QWidget* window) { return new ItemInfoViewController(window); });
 }
 
 }  // namespace quorvel
