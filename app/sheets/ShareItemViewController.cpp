@@ -2,7 +2,6 @@
 
 #include <QAbstractItemView>
 #include <QFont>
-#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelection>
@@ -344,7 +343,8 @@ void ShareItemViewController::doShare() {
     }
     const QPointer<ShareItemViewController> self(this);
     Appwise::shared().alertPresenter().ask(
-        {text("ShareUntrustedTitle"), text("ShareUntrustedMessage"), AlertIcon::warning, {text("Cancel"), text("Share")}},
+        {text("ShareUntrustedTitle"), text("ShareUntrustedMessage"), AlertIcon::warning,
+         {text("Cancel"), text("Share")}},
         this, [self, peers](int button) {
             // Any other answer leaves the sheet as it was.
             if (self && button == 1) self->share(peers);

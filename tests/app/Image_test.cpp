@@ -5,13 +5,14 @@
 #include <QImage>
 #include <QPainter>
 #include <QRect>
-#include <QBuffer>
-#include <QByteArray>
 #include <QTest>
 
+#include "ImageTestSupport.h"
 #include "app/Extensions/Image.h"
 #include "support/MediaFixtures.h"
 
+using apptest::encodedImage;
+using apptest::twoColours;
 using quorvel::addBadge;
 using quorvel::isTemplateImage;
 using quorvel::namedImage;
@@ -46,23 +47,6 @@ QString firstMismatch(const QImage& image, Expected expected) {
                     .arg(got.name(QColor::HexArgb), want.name(QColor::HexArgb));
         }
     return {};
-}
-
-// The image as a file of `format` would hold it, written by Qt's own writer.
-ostrelcomm::Bytes encoded(const QImage& image, const char* format) {
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return ostrelcomm::Bytes(data.begin(), data.end());
-}
-
-// Red on the left half, blue on the right.
-QImage twoColours(int width, int height) {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(Qt::blue);
-    QPainter(&image).fillRect(0, 0, width / 2, height, Qt::red);
-    return image;
 }
 
 }  // namespace
@@ -209,7 +193,7 @@ private slots:
         QTest::addColumn<ostrelcomm::Bytes>("bytes");
         QTest::newRow("100000 x 100000 claimed") << testsupport::pngClaimingSize(100000, 100000);
         QTest::newRow("4097 wide claimed") << testsupport::pngClaimingSize(4097, 1);
-        QTest::newRow("4097 high, a real PNG") << encoded(twoColours(1, 4097), "PNG");
+        QTest::newRow("4097 high, a real PNG") << encodedImage(twoColours(1, 4097), "PNG");
         QTest::newRow("a GIF screen of 65535 x 65535") << testsupport::gifWithScreen(65535, 65535);
         QTest::newRow("no picture") << ostrelcomm::Bytes{'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'};
         QTest::newRow("nothing") << ostrelcomm::Bytes{};
@@ -222,9 +206,9 @@ private slots:
     void aRemoteThumbnailWithinTheLimitIsDecoded_data() {
         QTest::addColumn<ostrelcomm::Bytes>("bytes");
         QTest::addColumn<QSize>("size");
-        QTest::newRow("64 x 64 PNG") << encoded(twoColours(64, 64), "PNG") << QSize(64, 64);
-        QTest::newRow("320 x 180 JPEG") << encoded(twoColours(320, 180), "JPEG") << QSize(320, 180);
-        QTest::newRow("4096 wide PNG") << encoded(twoColours(4096, 2), "PNG") << QSize(4096, 2);
+        QTest::newRow("64 x 64 PNG") << encodedImage(twoColours(64, 64), "PNG") << QSize(64, 64);
+        QTest::newRow("320 x 180 JPEG") << encodedImage(twoColours(320, 180), "JPEG") << QSize(320, 180);
+        QTest::newRow("4096 wide PNG") << encodedImage(twoColours(4096, 2), "PNG") << QSize(4096, 2);
     }
     void aRemoteThumbnailWithinTheLimitIsDecoded() {
         QFETCH(ostrelcomm::Bytes, bytes);

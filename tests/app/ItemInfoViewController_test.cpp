@@ -1,14 +1,13 @@
 // The information sheet against the stand-in server, as user A who trusts B
 // (by the trust job) and not C: an own file shared with both, its metadata
 // and its shares, the shares removed from the context menu down to none; an
-// own folder, another requester's listing meanwhile; a file shared with the
+// own folder, another requester's listing meanwhile, a listing without the
+// folder's own entry; a file shared with the
 // user, as B; failed information jobs of the sheet or of another requester;
 // thumbnails that claim a huge picture and real ones; nothing selected, and
 // the root.
 
 #include <QAction>
-#include <QBuffer>
-#include <QByteArray>
 #include <QCoreApplication>
 #include <QImage>
 #include <QLabel>
@@ -29,6 +28,7 @@
 #include <nlohmann/json.hpp>
 
 #include "AppTestSupport.h"
+#include "ImageTestSupport.h"
 #include "RemoteRecords.h"
 #include "StandInTestSupport.h"
 #include "app/Extensions/Formatters.h"
@@ -68,33 +68,6 @@ QString fullDate(std::chrono::sys_seconds when) {
 }
 
 QString localized(const char* key) { return QString::fromStdString(quorvel::localize(key)); }
-
-// Red on the left half, blue on the right, as a PNG file holds it.
-ostrelcomm::Bytes twoColourPng(int width, int height) {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(Qt::blue);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width / 2; ++x) image.setPixelColor(x, y, Qt::red);
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return ostrelcomm::Bytes(data.begin(), data.end());
-}
-
-// Every opaque pixel of the row's image has the colour of the tint.
-bool tintedIn(const QTableWidgetItem* item, QColor tint) {
-    const QImage image = item->data(Qt::DecorationRole).value<QPixmap>().toImage().convertToFormat(QImage::Format_ARGB32);
-    int opaque = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor pixel = image.pixelColor(x, y);
-            if (pixel.alpha() != 255) continue;
-            if (pixel.rgb() != tint.rgb()) return false;
-            ++opaque;
-        }
-    return opaque > 0;
-}
 
 devserver::Fault failing() {
     devserver::Fault fault;
@@ -215,6 +188,27 @@ private slots:
         QVERIFY(presenter->shown().empty());
     }
 
+    // A listing without the folder's own entry: the fields keep waiting,
+    // the spinner stops.
+    void aListingWithoutTheFolderItself() {
+        a->folder("F");
+        QVERIFY(logIn(*appwise, *a));
+        appwise->selectedItems().setOwnElements(pick(listFolder(*appwise, "root"), {"F"}));
+        devserver::Fault withoutEntry;
+        withoutEntry.rawBody = a->oracle().body(std::nullopt, {}).dump();
+        withoutEntry.contentType = "application/json";
+        withoutEntry.times = 1;
+        standIn().setFault("GET", "/dir/list/", withoutEntry);
+
+        const QPointer<ItemInfoViewController> sheet = open();
+        QTRY_VERIFY_WITH_TIMEOUT(sheet->findChild<QProgressBar*>("queryInProgress")->isHidden(), kStandInGuardMs);
+        QCOMPARE(text(sheet, "itemMIME"), QStringLiteral("Folder"));
+        for (const char* field : {"itemName", "creationDate", "modifcationDate", "itemSize"})
+            QCOMPARE(text(sheet, field), QStringLiteral("..."));
+        QVERIFY(sheet->isVisible());
+        QVERIFY(presenter->shown().empty());
+    }
+
     // As B, a file A shares: its metadata; neither shares nor trusts asked.
     void aFileSharedWithTheUser() {
         const std::string f = fileOfA();
@@ -275,7 +269,7 @@ private slots:
         QTest::addColumn<ostrelcomm::Bytes>("png");
         QTest::addColumn<bool>("shown");
         QTest::newRow("claiming 100000 x 100000") << testsupport::pngClaimingSize(100000, 100000) << false;
-        QTest::newRow("a real 64 x 64") << twoColourPng(64, 64) << true;
+        QTest::newRow("a real 64 x 64") << encodedImage(twoColours(64, 64), "PNG") << true;
     }
     void theThumbnailOfAFile() {
         QFETCH(ostrelcomm::Bytes, png);
@@ -376,7 +370,8 @@ private:
     static void expectRow(QTableWidget* table, int row, bool trusted) {
         const QTableWidgetItem* item = table->item(row, 0);
         QVERIFY(item);
-        const QColor colour = quorvel::systemColor(trusted ? quorvel::SystemColor::green : quorvel::SystemColor::orange);
+        const QColor colour =
+            quorvel::systemColor(trusted ? quorvel::SystemColor::green : quorvel::SystemColor::orange);
         QCOMPARE(item->foreground().color(), colour);
         QVERIFY(tintedIn(item, colour));
         QCOMPARE(item->data(ItemInfoViewController::kImageNameRole).toString(),

@@ -26,6 +26,7 @@
 #include <nlohmann/json.hpp>
 
 #include "AppTestSupport.h"
+#include "ImageTestSupport.h"
 #include "StandInTestSupport.h"
 #include "app/Extensions/Formatters.h"
 #include "app/Extensions/Localize.h"
@@ -70,20 +71,6 @@ std::size_t shareJobs(const ostrelcomm::SrvComm& engine) {
     std::size_t n = 0;
     for (const auto& [id, job] : engine.queue()->getJobsList()) n += job.jobType == ostrelcomm::JobType::shareItem;
     return n;
-}
-
-// Every opaque pixel of the row's image has the colour of the tint.
-bool tintedIn(const QTableWidgetItem* item, QColor tint) {
-    const QImage image = item->data(Qt::DecorationRole).value<QPixmap>().toImage().convertToFormat(QImage::Format_ARGB32);
-    int opaque = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor pixel = image.pixelColor(x, y);
-            if (pixel.alpha() != 255) continue;
-            if (pixel.rgb() != tint.rgb()) return false;
-            ++opaque;
-        }
-    return opaque > 0;
 }
 
 }  // namespace
