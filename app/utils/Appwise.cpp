@@ -18,6 +18,7 @@
 #include "auth/AuthNotifications.h"
 #include "platform/AppInfo.h"
 #include "platform/SystemLog.h"
+#include "user/UserNotifications.h"
 
 namespace quorvel {
 
@@ -240,6 +241,8 @@ void Appwise::observeEngines() {
             [this, fast, slow](const Notification& n) { handOverSession(*slow, *fast, n); });
     // The slow engine's logout follows the fast engine's and says nothing new.
     observe(*fast, auth::kUserLogoutNotification, [this](const Notification&) { announceAuthentication(false); });
+    observe(*fast, ostrelcomm::user::kUserModificationNotification,
+            [this](const Notification&) { endPasswordChange(); });
 }
 
 void Appwise::handOverSession(const SrvComm& source, SrvComm& target, const Notification& notification) {
@@ -256,8 +259,22 @@ void Appwise::handOverSession(const SrvComm& source, SrvComm& target, const Noti
             return;
         }
         systemLog("Login reported without a complete session: nothing to hand over");
+    } else if (&source == commTasks_.at(CommTasks::fastTask).get() && passwordChangeRunning()) {
+        // The renewal of a password change: the engine keeps its session.
+        systemLog("Password change: the current password was refused at the renewal login; the session stays");
+        return;
     }
     announceAuthentication(false);
+}
+
+void Appwise::beginPasswordChange() { passwordChanges_.fetch_add(1); }
+
+void Appwise::endPasswordChange() {
+    // Never below none: a change queued elsewhere than through
+    // beginPasswordChange() ends without one.
+    int running = passwordChanges_.load();
+    while (running > 0 && !passwordChanges_.compare_exchange_weak(running, running - 1)) {
+    }
 }
 
 void Appwise::announceAuthentication(bool authenticated) {

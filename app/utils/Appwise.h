@@ -111,6 +111,17 @@ public:
     bool initializing() const { return initializing_; }
     // A login session is established. Written on the engines' threads.
     bool authenticated() const { return authenticated_.load(); }
+    // A password change runs on the fast engine: from just before it is
+    // queued until the engine reports its end ("userModification"), which
+    // this object observes itself, the window that started it being perhaps
+    // gone by then. The change first logs in again with the current
+    // password; when the server refuses it, the engine gets its session back
+    // and the slow engine never lost its own, so while a change runs a failed
+    // login of the fast engine announces nothing: the change's own result
+    // tells the user. Counted, so that a change queued behind another keeps
+    // it until its own end. From any thread.
+    void beginPasswordChange();
+    bool passwordChangeRunning() const { return passwordChanges_.load() > 0; }
     // What the user has selected, announced on notifications(). Main thread.
     SelectedItems& selectedItems() { return *selectedItems_; }
     // The internal clipboard of remote items; the main window gives it its
@@ -154,6 +165,8 @@ private:
     void handOverSession(const ostrelcomm::SrvComm& source, ostrelcomm::SrvComm& target,
                          const ostrelcomm::Notification& notification);
     void announceAuthentication(bool authenticated);
+    // On "userModification" from the fast engine, under its lock.
+    void endPasswordChange();
 
     std::string mySuiteName_;
     std::map<CommTasks, std::shared_ptr<ostrelcomm::SrvComm>> commTasks_;
@@ -171,6 +184,7 @@ private:
     InterfaceStyle currentUIStyle_ = InterfaceStyle::light;
     bool initializing_ = false;
     std::atomic<bool> authenticated_{false};
+    std::atomic<int> passwordChanges_{0};
     bool fileXferInProgress_ = false;
     std::string appIdentifierPrefix_;
     std::string keychainID_;
