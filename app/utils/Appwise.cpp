@@ -261,20 +261,27 @@ void Appwise::handOverSession(const SrvComm& source, SrvComm& target, const Noti
         systemLog("Login reported without a complete session: nothing to hand over");
     } else if (&source == commTasks_.at(CommTasks::fastTask).get() && passwordChangeRunning()) {
         // The renewal of a password change: the engine keeps its session.
-        systemLog("Password change: the current password was refused at the renewal login; the session stays");
+        systemLog(kRenewalRefusedLog);
         return;
     }
     announceAuthentication(false);
 }
 
-void Appwise::beginPasswordChange() { passwordChanges_.fetch_add(1); }
+void Appwise::beginPasswordChange() { passwordChanges_->fetch_add(1); }
 
 void Appwise::endPasswordChange() {
-    // Never below none: a change queued elsewhere than through
-    // beginPasswordChange() ends without one.
-    int running = passwordChanges_.load();
-    while (running > 0 && !passwordChanges_.compare_exchange_weak(running, running - 1)) {
-    }
+    // A refused renewal fails the change waiting on it before its own final
+    // word is posted, in the same call of the engine: the change counts
+    // until that call is over. So the count drops on the main thread once
+    // the engine's lock, held through the call, has been taken.
+    runOnMain([engine = commTasks_.at(CommTasks::fastTask), changes = passwordChanges_] {
+        std::lock_guard lock(engine->mutex());
+        // Never below none: a change queued elsewhere than through
+        // beginPasswordChange() ends without one.
+        int running = changes->load();
+        while (running > 0 && !changes->compare_exchange_weak(running, running - 1)) {
+        }
+    });
 }
 
 void Appwise::announceAuthentication(bool authenticated) {
