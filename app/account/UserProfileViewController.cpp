@@ -20,6 +20,8 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "app/Extensions/Formatters.h"
 #include "app/Extensions/Localize.h"
 #include "app/Extensions/QuorvelCredentials.h"
@@ -651,6 +653,15 @@ void UserProfileViewController::securityObservers(bool activate) {
 void UserProfileViewController::setupSecurityControls() {
     for (QLineEdit* field : {oldDataAccessPassword_, newDataAccessPassword_, newDataAccessPasswordCheck_})
         connect(field, &QLineEdit::textChanged, this, [this, field] { controlTextDidChange(field); });
+    // As wide as the widest verdict, so that the fields beside them keep
+    // their width while the user types.
+    int widest = 0;
+    for (const PasswordStrength::Verdict& verdict : PasswordStrength::kVerdicts)
+        widest = std::max(widest, newDataAccessPwStrengthIndicator_->fontMetrics().horizontalAdvance(text(verdict.key)));
+    for (const char* key : {"Match", "Doesn't match"})
+        widest = std::max(widest, newDataAccessPwEqualityIndicator_->fontMetrics().horizontalAdvance(text(key)));
+    newDataAccessPwStrengthIndicator_->setMinimumWidth(widest);
+    newDataAccessPwEqualityIndicator_->setMinimumWidth(widest);
     showVerdict(newDataAccessPwStrengthIndicator_, kNoVerdict, SystemColor::label);
     showVerdict(newDataAccessPwEqualityIndicator_, kNoVerdict, SystemColor::label);
     adjustLoginButtons();
