@@ -197,6 +197,27 @@ const std::map<std::string, Table, std::less<>>& tables() {
              // Account window: trusted users and the QR code.
 
              // Account window: security.
+             {"Doesn't match", "Doesn't match"},
+             {"CredentialsStored", "Your user name and password are now kept in your keyring"},
+             {"ChooseAccessTypeMsg",
+              "Choose how they are used: to log in automatically when Quorvel Connect starts, or to log in with "
+              "your fingerprint when you press Login."},
+             {"NoBiometricAccessMsg",
+              "Quorvel Connect will use them to log in automatically when it starts. This computer has no "
+              "fingerprint reader, so fingerprint login is not offered."},
+             {"CredentialsNotStored", "Your user name and password could not be kept in your keyring"},
+             {"CredentialsRemoved", "Your user name and password were removed from your keyring"},
+             {"CredentialsNotRemoved",
+              "Your user name and password could not be removed from your keyring. Quorvel Connect will not "
+              "use them any more"},
+             {"CredStoredWarnTitle", "Your password is kept in your keyring"},
+             {"CredStoredWarnMsg",
+              "Before you change your password, remove your user name and password from your keyring: uncheck "
+              "the keyring option below, then change the password."},
+             {"Modification done", "Your password has been changed"},
+             {"ModificationDoneMsg", "You are now logged out. Log in again with your new password."},
+             {"ModificationError", "Your password could not be changed"},
+             {"ModificationErrorMsg", "Check your current password and your connection, then try again."},
          }},
         {kCommStatesTable,
          Table{

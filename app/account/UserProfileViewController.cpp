@@ -1,5 +1,6 @@
 #include "app/account/UserProfileViewController.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
@@ -13,20 +14,28 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "app/Extensions/Formatters.h"
 #include "app/Extensions/Localize.h"
+#include "app/Extensions/QuorvelCredentials.h"
 #include "app/Extensions/SecretText.h"
 #include "app/Extensions/SystemColor.h"
 #include "app/account/LevelIndicator.h"
 #include "app/utils/AlertPresenter.h"
 #include "app/utils/Appwise.h"
+#include "app/utils/BiometricAuthentication.h"
+#include "app/utils/PasswordStrength.h"
 #include "app/utils/RunOnMain.h"
 #include "platform/SystemLog.h"
+#include "securestore/AppleSecureStore.h"
+#include "securestore/GenericPasswordQueryable.h"
 #include "user/UserNotifications.h"
 
 namespace quorvel {
@@ -344,8 +353,11 @@ QWidget* UserProfileViewController::buildSecurityTab() {
             &UserProfileViewController::changeDataAccessPassword);
     connect(cbCredentialsInKeyring_, &QCheckBox::clicked, this,
             &UserProfileViewController::changeCredentialsInKeyring);
-    connect(rbAutoAccessAtStartup_, &QRadioButton::clicked, this, &UserProfileViewController::loginTypeChanged);
-    connect(rbBiometricLogin_, &QRadioButton::clicked, this, &UserProfileViewController::loginTypeChanged);
+    loginTypeGroup_ = new QButtonGroup(credentialsBox);
+    loginTypeGroup_->setExclusive(true);
+    loginTypeGroup_->addButton(rbAutoAccessAtStartup_);
+    loginTypeGroup_->addButton(rbBiometricLogin_);
+    connect(loginTypeGroup_, &QButtonGroup::buttonClicked, this, &UserProfileViewController::loginTypeChanged);
     return page;
 }
 
@@ -439,6 +451,7 @@ void UserProfileViewController::closeSheet() {
     securityObservers(false);
     deleteProfileObserver(false);
     deleteProfilePassword_->clear();
+    clearDataAccessPasswords();
     done(0);
 }
 
@@ -602,21 +615,199 @@ std::optional<TableCell> UserProfileViewController::trustedUserCell(int column, 
 }
 
 // --- security ------------------------------------------------------------------------------
-// The tab's frame only, for now: nothing is observed or stored yet, and the
-// change button stays disabled (the new passwords never count as matching).
 
-void UserProfileViewController::securityObservers(bool activate) { (void)activate; }
+namespace {
 
-void UserProfileViewController::setupSecurityControls() {}
+void showVerdict(QLabel* indicator, const QString& verdict, SystemColor color) {
+    indicator->setText(verdict);
+    QPalette palette = indicator->palette();
+    palette.setColor(QPalette::WindowText, systemColor(color));
+    indicator->setPalette(palette);
+}
 
-void UserProfileViewController::changeDataAccessPassword() {}
+const QString kNoVerdict = QStringLiteral("...");
 
-void UserProfileViewController::changeCredentialsInKeyring() {}
+// Each change of a setting is saved at once, but never while the settings
+// are being loaded.
+void changeSetup(const std::function<void(AppSetup&)>& change) {
+    Appwise& appwise = Appwise::shared();
+    AppSetup setup = appwise.setup();
+    change(setup);
+    appwise.setSetup(setup);
+    if (!appwise.initializing()) appwise.saveSetup();
+}
 
-void UserProfileViewController::loginTypeChanged() {}
+bool machineHasBiometry() {
+    return BiometricAuthentication::shared().supportedBiometry() != BiometrySupport::none;
+}
 
-void UserProfileViewController::checkFullAccessPasswordStrength() {}
+}  // namespace
 
-bool UserProfileViewController::checkFullAccessPasswordMatch() { return false; }
+void UserProfileViewController::securityObservers(bool activate) {
+    disconnect(dataAccessPwModificationObserver_);
+    if (!activate) return;
+    dataAccessPwModificationObserver_ = connect(&fastBridge(), &EngineBridge::userModification, this,
+                                                &UserProfileViewController::userModification);
+}
+
+void UserProfileViewController::setupSecurityControls() {
+    for (QLineEdit* field : {oldDataAccessPassword_, newDataAccessPassword_, newDataAccessPasswordCheck_})
+        connect(field, &QLineEdit::textChanged, this, [this, field] { controlTextDidChange(field); });
+    // As wide as the widest verdict, so that the fields beside them keep
+    // their width while the user types.
+    int widest = 0;
+    for (const PasswordStrength::Verdict& verdict : PasswordStrength::kVerdicts)
+        widest = std::max(widest, newDataAccessPwStrengthIndicator_->fontMetrics().horizontalAdvance(text(verdict.key)));
+    for (const char* key : {"Match", "Doesn't match"})
+        widest = std::max(widest, newDataAccessPwEqualityIndicator_->fontMetrics().horizontalAdvance(text(key)));
+    newDataAccessPwStrengthIndicator_->setMinimumWidth(widest);
+    newDataAccessPwEqualityIndicator_->setMinimumWidth(widest);
+    showVerdict(newDataAccessPwStrengthIndicator_, kNoVerdict, SystemColor::label);
+    showVerdict(newDataAccessPwEqualityIndicator_, kNoVerdict, SystemColor::label);
+    adjustLoginButtons();
+}
+
+void UserProfileViewController::adjustLoginButtons() {
+    // An exclusive group keeps one button on: it is lifted while the states
+    // are set, so that none may be on.
+    const auto showLoginType = [this](bool biometric, bool automatic) {
+        loginTypeGroup_->setExclusive(false);
+        rbBiometricLogin_->setChecked(biometric);
+        rbAutoAccessAtStartup_->setChecked(automatic);
+        loginTypeGroup_->setExclusive(true);
+    };
+    if (!Appwise::shared().credentialsInKeyring()) {
+        cbCredentialsInKeyring_->setChecked(false);
+        rbAutoAccessAtStartup_->setEnabled(false);
+        rbBiometricLogin_->setEnabled(false);
+        showLoginType(false, false);
+        changeSetup([](AppSetup& setup) { setup.biometricLogin = false; });
+        changeSetup([](AppSetup& setup) { setup.automaticAccessAtStartup = false; });
+        return;
+    }
+    cbCredentialsInKeyring_->setChecked(true);
+    const AppSetup& chosen = Appwise::shared().setup();
+    if (!chosen.biometricLogin && !chosen.automaticAccessAtStartup)
+        changeSetup([](AppSetup& setup) { setup.automaticAccessAtStartup = true; });
+    const AppSetup& setup = Appwise::shared().setup();
+    rbBiometricLogin_->setEnabled(machineHasBiometry());
+    rbAutoAccessAtStartup_->setEnabled(true);
+    showLoginType(setup.biometricLogin, setup.automaticAccessAtStartup);
+}
+
+void UserProfileViewController::loginTypeChanged() {
+    const bool automatic = rbAutoAccessAtStartup_->isChecked();
+    const bool biometric = rbBiometricLogin_->isChecked();
+    changeSetup([automatic](AppSetup& setup) { setup.automaticAccessAtStartup = automatic; });
+    changeSetup([biometric](AppSetup& setup) { setup.biometricLogin = biometric; });
+}
+
+void UserProfileViewController::changeCredentialsInKeyring() {
+    if (cbCredentialsInKeyring_->isChecked())
+        storeCredInKeyring();
+    else
+        removeCredInKeyring();
+}
+
+void UserProfileViewController::storeCredInKeyring() {
+    Appwise& appwise = Appwise::shared();
+    bool stored = false;
+    // Both come from the login that opened the session; without them there
+    // is nothing worth storing.
+    if (appwise.username() && appwise.password()) {
+        QuorvelCredentials credentials;
+        stored = credentials.storeCredentials(appwise.keychainID(), *appwise.username(), *appwise.password());
+    }
+    const AlertQuestion alert =
+        stored ? AlertQuestion{text("CredentialsStored"),
+                               text(machineHasBiometry() ? "ChooseAccessTypeMsg" : "NoBiometricAccessMsg"),
+                               AlertIcon::information,
+                               {}}
+               : AlertQuestion{text("CredentialsNotStored"), QString(), AlertIcon::information, {}};
+    const QPointer<UserProfileViewController> self(this);
+    appwise.alertPresenter().ask(alert, this, [self, stored](int) {
+        Appwise::shared().setCredentialsInKeyring(stored);
+        if (self) self->adjustLoginButtons();
+    });
+}
+
+void UserProfileViewController::removeCredInKeyring() {
+    Appwise& appwise = Appwise::shared();
+    bool removed = true;
+    try {
+        ostrelcomm::AppleSecureStore(ostrelcomm::GenericPasswordQueryable(appwise.keychainID()))
+            .removeValue(QuorvelCredentials::kAccount);
+    } catch (const ostrelcomm::SecureStoreError&) {
+        removed = false;
+    }
+    const AlertQuestion alert{text(removed ? "CredentialsRemoved" : "CredentialsNotRemoved"), QString(),
+                              AlertIcon::information, {}};
+    const QPointer<UserProfileViewController> self(this);
+    // Whatever the keychain said: the program no longer counts on an item.
+    appwise.alertPresenter().ask(alert, this, [self](int) {
+        Appwise::shared().setCredentialsInKeyring(false);
+        if (self) self->adjustLoginButtons();
+    });
+}
+
+void UserProfileViewController::checkFullAccessPasswordStrength() {
+    const PasswordStrength::Verdict& verdict = PasswordStrength::kVerdicts.at(
+        static_cast<std::size_t>(PasswordStrength::checkStrength(newDataAccessPassword_->text())));
+    showVerdict(newDataAccessPwStrengthIndicator_, text(verdict.key), verdict.color);
+}
+
+bool UserProfileViewController::checkFullAccessPasswordMatch() {
+    const bool match = newDataAccessPassword_->text() == newDataAccessPasswordCheck_->text();
+    if (match)
+        showVerdict(newDataAccessPwEqualityIndicator_, text("Match"), SystemColor::green);
+    else
+        showVerdict(newDataAccessPwEqualityIndicator_, text("Doesn't match"), SystemColor::red);
+    return match;
+}
+
+void UserProfileViewController::changeDataAccessPassword() {
+    Appwise& appwise = Appwise::shared();
+    const auto tell = [this, &appwise](const char* title, const char* message, AlertIcon icon) {
+        appwise.alertPresenter().ask({text(title), text(message), icon, {}}, this, [](int) {});
+    };
+    // The stored password would no longer open the account.
+    if (appwise.credentialsInKeyring()) {
+        tell("CredStoredWarnTitle", "CredStoredWarnMsg", AlertIcon::information);
+        return;
+    }
+    ostrelcomm::SrvComm& fast = engine(CommTasks::fastTask);
+    const std::optional<std::string> username = fast.getUsername();
+    if (!username) {
+        tell("ModificationError", "ModificationErrorMsg", AlertIcon::warning);
+        return;
+    }
+    startSpinner(secProgressSpinner_);
+    btnChangeDataAccessPassword_->setEnabled(false);
+    const ostrelcomm::SecretBytes actualPassword = secretOf(oldDataAccessPassword_->text());
+    const ostrelcomm::SecretBytes newPassword = secretOf(newDataAccessPassword_->text());
+    // Before the job can start: its renewal login may be refused at once.
+    appwise.beginPasswordChange();
+    fast.user_modify(*username, actualPassword, newPassword);
+    clearDataAccessPasswords();
+}
+
+void UserProfileViewController::userModification(const UserModificationEvent& event) {
+    stopSpinner(secProgressSpinner_);
+    const bool modified = event.result == std::optional<std::string>(ostrelcomm::user::kModified);
+    const AlertQuestion alert = modified ? AlertQuestion{text("Modification done"), text("ModificationDoneMsg"),
+                                                         AlertIcon::information, {}}
+                                         : AlertQuestion{text("ModificationError"), text("ModificationErrorMsg"),
+                                                         AlertIcon::warning, {}};
+    Appwise::shared().alertPresenter().ask(alert, this, [](int) {});
+}
+
+void UserProfileViewController::clearDataAccessPasswords() {
+    for (QLineEdit* field : {oldDataAccessPassword_, newDataAccessPassword_, newDataAccessPasswordCheck_}) {
+        const QSignalBlocker quiet(field);
+        field->clear();
+    }
+    showVerdict(newDataAccessPwStrengthIndicator_, kNoVerdict, SystemColor::label);
+    showVerdict(newDataAccessPwEqualityIndicator_, kNoVerdict, SystemColor::label);
+}
 
 }  // namespace quorvel

@@ -17,6 +17,7 @@
 #include "user/UserProfile.h"
 #include "user/UserSessionData.h"
 
+class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -116,8 +117,8 @@ public:
     void getUserProfile();
     // The close button: any camera capture stops first, then closeSheet().
     void doClose();
-    // Drops every registration with the bridge, clears the deletion's
-    // password, and ends the window with done(0). Once only.
+    // Drops every registration with the bridge, clears every password
+    // field, and ends the window with done(0). Once only.
     void closeSheet();
     // Escape and the close box are the close button.
     void reject() override;
@@ -157,17 +158,46 @@ public:
     void addTrustedUser();
     const std::vector<ostrelcomm::TrustCode>& trusts() const { return trusts_; }
 
-    // --- security (its tab fills these) --------------------------------------------------
+    // --- security ---------------------------------------------------------------------
+    // The password change, and the credentials in the keychain with the way
+    // they are used: automatic access at start-up or biometric login, one of
+    // them exactly while credentials are stored (automatic access unless the
+    // user chose otherwise), neither while none are. The tab's state is
+    // rebuilt from Appwise::credentialsInKeyring() at each opening, which may
+    // clear both access types. No setting is saved while Appwise initializes.
+    //
+    // Follows (true) or stops following (false) the password change's result.
     void securityObservers(bool activate);
+    // "..." for both verdicts, and the credential controls as the state has
+    // them.
     void setupSecurityControls();
+    // btnChangeDataAccessPassword: refused while credentials are stored (the
+    // stored password would be stale) and without a user name on the fast
+    // engine; else the change is queued, the three password fields are
+    // cleared, and the button stays disabled until the new passwords are
+    // edited again. Its result comes as an alert.
     void changeDataAccessPassword();
+    // cbCredentialsInKeyring: stores the session's credentials when checked,
+    // removes them when unchecked; each ends with an alert whose closing sets
+    // the state and the controls. A removal the keychain refuses still counts
+    // as one.
     void changeCredentialsInKeyring();
+    // One of the two radio buttons: both settings saved as they show.
     void loginTypeChanged();
+    // The strength verdict of the new password.
     void checkFullAccessPasswordStrength();
-    // Whether the two new passwords match.
+    // Whether the two new passwords match (two empty ones do), with its
+    // verdict.
     bool checkFullAccessPasswordMatch();
 
 private:
+    void adjustLoginButtons();
+    void storeCredInKeyring();
+    void removeCredInKeyring();
+    void userModification(const UserModificationEvent& event);
+    // Empties the three password fields without counting it as an edit.
+    void clearDataAccessPasswords();
+
     void buildView();
     QWidget* buildProfileTab();
     QWidget* buildUsageTab();
@@ -227,6 +257,9 @@ private:
     QRadioButton* rbBiometricLogin_ = nullptr;
     QRadioButton* rbAutoAccessAtStartup_ = nullptr;
     QProgressBar* secProgressSpinner_ = nullptr;
+    // The two radio buttons: at most one of them on.
+    QButtonGroup* loginTypeGroup_ = nullptr;
+    QMetaObject::Connection dataAccessPwModificationObserver_;
 
     // Profile deletion.
     QLineEdit* deleteProfilePassword_ = nullptr;
