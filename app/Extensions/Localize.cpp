@@ -83,6 +83,20 @@ const std::map<std::string, Table, std::less<>>& tables() {
              {"Remove", "Remove"},
 
              // Browser: tables, path bars and the main view.
+             {"SHARES", "Shared with Me"},
+             {"FilesTabTitle", "Files"},
+             {"JobsTabTitle", "Jobs"},
+             {"NameColumn", "Name"},
+             {"SizeColumn", "Size"},
+             {"DateModifiedColumn", "Date Modified"},
+             {"JobColumn", "Job"},
+             {"JobQueuedColumn", "Queued"},
+             {"JobDetailColumn", "Progress"},
+             {"JobsAll", "All"},
+             {"JobsCompleted", "Completed"},
+             {"JobsFailed", "Failed"},
+             {"JobsAborted", "Aborted"},
+             {"JobsDetailedView", "Show All Jobs"},
 
              // Jobs list.
 
