@@ -75,21 +75,22 @@ struct QrCodeReader::State {
     // Null once the reader is gone.
     ostrelcomm::SerialQueue* queue = nullptr;
 
-    static void offer(const std::shared_ptr<State>& state, const QImage& image) {
-        if (state->closed.load()) return;
+    static bool offer(const std::shared_ptr<State>& state, const QImage& image) {
+        if (state->closed.load()) return false;
         bool idle = false;
-        if (!state->reading.compare_exchange_strong(idle, true)) return;
+        if (!state->reading.compare_exchange_strong(idle, true)) return false;
         GreyFrame frame = greyFrameOf(image);
         std::lock_guard lock(state->mutex);
         if (!state->queue) {
             state->reading.store(false);
-            return;
+            return false;
         }
         state->queue->async([state, frame = std::move(frame)] {
             std::vector<std::string> texts = readFrame(frame);
             if (!texts.empty() && state->found) state->found(std::move(texts));
             state->reading.store(false);
         });
+        return true;
     }
 };
 
@@ -108,6 +109,8 @@ QrCodeReader::~QrCodeReader() {
     // Lets the frame being read end (its codes still reach `found`).
     queue_.reset();
 }
+
+bool QrCodeReader::offer(const QImage& frame) const { return State::offer(state_, frame); }
 
 CameraProvider::FrameHandler QrCodeReader::frameHandler() const {
     return [state = state_](const QImage& frame) { State::offer(state, frame); };

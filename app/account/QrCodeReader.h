@@ -40,7 +40,12 @@ public:
     QrCodeReader(const QrCodeReader&) = delete;
     QrCodeReader& operator=(const QrCodeReader&) = delete;
 
-    // What a camera gives its frames to.
+    // Hands a frame in, from any thread: true when it is taken to be read,
+    // false when it is dropped (a frame is being read, or the reader is
+    // going).
+    bool offer(const QImage& frame) const;
+    // What a camera gives its frames to: offer(), for as long as the reader
+    // lives, and a drop afterwards.
     CameraProvider::FrameHandler frameHandler() const;
 
     // The texts of the QR codes in `image`, read at once on the calling
