@@ -119,14 +119,14 @@ QImage qrencodeImage(const QByteArray& text) {
     return image;
 }
 
-// Two images side by side on white, as one camera frame.
+// Two images side by side, three times their size, on white in a camera's
+// full-size frame (wider than what is read: read scaled down).
 QImage sideBySide(const QImage& left, const QImage& right) {
-    QImage frame(left.width() + right.width() + 40, std::max(left.height(), right.height()) + 40,
-                 QImage::Format_RGB32);
+    QImage frame(1920, 1080, QImage::Format_RGB32);
     frame.fill(Qt::white);
     QPainter painter(&frame);
-    painter.drawImage(20, 20, left);
-    painter.drawImage(20 + left.width(), 20, right);
+    painter.drawImage(60, 60, left.scaled(left.size() * 3));
+    painter.drawImage(120 + left.width() * 3, 60, right.scaled(right.size() * 3));
     return frame;
 }
 
@@ -462,8 +462,8 @@ private slots:
         QCOMPARE(presenter->shown().size(), std::size_t{1});
     }
 
-    // One frame with two codes: two questions, the second only once the
-    // first is answered.
+    // One full-size frame with two codes: two questions, the second only once
+    // the first is answered.
     void twoCodesInOneFrameAreCheckedOneAfterTheOther() {
         logIn("two-codes");
         const devserver::User first = makeUser("first");
