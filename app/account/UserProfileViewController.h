@@ -157,7 +157,8 @@ public:
 
     // --- trusted users ---------------------------------------------------------------
     // The diagnostics of the camera looked for at load.
-    static constexpr char kNoCameraLog[] = "Unable to get default video capture device - No camera available on device?";
+    static constexpr char kNoCameraLog[] =
+        "Unable to get default video capture device - No camera available on device?";
     static constexpr char kFrontCameraLog[] = "Reading from front Camera";
     static constexpr char kBackCameraLog[] = "Reading from back camera";
     static constexpr char kUnspecifiedCameraLog[] =

@@ -75,6 +75,12 @@ void drainMainQueue() {
 QString localized(const char* key) { return QString::fromStdString(quorvel::localize(key)); }
 QString qs(const std::string& text) { return QString::fromStdString(text); }
 
+// Standard base64, by Qt.
+QString base64Of(const std::vector<std::uint8_t>& bytes) {
+    return QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())).toBase64());
+}
+
 // Runs a tool of the machine and gives its standard output; the test fails
 // when the tool cannot run or ends in failure.
 QByteArray runTool(const QString& program, const QStringList& arguments, const QByteArray& input = {}) {
@@ -89,13 +95,11 @@ QByteArray runTool(const QString& program, const QStringList& arguments, const Q
     return process.readAllStandardOutput();
 }
 
-// A trust code's text as Python's JSON writes it, for the user given; its
-// user name left out with `withName` false.
-QByteArray pythonTrustCode(const devserver::User& user, bool withName = true, const std::string& uuid = "(user's)") {
-    const std::string peerUUID = uuid == "(user's)" ? user.uuid : uuid;
-    const QByteArray key = QByteArray(reinterpret_cast<const char*>(user.pubshkey.data()),
-                                      static_cast<qsizetype>(user.pubshkey.size()))
-                               .toBase64();
+// A trust code's text as Python's JSON writes it, for the user given: its
+// user name left out with `withName` false, another identifier in `uuid`.
+QByteArray pythonTrustCode(const devserver::User& user, bool withName = true,
+                           const std::optional<std::string>& uuid = std::nullopt) {
+    const std::string peerUUID = uuid.value_or(user.uuid);
     return runTool(QStringLiteral("python3"),
                    {QStringLiteral("-c"),
                     QStringLiteral("import json, sys\n"
@@ -103,7 +107,7 @@ QByteArray pythonTrustCode(const devserver::User& user, bool withName = true, co
                                    "'pubshkey': sys.argv[3]}\n"
                                    "if sys.argv[4] == 'no': del code['peerUsername']\n"
                                    "sys.stdout.write(json.dumps(code))"),
-                    qs(peerUUID), qs(user.name), QString::fromLatin1(key),
+                    qs(peerUUID), qs(user.name), base64Of(user.pubshkey),
                     withName ? QStringLiteral("yes") : QStringLiteral("no")});
 }
 
@@ -256,7 +260,8 @@ private slots:
         QTemporaryDir folder;
         const QString file = folder.filePath(QStringLiteral("own.png"));
         QVERIFY(image.save(file));
-        const QByteArray scanned = runTool(QStringLiteral("zbarimg"), {QStringLiteral("--raw"), QStringLiteral("-q"), file});
+        const QByteArray scanned =
+            runTool(QStringLiteral("zbarimg"), {QStringLiteral("--raw"), QStringLiteral("-q"), file});
         const QByteArray fields = runTool(
             QStringLiteral("python3"),
             {QStringLiteral("-c"),
@@ -265,10 +270,8 @@ private slots:
                             "assert sorted(code) == ['peerUUID', 'peerUsername', 'pubshkey'], sorted(code)\n"
                             "print(code['peerUUID']); print(code['peerUsername']); print(code['pubshkey'])")},
             scanned);
-        const QByteArray key =
-            QByteArray(reinterpret_cast<const char*>(user.pubshkey.data()), static_cast<qsizetype>(user.pubshkey.size()))
-                .toBase64();
-        QCOMPARE(QString::fromUtf8(fields), qs(user.uuid) + "\n" + qs(user.name) + "\n" + QString::fromLatin1(key) + "\n");
+        QCOMPARE(QString::fromUtf8(fields),
+                 qs(user.uuid) + "\n" + qs(user.name) + "\n" + base64Of(user.pubshkey) + "\n");
     }
 
     // A name outside ASCII gives no code to draw: the image shown stays, the
@@ -411,7 +414,7 @@ private slots:
         const devserver::User peer = makeUser("peer");
         QByteArray text;
         if (kind == "peer") text = pythonTrustCode(peer);
-        if (kind == "no identifier") text = pythonTrustCode(peer, true, "");
+        if (kind == "no identifier") text = pythonTrustCode(peer, true, std::string());
         if (kind == "own") text = pythonTrustCode(user);
         if (kind == "hello") text = "hello";
         if (kind == "no name") text = pythonTrustCode(peer, false);
@@ -679,8 +682,8 @@ private:
         appwise->setUsername(user.name);
         appwise->setPassword(SecretBytes::fromText(kPassword));
         fast->auth_add(user.name, SecretBytes::fromText(kPassword), ostrelcomm::SRPAuthMode::new_);
-        if (!QTest::qWaitFor([&] { return appwise->authenticated() && appwise->engine(CommTasks::slowTask)->isAuthenticated(); },
-                             kGuardMs))
+        ostrelcomm::SrvComm& slow = *appwise->engine(CommTasks::slowTask);
+        if (!QTest::qWaitFor([&] { return appwise->authenticated() && slow.isAuthenticated(); }, kGuardMs))
             qFatal("%s could not log in", user.name.c_str());
         return user;
     }
