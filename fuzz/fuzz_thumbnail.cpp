@@ -1,6 +1,8 @@
 // A thumbnail is made of every local file the user uploads, whatever it holds,
 // so detection and the decoders behind it have to survive arbitrary contents.
-// Each input is written to a file in a private folder, removed at exit.
+// The makers run here in process, as the thumbnail program runs them, so that
+// the sanitizers see them. Each input is written to a file in a private
+// folder, removed at exit.
 
 #include <stdlib.h>
 
@@ -11,7 +13,9 @@
 #include <string>
 #include <system_error>
 
+#include "platform/RegularFile.h"
 #include "platform/SystemLog.h"
+#include "thumbnail/ThumbnailMakers.h"
 #include "xfer/ThumbnailHelper.h"
 
 namespace {
@@ -60,9 +64,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::ofstream out(input, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
-    const auto result = ostrelcomm::createThumnbnail(input);
-    if (result.thumbnail.has_value() != result.thumbnailmime.has_value()) __builtin_trap();
-    if (result.thumbnail && result.thumbnail->empty()) __builtin_trap();
+    if (auto file = ostrelcomm::RegularFile::open(input)) {
+        if (const auto kind = ostrelcomm::thumbnailKindOf(*file)) {
+            const auto result = ostrelcomm::makeThumbnail(*kind, std::move(*file));
+            if (result.thumbnail.has_value() != result.thumbnailmime.has_value()) __builtin_trap();
+            if (result.thumbnail && result.thumbnail->empty()) __builtin_trap();
+        }
+    }
     std::error_code ignored;
     std::filesystem::remove(input, ignored);
     return 0;

@@ -1,14 +1,18 @@
-// Pictures and video frames through FFmpeg. The file is read through our own
-// descriptor, and the demuxer may open nothing else: a playlist or a
-// reference inside hostile content cannot reach other files or the network.
+// Pictures and video frames through FFmpeg (TIFF pictures through libtiff).
+// The file is read through our own descriptor, and the demuxer may open
+// nothing else: a playlist or a reference inside hostile content cannot reach
+// other files or the network.
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 extern "C" {
@@ -20,8 +24,10 @@ extern "C" {
 }
 
 #include "platform/SystemLog.h"
+#include "platform/RegularFile.h"
 #include "thumbnail/FfmpegLog.h"
-#include "thumbnail/RegularFile.h"
+#include "thumbnail/PngChunkLimits.h"
+#include "thumbnail/TiffThumbnail.h"
 #include "thumbnail/ThumbnailImage.h"
 #include "thumbnail/ThumbnailMakers.h"
 
@@ -41,23 +47,40 @@ std::string ffmpegError(int code) {
     return text;
 }
 
+// The file under FFmpeg's reads, with what is left of the input allowed.
+struct InputFile {
+    RegularFile file;
+    std::int64_t unread = kMaxMediaInputBytes;
+    bool overrun = false;
+};
+
 int readFile(void* opaque, std::uint8_t* buffer, int size) {
-    auto* file = static_cast<RegularFile*>(opaque);
+    auto* input = static_cast<InputFile*>(opaque);
+    if (input->unread <= 0) {
+        // An error, not the end: at the end a demuxer hands over what it has
+        // gathered as if it were whole.
+        input->overrun = true;
+        return AVERROR(EFBIG);
+    }
+    const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(size, input->unread));
     for (;;) {
-        const ssize_t got = ::read(file->descriptor(), buffer, static_cast<std::size_t>(size));
-        if (got > 0) return static_cast<int>(got);
+        const ssize_t got = ::read(input->file.descriptor(), buffer, wanted);
+        if (got > 0) {
+            input->unread -= got;
+            return static_cast<int>(got);
+        }
         if (got == 0) return AVERROR_EOF;
         if (errno != EINTR) return AVERROR(errno);
     }
 }
 
 std::int64_t seekFile(void* opaque, std::int64_t offset, int whence) {
-    auto* file = static_cast<RegularFile*>(opaque);
+    auto* input = static_cast<InputFile*>(opaque);
     if (whence & AVSEEK_SIZE) {
-        const std::int64_t size = file->size();
+        const std::int64_t size = input->file.size();
         return size < 0 ? AVERROR(EIO) : size;
     }
-    const off_t position = ::lseek(file->descriptor(), offset, whence & ~AVSEEK_FORCE);
+    const off_t position = ::lseek(input->file.descriptor(), offset, whence & ~AVSEEK_FORCE);
     return position < 0 ? AVERROR(errno) : position;
 }
 
@@ -92,7 +115,7 @@ using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
 // One opened media file: our descriptor under FFmpeg's demuxer.
 class MediaInput {
   public:
-    explicit MediaInput(RegularFile file) : file_(std::move(file)) {}
+    explicit MediaInput(RegularFile file) : input_{std::move(file)} {}
     ~MediaInput() {
         avformat_close_input(&format_);
         if (io_ != nullptr) {
@@ -105,9 +128,10 @@ class MediaInput {
 
     // 0 or an FFmpeg error code.
     int open() {
+        if (!input_.file.rewind()) return AVERROR(EIO);
         auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferSize));
         if (buffer == nullptr) return AVERROR(ENOMEM);
-        io_ = avio_alloc_context(buffer, kIoBufferSize, 0, &file_, readFile, nullptr, seekFile);
+        io_ = avio_alloc_context(buffer, kIoBufferSize, 0, &input_, readFile, nullptr, seekFile);
         if (io_ == nullptr) {
             av_free(buffer);
             return AVERROR(ENOMEM);
@@ -123,9 +147,11 @@ class MediaInput {
     }
 
     AVFormatContext* format() const { return format_; }
+    // True once FFmpeg asked for more than one thumbnail may read.
+    bool overrun() const { return input_.overrun; }
 
   private:
-    RegularFile file_;
+    InputFile input_;
     AVIOContext* io_ = nullptr;
     AVFormatContext* format_ = nullptr;
 };
@@ -168,9 +194,62 @@ int uprightQuarterTurns(const AVStream& stream) {
     return ((static_cast<int>(nearest) % 4) + 4) % 4;
 }
 
+// How a still picture is to be shown, from its EXIF orientation (1 to 8),
+// which FFmpeg's JPEG decoder hands over with the frame.
+Orientation pictureOrientation(const AVFrame& frame) {
+    const AVDictionaryEntry* entry = av_dict_get(frame.metadata, "Orientation", nullptr, 0);
+    if (entry == nullptr || entry->value == nullptr) return {};
+    // A number, right-aligned with blanks.
+    std::string_view value(entry->value);
+    while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
+    if (value.size() != 1 || value[0] < '1' || value[0] > '8') return {};
+    return Orientation::fromExif(value[0] - '0');
+}
+
+// The size a JPEG's frame header claims, from the start of its bytes;
+// nothing before a frame header is found.
+std::optional<ImageSize> jpegFrameSize(ByteView bytes) {
+    if (bytes.size() < 4 || bytes[0] != 0xff || bytes[1] != 0xd8) return std::nullopt;
+    std::size_t at = 2;
+    while (at + 4 <= bytes.size()) {
+        if (bytes[at] != 0xff) return std::nullopt;
+        const std::uint8_t marker = bytes[at + 1];
+        if (marker == 0xff) {  // fill byte
+            ++at;
+            continue;
+        }
+        const std::size_t length = (std::size_t{bytes[at + 2]} << 8) | bytes[at + 3];
+        if (length < 2) return std::nullopt;
+        const bool frameHeader = marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 &&
+                                 marker != 0xcc;
+        if (frameHeader) {
+            if (length < 7 || at + 9 > bytes.size()) return std::nullopt;
+            return ImageSize{(bytes[at + 7] << 8) | bytes[at + 8], (bytes[at + 5] << 8) | bytes[at + 6]};
+        }
+        if (marker == 0xda || marker == 0xd9) return std::nullopt;  // scan or end before a frame header
+        at += 2 + length;
+    }
+    return std::nullopt;
+}
+
+// JPEG's decoder can give the picture at a half, a quarter or an eighth of
+// its size straight from the compressed data, which saves nearly all of the
+// work and memory of a large photograph. The largest reduction that still
+// leaves both sides at least as large as the thumbnail's.
+int jpegReduction(ImageSize claimed) {
+    const auto fitted = fittedSize(claimed.width, claimed.height, kThumbnailBox);
+    if (!fitted) return 0;
+    int shift = 0;
+    while (shift < 3 && (claimed.width >> (shift + 1)) >= std::max(fitted->width, fitted->height) &&
+           (claimed.height >> (shift + 1)) >= std::max(fitted->width, fitted->height)) {
+        ++shift;
+    }
+    return shift;
+}
+
 struct FirstFrame {
     FramePtr frame;
-    int quarterTurns = 0;
+    Orientation orientation;
     std::string failure;  // why there is no frame
 };
 
@@ -194,13 +273,14 @@ std::unique_ptr<AVCodecContext, DecoderFree> openDecoder(const AVStream& stream,
 }
 
 // Demuxes until the first video stream yields one frame; nothing past it is
-// decoded.
-FirstFrame decodeFirstFrame(const std::filesystem::path& url) {
+// decoded. A still picture is turned as its EXIF orientation says, a video
+// frame as its track's display matrix says.
+FirstFrame decodeFirstFrame(RegularFile file, bool still) {
     silenceFfmpegLog();
-    auto file = RegularFile::open(url);
-    if (!file) return failed("the file cannot be opened");
-    MediaInput input(std::move(*file));
+    MediaInput input(std::move(file));
+    const char* const kOverrun = "the file is larger than a thumbnail may read";
     if (const int code = input.open(); code < 0) {
+        if (input.overrun()) return failed(kOverrun);
         return failed("the file cannot be read as media (" + ffmpegError(code) + ")");
     }
     AVFormatContext* format = input.format();
@@ -223,13 +303,15 @@ FirstFrame decodeFirstFrame(const std::filesystem::path& url) {
     };
     auto finish = [&]() {
         FirstFrame result;
-        result.quarterTurns = uprightQuarterTurns(*format->streams[streamIndex]);
+        result.orientation = still ? pictureOrientation(*frame)
+                                   : Orientation{false, uprightQuarterTurns(*format->streams[streamIndex])};
         result.frame = std::move(frame);
         return result;
     };
 
     for (int read = 0; read < kMaxPacketsRead; ++read) {
         const int code = av_read_frame(format, packet.get());
+        if (input.overrun()) return failed(kOverrun);
         if (code < 0) {
             if (code != AVERROR_EOF) lastError = code;
             break;
@@ -247,6 +329,12 @@ FirstFrame decodeFirstFrame(const std::filesystem::path& url) {
             }
         }
         if (packet->stream_index != streamIndex) continue;
+        if (still && decoder->codec_id == AV_CODEC_ID_MJPEG && decoder->frame_number == 0) {
+            if (const auto claimed = jpegFrameSize(ByteView(packet->data, static_cast<std::size_t>(packet->size)))) {
+                if (!withinPictureLimits(claimed->width, claimed->height)) return failed(kTooLarge);
+                decoder->lowres = jpegReduction(*claimed);
+            }
+        }
         const int sent = avcodec_send_packet(decoder.get(), packet.get());
         if (tooLarge) return failed(kTooLarge);
         if (sent < 0 && sent != AVERROR(EAGAIN)) {
@@ -317,7 +405,7 @@ std::optional<ThumbnailImage> copyFrame(const AVFrame& frame, ImageSize size) {
 }
 
 ThumbnailResult thumbnailOf(const FirstFrame& decoded) {
-    const bool sideways = decoded.quarterTurns % 2 != 0;
+    const bool sideways = decoded.orientation.sideways();
     const int width = sideways ? decoded.frame->height : decoded.frame->width;
     const int height = sideways ? decoded.frame->width : decoded.frame->height;
     const auto fitted = fittedSize(width, height, kThumbnailBox);
@@ -326,24 +414,45 @@ ThumbnailResult thumbnailOf(const FirstFrame& decoded) {
     auto image = copyFrame(*decoded.frame, stored);
     if (!image) return {};
     return ThumbnailResult::fromJpeg(
-        image->rotated(decoded.quarterTurns).jpegData(kThumbnailJpegQuality));
+        image->oriented(decoded.orientation).jpegData(kThumbnailJpegQuality));
 }
 
 }  // namespace
 
-ThumbnailResult createImageThumbnail(const std::filesystem::path& url) {
-    const auto decoded = decodeFirstFrame(url);
+ThumbnailResult createImageThumbnail(RegularFile file) {
+    std::uint8_t head[8] = {};
+    const ssize_t got = ::pread(file.descriptor(), head, sizeof head, 0);
+    if (got >= 4 && isTiff(ByteView(head, static_cast<std::size_t>(got)))) {
+        return createTiffThumbnail(std::move(file));
+    }
+    if (got == sizeof head && isPng(ByteView(head, sizeof head)) && !pngChunksWithinLimits(file)) return {};
+    const auto decoded = decodeFirstFrame(std::move(file), true);
     if (!decoded.frame) return {};
     return thumbnailOf(decoded);
 }
 
-ThumbnailResult createMovieThumbnail(const std::filesystem::path& url) {
-    const auto decoded = decodeFirstFrame(url);
+ThumbnailResult createMovieThumbnail(RegularFile file) {
+    const auto decoded = decodeFirstFrame(std::move(file), false);
     if (!decoded.frame) {
-        systemLog("*** Error generating thumbnail: " + decoded.failure);
+        systemLog(kThumbnailErrorPrefix + decoded.failure);
         return {};
     }
     return thumbnailOf(decoded);
+}
+
+ThumbnailResult createImageThumbnail(const std::filesystem::path& url) {
+    auto file = RegularFile::open(url);
+    if (!file) return {};
+    return createImageThumbnail(std::move(*file));
+}
+
+ThumbnailResult createMovieThumbnail(const std::filesystem::path& url) {
+    auto file = RegularFile::open(url);
+    if (!file) {
+        systemLog(std::string(kThumbnailErrorPrefix) + "the file cannot be opened");
+        return {};
+    }
+    return createMovieThumbnail(std::move(*file));
 }
 
 }  // namespace ostrelcomm

@@ -1,19 +1,23 @@
-// PDF pages through poppler.
+// PDF pages through poppler's core, whose renderer can draw a page's media
+// box (poppler's C++ wrapper draws only the crop box).
 
-#include <poppler-document.h>
-#include <poppler-global.h>
-#include <poppler-image.h>
-#include <poppler-page-renderer.h>
-#include <poppler-page.h>
+#include <Error.h>
+#include <GlobalParams.h>
+#include <PDFDoc.h>
+#include <Page.h>
+#include <SplashOutputDev.h>
+#include <Stream.h>
+#include <fcntl.h>
+#include <goo/gfile.h>
+#include <splash/SplashBitmap.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <string>
 
-#include "thumbnail/RegularFile.h"
+#include "platform/RegularFile.h"
 #include "thumbnail/ThumbnailImage.h"
 #include "thumbnail/ThumbnailMakers.h"
 
@@ -21,72 +25,80 @@ namespace ostrelcomm {
 
 namespace {
 
-// poppler reports every damaged object on standard error; a document that
-// gives no thumbnail is no event for the user.
-void silencePoppler() {
-    static std::once_flag once;
-    std::call_once(
-        once, [] { poppler::set_debug_error_function([](const std::string&, void*) {}, nullptr); });
-}
-
-// The rendered page as RGB, straight from poppler's 32-bit pixels.
-std::optional<ThumbnailImage> pictureOf(const poppler::image& rendered) {
-    if (!rendered.is_valid() || rendered.format() != poppler::image::format_argb32) {
-        return std::nullopt;
-    }
-    const ImageSize size{rendered.width(), rendered.height()};
+// The rendered page as packed RGB.
+std::optional<ThumbnailImage> pictureOf(SplashBitmap* bitmap) {
+    if (bitmap == nullptr || bitmap->getMode() != splashModeRGB8) return std::nullopt;
+    const ImageSize size{bitmap->getWidth(), bitmap->getHeight()};
     if (!withinPictureLimits(size.width, size.height)) return std::nullopt;
-    const auto width = static_cast<std::size_t>(size.width);
-    Bytes rgb(width * static_cast<std::size_t>(size.height) * 3);
-    std::uint8_t* out = rgb.data();
+    const auto rowBytes = static_cast<std::size_t>(size.width) * 3;
+    Bytes rgb(rowBytes * static_cast<std::size_t>(size.height));
+    const SplashColorPtr data = bitmap->getDataPtr();
+    const int rowSize = bitmap->getRowSize();
+    if (data == nullptr || rowSize < static_cast<int>(rowBytes)) return std::nullopt;
     for (int y = 0; y < size.height; ++y) {
-        const char* in =
-            rendered.const_data() + static_cast<std::ptrdiff_t>(rendered.bytes_per_row()) * y;
-        for (std::size_t x = 0; x < width; ++x, in += 4) {
-            std::uint32_t argb = 0;
-            std::memcpy(&argb, in, sizeof argb);
-            *out++ = static_cast<std::uint8_t>(argb >> 16);
-            *out++ = static_cast<std::uint8_t>(argb >> 8);
-            *out++ = static_cast<std::uint8_t>(argb);
-        }
+        std::memcpy(rgb.data() + rowBytes * static_cast<std::size_t>(y),
+                    data + static_cast<std::ptrdiff_t>(rowSize) * y, rowBytes);
     }
     return ThumbnailImage::make(size, rgb);
 }
 
 }  // namespace
 
-ThumbnailResult createPDFThumbnail(const std::filesystem::path& url) {
-    silencePoppler();
-    const auto file = RegularFile::open(url);
-    if (!file) return {};
-    std::unique_ptr<poppler::document> document(
-        poppler::document::load_from_file(file->reopenPath().string()));
-    if (!document || document->is_locked() || document->pages() < 1) return {};
-    std::unique_ptr<poppler::page> page(document->create_page(0));
-    if (!page) return {};
+// poppler's settings are one object for the process; its reports about
+// damaged objects are no event for the user.
+void setUpPoppler() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (!globalParams) globalParams = std::make_unique<GlobalParams>();
+        setErrorCallback([](ErrorCategory, Goffset, const char*) {});
+    });
+}
 
-    // The renderer draws the crop box (the media box unless the document
-    // trims it), turned by the page's own rotation.
-    const poppler::rectf box = page->page_rect(poppler::crop_box);
-    const bool sideways = page->orientation() == poppler::page::landscape ||
-                          page->orientation() == poppler::page::seascape;
-    const double width = sideways ? box.height() : box.width();
-    const double height = sideways ? box.width() : box.height();
+ThumbnailResult createPDFThumbnail(RegularFile file) {
+    setUpPoppler();
+    // poppler reads through a descriptor of its own, which it closes.
+    const int own = ::fcntl(file.descriptor(), F_DUPFD_CLOEXEC, 0);
+    if (own < 0) return {};
+    const std::unique_ptr<GooFile> input = GooFile::open(own);
+    if (!input) {
+        ::close(own);
+        return {};
+    }
+    // The document owns its stream; the stream reads the file above, which
+    // outlives the document.
+    auto document = std::make_unique<PDFDoc>(new FileStream(input.get(), 0, false, input->size(), Object(objNull)));
+    if (!document->isOk() || document->getNumPages() < 1) return {};
+    Page* page = document->getPage(1);
+    if (page == nullptr) return {};
+
+    // The media box, turned by the page's own rotation.
+    const PDFRectangle* box = page->getMediaBox();
+    const bool sideways = page->getRotate() == 90 || page->getRotate() == 270;
+    const double boxWidth = box->x2 - box->x1;
+    const double boxHeight = box->y2 - box->y1;
+    const double width = sideways ? boxHeight : boxWidth;
+    const double height = sideways ? boxWidth : boxHeight;
     const auto fitted = fittedSize(width, height, kPageThumbnailBox);
     if (!fitted) return {};
 
-    poppler::page_renderer renderer;
-    renderer.set_paper_color(0xffffffff);
-    renderer.set_image_format(poppler::image::format_argb32);
-    renderer.set_render_hint(poppler::page_renderer::antialiasing);
-    renderer.set_render_hint(poppler::page_renderer::text_antialiasing);
-    const double resolution =
-        72.0 * std::min(kPageThumbnailBox / width, kPageThumbnailBox / height);
-    auto picture = pictureOf(renderer.render_page(page.get(), resolution, resolution));
+    SplashColor paper{255, 255, 255};
+    SplashOutputDev renderer(splashModeRGB8, 4, false, paper);
+    renderer.setFontAntialias(true);
+    renderer.setVectorAntialias(true);
+    renderer.startDoc(document.get());
+    const double resolution = 72.0 * std::min(kPageThumbnailBox / width, kPageThumbnailBox / height);
+    document->displayPageSlice(&renderer, 1, resolution, resolution, 0, true, false, false, -1, -1, -1, -1);
+    auto picture = pictureOf(renderer.getBitmap());
     // The renderer rounds the page's sides its own way; the box decides.
     if (picture && !(picture->size() == *fitted)) picture = picture->copy(*fitted);
     if (!picture) return {};
     return ThumbnailResult::fromJpeg(picture->jpegData(kThumbnailJpegQuality));
+}
+
+ThumbnailResult createPDFThumbnail(const std::filesystem::path& url) {
+    auto file = RegularFile::open(url);
+    if (!file) return {};
+    return createPDFThumbnail(std::move(*file));
 }
 
 }  // namespace ostrelcomm

@@ -29,6 +29,29 @@ struct TurboJpegFree {
 
 }  // namespace
 
+Orientation Orientation::fromExif(int value) {
+    // 2 to 4 mirror or turn the rows as stored; 5 to 8 also exchange rows
+    // and columns, which a mirror and an odd number of turns make.
+    switch (value) {
+        case 2:
+            return {true, 0};
+        case 3:
+            return {false, 2};
+        case 4:
+            return {true, 2};
+        case 5:
+            return {true, 3};
+        case 6:
+            return {false, 1};
+        case 7:
+            return {true, 1};
+        case 8:
+            return {false, 3};
+        default:
+            return {};
+    }
+}
+
 bool withinPictureLimits(std::int64_t width, std::int64_t height) {
     return width > 0 && height > 0 && width <= kMaxPictureSide && height <= kMaxPictureSide &&
            width * height <= kMaxPicturePixels;
@@ -63,6 +86,28 @@ std::optional<ThumbnailImage> ThumbnailImage::make(ImageSize size, ByteView rgb)
         std::memcpy(image.row(y), rgb.data() + rowBytes * static_cast<std::size_t>(y), rowBytes);
     }
     return image;
+}
+
+std::optional<ThumbnailImage> ThumbnailImage::scaledFromRgba(const std::uint8_t* rgba, std::size_t stride,
+                                                            ImageSize from, ImageSize to) {
+    if (!withinPictureLimits(from.width, from.height) || !withinPictureLimits(to.width, to.height)) {
+        return std::nullopt;
+    }
+    silenceFfmpegLog();
+    std::unique_ptr<SwsContext, SwsFree> scaler(sws_getContext(from.width, from.height, AV_PIX_FMT_RGBA, to.width,
+                                                               to.height, AV_PIX_FMT_RGB24,
+                                                               SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr,
+                                                               nullptr));
+    if (!scaler) return std::nullopt;
+    ThumbnailImage out(to);
+    const std::uint8_t* source[4] = {rgba, nullptr, nullptr, nullptr};
+    const int sourceStride[4] = {static_cast<int>(stride), 0, 0, 0};
+    std::uint8_t* target[4] = {out.row(0), nullptr, nullptr, nullptr};
+    const int targetStride[4] = {static_cast<int>(out.stride()), 0, 0, 0};
+    if (sws_scale(scaler.get(), source, sourceStride, 0, from.height, target, targetStride) != to.height) {
+        return std::nullopt;
+    }
+    return out;
 }
 
 std::array<std::uint8_t, 3> ThumbnailImage::pixel(int x, int y) const {
@@ -118,6 +163,24 @@ ThumbnailImage ThumbnailImage::rotated(int quarterTurns) const {
         }
     }
     return out;
+}
+
+ThumbnailImage ThumbnailImage::mirrored() const {
+    ThumbnailImage out(size_);
+    for (int y = 0; y < size_.height; ++y) {
+        const std::uint8_t* from = row(y);
+        std::uint8_t* to = out.row(y) + static_cast<std::size_t>(size_.width) * 3;
+        for (int x = 0; x < size_.width; ++x, from += 3) {
+            to -= 3;
+            std::memcpy(to, from, 3);
+        }
+    }
+    return out;
+}
+
+ThumbnailImage ThumbnailImage::oriented(Orientation orientation) const {
+    if (orientation.mirrored) return mirrored().rotated(orientation.quarterTurns);
+    return rotated(orientation.quarterTurns);
 }
 
 std::optional<Bytes> ThumbnailImage::jpegData(float compressionFactor) const {

@@ -15,10 +15,27 @@ struct ImageSize {
     friend bool operator==(const ImageSize&, const ImageSize&) = default;
 };
 
+// How a picture as stored is turned to be shown: mirrored left to right
+// first, if at all, then turned clockwise by quarter turns.
+struct Orientation {
+    bool mirrored = false;
+    int quarterTurns = 0;
+
+    // From an EXIF (and TIFF) orientation, 1 to 8; anything else is upright.
+    static Orientation fromExif(int value);
+    // Shown with width and height exchanged.
+    bool sideways() const { return quarterTurns % 2 != 0; }
+};
+
 // The largest picture the makers take: a hostile header can claim any size,
 // and a decoder would make its pixel buffer before finding the data missing.
 inline constexpr int kMaxPictureSide = 16'384;
 inline constexpr std::int64_t kMaxPicturePixels = 100'000'000;
+
+// The most of a file read for one thumbnail: a decoder that gathers a picture
+// whole before it decodes it (a JPEG without its end marker, say) would
+// otherwise take as much memory as the file is long.
+inline constexpr std::int64_t kMaxMediaInputBytes = std::int64_t{64} << 20;
 
 // Both sides positive and within the limits above.
 bool withinPictureLimits(std::int64_t width, std::int64_t height);
@@ -36,6 +53,11 @@ class ThumbnailImage {
     // top to bottom, and the size is within the picture limits.
     static std::optional<ThumbnailImage> make(ImageSize size, ByteView rgb);
 
+    // RGBA pixels (8 bits a channel, alpha ignored) redrawn at another size;
+    // rows of `stride` bytes, readable a little past the last one.
+    static std::optional<ThumbnailImage> scaledFromRgba(const std::uint8_t* rgba, std::size_t stride, ImageSize from,
+                                                        ImageSize to);
+
     ImageSize size() const { return size_; }
     std::array<std::uint8_t, 3> pixel(int x, int y) const;
 
@@ -43,6 +65,10 @@ class ThumbnailImage {
     std::optional<ThumbnailImage> copy(ImageSize size) const;
     // This picture turned clockwise by quarterTurns quarters (any integer).
     ThumbnailImage rotated(int quarterTurns) const;
+    // This picture mirrored left to right.
+    ThumbnailImage mirrored() const;
+    // This picture as the orientation shows it.
+    ThumbnailImage oriented(Orientation orientation) const;
     // JPEG bytes; the compression factor runs from 0 (smallest) to 1 (best),
     // 0.75 giving the encoder's quality 75. Nothing for a factor outside 0…1.
     std::optional<Bytes> jpegData(float compressionFactor) const;

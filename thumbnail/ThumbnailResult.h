@@ -8,6 +8,9 @@
 
 namespace ostrelcomm {
 
+// How a line about a thumbnail that could not be made begins in the system log.
+inline constexpr const char* kThumbnailErrorPrefix = "*** Error generating thumbnail: ";
+
 // What a thumbnail maker gives: the image bytes and their MIME type, both or
 // neither. Callers store the pair as it is, so a MIME type without bytes would
 // reach the server as a thumbnail of nothing.

@@ -60,6 +60,27 @@ const std::map<std::string, Table, std::less<>>& tables() {
              {"Logout", "Logout"},
 
              // Main window, toolbar and remote edits.
+             {"tb.share", "Share"},
+             {"tb.refresh", "Refresh"},
+             {"tb.newRemoteDirectory", "New Folder"},
+             {"tb.download", "Download"},
+             {"tb.upload", "Upload"},
+             {"tb.remoteItemInfo", "Info"},
+             {"tb.renameItem", "Rename"},
+             {"tb.copyItem", "Copy"},
+             {"tb.cutItem", "Cut"},
+             {"tb.pasteItem", "Paste"},
+             {"tb.deleteItem", "Delete"},
+             {"tb.accountInformations", "Account"},
+             {"tb.newLocalDir", "New Local Folder"},
+             {"DeleteItemConfirm", "Delete the selected items?"},
+             {"DeleteItemConfirmMsg",
+              "The selected files and folders, with everything the folders hold, are deleted from the server. This "
+              "cannot be undone."},
+             {"DeleteShareConfirm", "Remove the selected shares?"},
+             {"DeleteShareConfirmMsg", "The items stay with their owners, but you can no longer open them."},
+             {"Delete", "Delete"},
+             {"Remove", "Remove"},
 
              // Browser: tables, path bars and the main view.
 
@@ -68,6 +89,36 @@ const std::map<std::string, Table, std::less<>>& tables() {
              // Transfers: the download report and the upload strip.
 
              // New account, terms, preferences and about.
+             {"NewUserSheetTitle", "Create a Quorvel Account"},
+             {"VerifyPasswordLabel", "Verify password:"},
+             {"Create", "Create"},
+             {"UsernameBlanksReason", "A user name cannot begin or end with a space."},
+             {"Very easy to guess", "Very easy to guess"},
+             {"Easy to guess", "Easy to guess"},
+             {"Moderate", "Moderate"},
+             {"Strong", "Strong"},
+             {"Match", "Match"},
+             {"Doesn't match!", "Doesn't match!"},
+             {"You're ready to go!", "You're ready to go!"},
+             {"NewUserCreatedMSG", "Your account has been created. Log in with your user name and password to use it."},
+             {"userCreationError", "The account could not be created"},
+             {"NewUser-NoServer", "No server to create the account on"},
+             {"NewUserNoServerMessage", "There is no server to choose. The account was not created."},
+             {"TOSSheetTitle", "Terms of Use"},
+             {"TOSMessage",
+              "Before you use Quorvel Connect, please read the terms of use and the privacy policy on this page, "
+              "and accept them:"},
+             {"Accept", "Accept"},
+             {"Decline", "Decline and Quit"},
+             {"PreferencesSheetTitle", "Preferences"},
+             {"ShowFullLogLabel", "Show every job in the jobs list"},
+             {"SendingConflictLabel", "When an uploaded item exists already:"},
+             {"ConflictSkipIfEqual", "Skip it if it is the same"},
+             {"ConflictAlwaysReplace", "Always replace it"},
+             {"ConflictRename", "Keep both, renaming the new one"},
+             {"AboutSheetTitle", "About Quorvel Connect"},
+             {"AboutApplicationName", "Quorvel Connect"},
+             {"InternalUseNotice", "For internal use only"},
 
              // New folders and rename.
 

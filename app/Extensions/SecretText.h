@@ -6,11 +6,11 @@
 
 namespace quorvel {
 
-// A password as typed in a field, as the engines take it. The field's own
-// copy is Qt's; the UTF-8 copy made on the way is wiped.
+// A password typed in a field, as the engines take it (UTF-8). The field's
+// own copy is Qt's; the UTF-8 copy made on the way is wiped.
 ostrelcomm::SecretBytes secretOf(const QString& password);
 
-// A stored password, to be shown in a field.
+// A stored password, to put back in a field.
 QString textOf(const ostrelcomm::SecretBytes& password);
 
 }  // namespace quorvel

@@ -12,6 +12,8 @@
 #include "app/utils/AlertPresenter.h"
 #include "app/utils/AppNotifications.h"
 #include "app/utils/EngineBridge.h"
+#include "app/utils/Pasteboard.h"
+#include "app/utils/SelectedItems.h"
 #include "app/utils/RunOnMain.h"
 #include "auth/AuthNotifications.h"
 #include "platform/AppInfo.h"
@@ -78,6 +80,8 @@ Appwise::Appwise(std::string suiteName, std::shared_ptr<AlertPresenter> alertPre
     notifications_ = std::make_shared<ostrelcomm::NotificationCenter>();
     // Set without the announcement of setLocalPath.
     localPath_ = std::filesystem::path(QFile::encodeName(QDir::homePath()).toStdString());
+    selectedItems_ = std::make_unique<SelectedItems>(notifications_);
+    pasteboard_ = std::make_unique<Pasteboard>();
     currentUIStyle_ = currentInterfaceStyle();
     initializing_ = true;
     appIdentifierPrefix_ = ostrelcomm::AppInfo::current().identifierPrefix;

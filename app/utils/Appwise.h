@@ -23,6 +23,8 @@ namespace quorvel {
 
 class AlertPresenter;
 class EngineBridge;
+class Pasteboard;
+class SelectedItems;
 
 // The application-wide state: the two engines, the application's own
 // notification center (the only way screens talk to each other), the
@@ -109,6 +111,11 @@ public:
     bool initializing() const { return initializing_; }
     // A login session is established. Written on the engines' threads.
     bool authenticated() const { return authenticated_.load(); }
+    // What the user has selected, announced on notifications(). Main thread.
+    SelectedItems& selectedItems() { return *selectedItems_; }
+    // The internal clipboard of remote items; the main window gives it its
+    // center and name. Main thread.
+    Pasteboard& pasteboard() { return *pasteboard_; }
     // A multi-file upload is running.
     bool fileXferInProgress() const { return fileXferInProgress_; }
     void setFileXferInProgress(bool value) { fileXferInProgress_ = value; }
@@ -158,6 +165,8 @@ private:
     std::filesystem::path localPath_;
     ostrelcomm::VirtualPath remotePath_;
     bool refreshRemoteContent_ = false;
+    std::unique_ptr<SelectedItems> selectedItems_;
+    std::unique_ptr<Pasteboard> pasteboard_;
     AppSetup setup_;
     InterfaceStyle currentUIStyle_ = InterfaceStyle::light;
     bool initializing_ = false;

@@ -2,22 +2,33 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QIcon>
+#include <QPixmap>
 #include <QPointer>
 #include <QThread>
 #include <QToolBar>
 
+#include <algorithm>
+#include <any>
 #include <string>
 #include <utility>
 
+#include "app/Extensions/Image.h"
 #include "app/Extensions/Localize.h"
 #include "app/Extensions/QuorvelCredentials.h"
 #include "app/utils/AppNotifications.h"
 #include "app/utils/Appwise.h"
 #include "app/utils/BiometricAuthentication.h"
+#include "app/utils/CopyDirBridge.h"
 #include "app/utils/PlatformInfo.h"
+#include "app/utils/RemoteTags.h"
 #include "app/utils/RunOnMain.h"
+#include "app/utils/SelectedItems.h"
+#include "app/window/MainViewController.h"
+#include "app/window/SceneFactory.h"
 #include "auth/AuthNotifications.h"
 #include "auth/SRPAuthMode.h"
+#include "tree/RemoteItemType.h"
 
 namespace quorvel {
 
@@ -30,43 +41,79 @@ bool onMainThread() {
     return application && QThread::currentThread() == application->thread();
 }
 
+// Each toolbar item's label, a key of "Localizable"; Login's changes with the
+// login state.
+const char* labelKey(ToolbarItem item) {
+    switch (item) {
+        case ToolbarItem::tbShare: return "tb.share";
+        case ToolbarItem::tbRefresh: return "tb.refresh";
+        case ToolbarItem::tbNewRemoteDirectory: return "tb.newRemoteDirectory";
+        case ToolbarItem::tbDownload: return "tb.download";
+        case ToolbarItem::tbUpload: return "tb.upload";
+        case ToolbarItem::tbRemoteItemInfo: return "tb.remoteItemInfo";
+        case ToolbarItem::tbRenameItem: return "tb.renameItem";
+        case ToolbarItem::tbCopyItem: return "tb.copyItem";
+        case ToolbarItem::tbCutItem: return "tb.cutItem";
+        case ToolbarItem::tbPasteItem: return "tb.pasteItem";
+        case ToolbarItem::tbDeleteItem: return "tb.deleteItem";
+        case ToolbarItem::tbAccountInformations: return "tb.accountInformations";
+        case ToolbarItem::tbLoginLogout: return "Login";
+        case ToolbarItem::tbNewLocalDir: return "tb.newLocalDir";
+    }
+    return "";
+}
+
+void post(const char* name) { Appwise::shared().notifications()->post(name); }
+
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(QStringLiteral("Quorvel Connect"));
-    // Without content of its own yet, the window would open at the size of
-    // its toolbar; the login sheet and later the browser need the room.
     resize(960, 640);
+    buildToolBar();
 
-    QToolBar* toolBar = addToolBar(QString::fromStdString(localize("ToolbarTitle")));
-    toolBar->setObjectName(QStringLiteral("toolBar"));
-    toolBar->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    tbLoginLogout_ = toolBar->addAction(QString::fromStdString(localize("Login")));
-    tbLoginLogout_->setObjectName(QStringLiteral("tbLoginLogout"));
-    connect(tbLoginLogout_, &QAction::triggered, this, &MainWindow::goLoginLogout);
+    Appwise& appwise = Appwise::shared();
+    center_ = appwise.notifications();
+    // From now on every change of the remote folder on show is announced,
+    // and so is every change of the clipboard.
+    appwise.remotePath().setNotifications(center_, kRemotePathChangedNotification);
+    appwise.pasteboard().setNotificationCenter(center_);
+    appwise.pasteboard().setNotificationName(kPasteboardChangedNotification);
 
-    center_ = Appwise::shared().notifications();
-    const QPointer<MainWindow> self(this);
-    // Posted on the thread of the engine that ended a login or a logout. The
-    // state is read on the main thread, so that of two quick changes the
-    // later one is what the label shows.
-    tokens_.push_back(center_->addObserver(kAuthenticationStatusChangedNotification,
-                                           [self](const ostrelcomm::Notification&) {
-                                               runOnMain([self] {
-                                                   if (self) self->authenticationStatusChanged();
-                                               });
-                                           }));
-    // Posted on the main thread at launch; from anywhere else the sheet is
-    // opened there.
-    tokens_.push_back(center_->addObserver(kShowLoginSheetNotification, [self](const ostrelcomm::Notification&) {
-        if (onMainThread()) {
-            if (self) self->showLoginSheet();
-            return;
-        }
-        runOnMain([self] {
-            if (self) self->showLoginSheet();
-        });
-    }));
+    viewController_ = new MainViewController(this);
+    setCentralWidget(viewController_);
+
+    // "authenticationStatusChanged" comes on the thread of the engine that
+    // ended a login or a logout, with its lock held, and so on the main
+    // thread too for a logout: the state is read later, from the event loop,
+    // so that of two quick changes the later one is what the window shows.
+    // The others come on the main thread.
+    observe(kAuthenticationStatusChangedNotification, &MainWindow::followState, true);
+    observe(kChangedFileSelectionNotification, &MainWindow::followState);
+    observe(kPasteboardChangedNotification, &MainWindow::followPasteboard);
+    observe(kRemotePathChangedNotification, &MainWindow::followState);
+    observe(kFileXferInProgressNotification, &MainWindow::followState);
+    observe(kActionShowAboutNotification, [](MainWindow& w) { w.openScene(kAboutAppScene); });
+    observe(kShowLoginSheetNotification, &MainWindow::showLoginSheet);
+    observe(kShowTOSSheetNotification, &MainWindow::showTOS);
+    observe(kActionShowPreferencesNotification, [](MainWindow& w) { w.openScene(kPreferencesScene); });
+    observe(kActionCreateNewUserNotification, [](MainWindow& w) { w.openScene(kCreateNewUserScene); });
+    observe(kCutRemoteItemsNotification, &MainWindow::goCutRemoteItems);
+    observe(kCopyRemoteItemsNotification, &MainWindow::goCopyRemoteItems);
+    observe(kPasteRemoteItemsNotification, &MainWindow::goPasteRemoteItems);
+    observe(kDeleteRemoteItemsNotification, &MainWindow::deleteItem);
+
+    // A paste of copied items goes on when the copy it waits on has
+    // completed: a folder by the copier's report, a file by its job's record
+    // in the slow engine's queue.
+    connect(&viewController_->copyDirBridge(), &CopyDirBridge::copyCompleted, this,
+            &MainWindow::folderCopyCompleted);
+    connect(&viewController_->copyDirBridge(), &CopyDirBridge::copyError, this, [this] {
+        if (copyChain_ && copyChain_->folderCopy) endCopyChain();
+    });
+    connect(&appwise.bridge(CommTasks::slowTask), &EngineBridge::queueChanged, this, &MainWindow::slowQueueChanged);
+
+    adjustToolBar(false, false);
 }
 
 MainWindow::~MainWindow() {
@@ -74,6 +121,117 @@ MainWindow::~MainWindow() {
     // through a guarded pointer, on the main thread.
     for (const auto token : tokens_) center_->removeObserver(token);
 }
+
+void MainWindow::buildToolBar() {
+    QToolBar* toolBar = addToolBar(QString::fromStdString(localize("ToolbarTitle")));
+    toolBar->setObjectName(QStringLiteral("toolBar"));
+    // Only Login has an image; the others show their label alone.
+    toolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    toolBar->setMovable(false);
+    for (const ToolbarItem item : kToolbarItems) {
+        // Groups: the remote folder, transfers, one item, the clipboard, the
+        // account, the local folder.
+        if (item == ToolbarItem::tbDownload || item == ToolbarItem::tbRemoteItemInfo ||
+            item == ToolbarItem::tbCopyItem || item == ToolbarItem::tbAccountInformations ||
+            item == ToolbarItem::tbNewLocalDir)
+            toolBar->addSeparator();
+        QAction* action = toolBar->addAction(QString::fromStdString(localize(labelKey(item))));
+        action->setObjectName(QString::fromLatin1(name(item).data(), static_cast<qsizetype>(name(item).size())));
+        toolbarItems_[item] = action;
+    }
+    const auto on = [this](ToolbarItem item, auto handler) {
+        connect(toolbarItems_.at(item), &QAction::triggered, this, handler);
+    };
+    on(ToolbarItem::tbShare, &MainWindow::goShareItem);
+    on(ToolbarItem::tbRefresh, [] { post(kActionRefreshNotification); });
+    on(ToolbarItem::tbNewRemoteDirectory, &MainWindow::goNewRemoteDirectory);
+    on(ToolbarItem::tbDownload, [] { post(kActionReceiveFileFromRemoteNotification); });
+    on(ToolbarItem::tbUpload, [] { post(kActionSendFileToRemoteNotification); });
+    on(ToolbarItem::tbRemoteItemInfo, &MainWindow::goRemoteItemInfo);
+    on(ToolbarItem::tbRenameItem, &MainWindow::renameItem);
+    on(ToolbarItem::tbCopyItem, &MainWindow::goCopyRemoteItems);
+    // The toolbar's Cut cuts, as the Edit menu's does.
+    on(ToolbarItem::tbCutItem, &MainWindow::goCutRemoteItems);
+    on(ToolbarItem::tbPasteItem, &MainWindow::goPasteRemoteItems);
+    on(ToolbarItem::tbDeleteItem, &MainWindow::deleteItem);
+    on(ToolbarItem::tbAccountInformations, &MainWindow::goAccountInfo);
+    on(ToolbarItem::tbLoginLogout, &MainWindow::goLoginLogout);
+    on(ToolbarItem::tbNewLocalDir, &MainWindow::goNewLocalDir);
+}
+
+void MainWindow::observe(const char* name, void (MainWindow::*handler)(), bool queued) {
+    observe(name, [handler](MainWindow& window) { (window.*handler)(); }, queued);
+}
+
+void MainWindow::observe(const char* name, std::function<void(MainWindow&)> handler, bool queued) {
+    const QPointer<MainWindow> self(this);
+    tokens_.push_back(center_->addObserver(name, [self, handler, queued](const ostrelcomm::Notification&) {
+        if (!queued && onMainThread()) {
+            if (self) handler(*self);
+            return;
+        }
+        runOnMain([self, handler] {
+            if (self) handler(*self);
+        });
+    }));
+}
+
+// --- toolbar ---------------------------------------------------------------------------
+
+void MainWindow::followState() {
+    const Appwise& appwise = Appwise::shared();
+    adjustToolBar(appwise.authenticated(), !appwise.fileXferInProgress());
+}
+
+void MainWindow::followPasteboard() { adjustToolBar(std::nullopt, !Appwise::shared().fileXferInProgress()); }
+
+void MainWindow::adjustToolBar(std::optional<bool> isAuthenticated, bool enableFileXfer) {
+    Appwise& appwise = Appwise::shared();
+    const SelectedItems& selected = appwise.selectedItems();
+    ToolbarRules::Facts facts;
+    facts.isAuthenticated = isAuthenticated;
+    facts.enableFileXfer = enableFileXfer;
+    facts.insideShares = appwise.remotePath().compareNode(kSharesNodeUUID, 0);
+    facts.fileSelected = std::any_of(selected.ownElements().begin(), selected.ownElements().end(),
+                                     [](const auto& item) { return item.type == ostrelcomm::RemoteItemType::FILE; });
+    facts.own = selected.ownElements().size();
+    facts.shares = selected.shares().size();
+    facts.local = selected.localFiles().size();
+    facts.clip = appwise.pasteboard().count();
+    facts.copyChainRunning = copyChainRunning();
+
+    const ToolbarRules::State state = ToolbarRules::decide(facts);
+    for (const auto& [item, enabled] : state.enabled) toolbarItems_.at(item)->setEnabled(enabled);
+    if (state.login) {
+        QAction* login = tbLoginLogout();
+        const QImage image = namedImage(QString::fromStdString(state.login->image));
+        login->setIcon(QIcon(QPixmap::fromImage(tintedImage(image, palette().color(QPalette::ButtonText)))));
+        login->setText(QString::fromStdString(localize(state.login->label)));
+    }
+    ostrelcomm::UserInfo editMenu;
+    for (const auto& [key, enabled] : state.editMenu) editMenu.emplace(key, enabled);
+    center_->post(kAdjustEditMenuNotification, std::move(editMenu));
+}
+
+// --- sheets ----------------------------------------------------------------------------
+
+void MainWindow::openScene(const char* identifier) { SceneFactory::shared().open(identifier, this); }
+
+void MainWindow::goNewRemoteDirectory() { openScene(kNewRemoteDirectoryScene); }
+void MainWindow::goRemoteItemInfo() { openScene(kItemInfoScene); }
+void MainWindow::goShareItem() { openScene(kShareItemScene); }
+void MainWindow::goAccountInfo() { openScene(kUserProfileScene); }
+void MainWindow::goNewLocalDir() { openScene(kCreateLocalDirectoryScene); }
+void MainWindow::renameItem() { openScene(kRenameItemScene); }
+void MainWindow::showTOS() { openScene(kGCAcceptanceScene); }
+
+void MainWindow::showLoginSheet() {
+    emit loginSheetRequested();
+    // The scene hands back the sheet on show, if any: one at a time.
+    openScene(kGetCredentialsScene);
+}
+
+// --- login -----------------------------------------------------------------------------
 
 void MainWindow::goLoginLogout() {
     Appwise& appwise = Appwise::shared();
@@ -91,11 +249,6 @@ void MainWindow::goLoginLogout() {
         return biometricLogin();
     }
     showLoginSheet();
-}
-
-void MainWindow::authenticationStatusChanged() {
-    const bool authenticated = Appwise::shared().authenticated();
-    tbLoginLogout_->setText(QString::fromStdString(localize(authenticated ? "Logout" : "Login")));
 }
 
 void MainWindow::biometricLogin() {
@@ -175,15 +328,6 @@ void MainWindow::loginEnded(const LoginEvent& event) {
     } else {
         Appwise::runAlert("Login-Error", "LoginFailureMessage", kAlertIcon);
     }
-}
-
-void MainWindow::showLoginSheet() {
-    emit loginSheetRequested();
-    // One sheet at a time: a second one would start a second automatic login.
-    if (loginSheet_ && loginSheet_->isVisible()) return loginSheet_->raise();
-    loginSheet_ = new LoginViewController(this);
-    loginSheet_->setAttribute(Qt::WA_DeleteOnClose);
-    loginSheet_->open();
 }
 
 }  // namespace quorvel

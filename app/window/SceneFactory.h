@@ -38,6 +38,19 @@ private:
     std::map<std::string, Maker, std::less<>> makers_;
 };
 
+// The scene identifiers the main window opens.
+inline constexpr char kGetCredentialsScene[] = "getCredentials";
+inline constexpr char kGCAcceptanceScene[] = "gcAcceptance";
+inline constexpr char kAboutAppScene[] = "aboutApp";
+inline constexpr char kPreferencesScene[] = "preferences";
+inline constexpr char kCreateNewUserScene[] = "createNewUser";
+inline constexpr char kNewRemoteDirectoryScene[] = "newRemoteDirectory";
+inline constexpr char kCreateLocalDirectoryScene[] = "createLocalDirectory";
+inline constexpr char kRenameItemScene[] = "renameItem";
+inline constexpr char kItemInfoScene[] = "itemInfo";
+inline constexpr char kShareItemScene[] = "shareItem";
+inline constexpr char kUserProfileScene[] = "userProfile";
+
 // Registers every sheet of the program on `factory`.
 void registerApplicationScenes(SceneFactory& factory);
 

@@ -2,13 +2,35 @@
 // it with. Each sheet adds its line here.
 
 #include "app/account/UserProfileViewController.h"
+#include "app/sheets/InfoViewController.h"
+#include "app/sheets/LoginViewController.h"
+#include "app/sheets/NewUserViewController.h"
+#include "app/sheets/PreferencesViewController.h"
+#include "app/sheets/TOSViewController.h"
 #include "app/window/SceneFactory.h"
 
 namespace quorvel {
 
+namespace {
+
+// One login sheet at a time: a second one would start a second automatic
+// login. The one on show is handed back, and the factory raises it.
+QDialog* loginSheet(QWidget* window) {
+    if (window)
+        for (auto* sheet : window->findChildren<LoginViewController*>(Qt::FindDirectChildrenOnly))
+            if (sheet->isVisible()) return sheet;
+    return new LoginViewController(window);
+}
+
+}  // namespace
+
 void registerApplicationScenes(SceneFactory& factory) {
-    (void)factory;
-    factory.registerScene("userProfile", [](QWidget* window) { return new UserProfileViewController(window); });
+    factory.registerScene(kGetCredentialsScene, &loginSheet);
+    factory.registerScene(kCreateNewUserScene, [](QWidget* window) { return new NewUserViewController(window); });
+    factory.registerScene(kGCAcceptanceScene, [](QWidget* window) { return new TOSViewController(window); });
+    factory.registerScene(kPreferencesScene, [](QWidget* window) { return new PreferencesViewController(window); });
+    factory.registerScene(kAboutAppScene, [](QWidget* window) { return new InfoViewController(window); });
+    factory.registerScene(kUserProfileScene, [](QWidget* window) { return new UserProfileViewController(window); });
 }
 
 }  // namespace quorvel

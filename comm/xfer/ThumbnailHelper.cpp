@@ -1,21 +1,20 @@
 #include "xfer/ThumbnailHelper.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "filetype/FileType.h"
-#include "thumbnail/RegularFile.h"
-#include "thumbnail/ThumbnailMakers.h"
+#include "platform/RegularFile.h"
+#include "xfer/ThumbnailChild.h"
 
 namespace ostrelcomm {
 
 namespace {
 
-std::string detectedMime(const std::filesystem::path& url) {
+std::string detectedMime(RegularFile& file) {
     static const std::string kUnknown = "application/octet-stream";
-    auto file = RegularFile::open(url);
-    if (!file) return kUnknown;
-    const auto head = file->read(FileType::kFileHeadLength);
+    const auto head = file.read(FileType::kFileHeadLength);
     if (!head) return kUnknown;
     const auto type = FileType::getFor(ByteView(*head));
     return type ? type->mime : kUnknown;
@@ -23,13 +22,23 @@ std::string detectedMime(const std::filesystem::path& url) {
 
 }  // namespace
 
-ThumbnailResult createThumnbnail(const std::filesystem::path& url) {
-    const std::string mime = detectedMime(url);
+std::optional<ThumbnailKind> thumbnailKindOf(RegularFile& file) {
+    const std::string mime = detectedMime(file);
     const std::string_view kind(mime);
-    if (kind.starts_with("image/")) return createImageThumbnail(url);
-    if (kind.starts_with("video/")) return createMovieThumbnail(url);
-    if (kind == "application/pdf") return createPDFThumbnail(url);
-    return {};
+    if (kind.starts_with("image/")) return ThumbnailKind::image;
+    if (kind.starts_with("video/")) return ThumbnailKind::video;
+    if (kind == "application/pdf") return ThumbnailKind::pdf;
+    return std::nullopt;
+}
+
+ThumbnailResult createThumnbnail(const std::filesystem::path& url) {
+    auto file = RegularFile::open(url);
+    if (!file) return {};
+    const auto kind = thumbnailKindOf(*file);
+    if (!kind) return {};
+    // Only the first bytes were read here: the decoders run in a process of
+    // their own, on this very file, whatever is renamed into its path.
+    return ThumbnailChild().make(*file, *kind);
 }
 
 }  // namespace ostrelcomm

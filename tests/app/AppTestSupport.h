@@ -155,10 +155,18 @@ inline bool writeText(const QString& path, const QByteArray& text) {
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
 }
 
+// How the terms of use stand in a new suite: never answered, as on a first
+// start (the settings tests), or accepted, so that no terms sheet comes in
+// the way (the window and sheet tests).
+enum class Terms { unanswered, accepted };
+
 inline std::unique_ptr<quorvel::Appwise> makeAppwise(const std::string& suite,
                                                      std::shared_ptr<quorvel::AlertPresenter> presenter =
-                                                         std::make_shared<RecordingAlertPresenter>()) {
-    return std::make_unique<quorvel::Appwise>(suite, std::move(presenter));
+                                                         std::make_shared<RecordingAlertPresenter>(),
+                                                     Terms terms = Terms::unanswered) {
+    auto appwise = std::make_unique<quorvel::Appwise>(suite, std::move(presenter));
+    if (terms == Terms::accepted) appwise->setGcAccepted(true);
+    return appwise;
 }
 
 }  // namespace apptest

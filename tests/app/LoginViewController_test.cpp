@@ -141,7 +141,7 @@ private slots:
     void init() {
         presenter = std::make_shared<RecordingAlertPresenter>();
         suite = uniqueSuite("login-sheet");
-        appwise = &Appwise::installShared(makeAppwise(suite, presenter));
+        appwise = &Appwise::installShared(makeAppwise(suite, presenter, Terms::accepted));
         fast = appwise->engine(CommTasks::fastTask).get();
         slow = appwise->engine(CommTasks::slowTask).get();
     }

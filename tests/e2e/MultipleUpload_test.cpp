@@ -30,6 +30,7 @@
 #include "support/MediaFixtures.h"
 #include "xfer/LocalItemInfo.h"
 #include "xfer/MultipleLocalFileSend.h"
+#include "xfer/ThumbnailHelper.h"
 #include "xfer/XferNotifications.h"
 
 namespace ostrelcomm {
@@ -329,6 +330,71 @@ TEST(MultipleUpload, APictureIsStoredWithItsThumbnail) {
     ASSERT_TRUE(picture && plain);
     EXPECT_TRUE(picture->thumbnail && !picture->thumbnail->empty());
     EXPECT_FALSE(plain->thumbnail);
+}
+
+// Files made to be expensive to thumbnail are uploaded whole, without a
+// thumbnail: the child's failure never stops an upload.
+TEST(MultipleUpload, HostileFilesAreStoredWholeWithoutThumbnails) {
+    MultiUpload run("hostile");
+    testsupport::twoColourPicture(run.local.file("plain.png"), 64, 32);
+    const Bytes plain = testsupport::readFile(run.local.file("plain.png"));
+    run.put("text.png", testsupport::withPngChunk(plain, "zTXt", testsupport::compressedChunkData(std::uint64_t{1} << 30)));
+    run.put("huge.pdf", testsupport::pdfDrawingImage(65535, 65535));
+    testsupport::twoColourClip(run.local.file("clip.mp4"), 320, 240);
+    const Bytes clip = testsupport::readFile(run.local.file("clip.mp4"));
+    run.put("cut.mp4", Bytes(clip.begin(), clip.begin() + static_cast<std::ptrdiff_t>(clip.size() / 2)));
+    fs::remove(run.local.file("clip.mp4"));
+    testsupport::twoColourPicture(run.local.file("photo.jpg"), 64, 48);
+    // Longer than a thumbnail may read, shorter than a gigabyte for the test's sake.
+    testsupport::sparseJpeg(run.local.file("endless.jpg"), testsupport::readFile(run.local.file("photo.jpg")),
+                            std::uint64_t{72} << 20);
+    fs::remove(run.local.file("photo.jpg"));
+    fs::remove(run.local.file("plain.png"));
+
+    const std::vector<std::string> names{"text.png", "huge.pdf", "cut.mp4", "endless.jpg"};
+    EXPECT_EQ(run.send(names, CB::rename).result, xfer::kCompleted);
+    for (const auto& name : names) {
+        const auto stored = run.named(devserver::kRootFolder, name);
+        ASSERT_TRUE(stored) << name;
+        EXPECT_FALSE(stored->thumbnail) << name;
+    }
+    testsupport::TempFolder back;
+    run.download(devserver::kRootFolder, back.path());
+    EXPECT_EQ(testsupport::runProgram({"cmp", (run.local.path() / "endless.jpg").string(), (back.path() / "endless.jpg").string()}).first, 0);
+    EXPECT_EQ(testsupport::runProgram({"diff", "-r", run.local.path().string(), back.path().string()}).first, 0);
+}
+
+// Eight runs at once on one engine make their thumbnails side by side in
+// children of the one helper; each stored thumbnail is the one made alone.
+TEST(MultipleUpload, ThumbnailsMadeAtOnceEqualThoseMadeAlone) {
+    MultiUpload run("eight");
+    constexpr int kRuns = 8;
+    std::vector<std::shared_ptr<MultipleLocalFileSend>> senders;
+    for (int i = 0; i < kRuns; ++i) {
+        const std::string name = "picture-" + std::to_string(i) + ".png";
+        testsupport::twoColourPicture(run.local.file(name), 200 + 37 * i, 120 + 11 * i);
+        senders.push_back(i == 0 ? run.sender : MultipleLocalFileSend::create(run.engine, run.center));
+        senders.back()->clearSource();
+        ASSERT_TRUE(senders.back()->appendToSource(run.local.file(name)));
+    }
+    for (auto& sender : senders) sender->startTransfer(run.local.path(), VirtualPath(), CB::rename);
+    EXPECT_TRUE(run.reports.waitUntil([&](const std::vector<Posted>& all) {
+        std::size_t n = 0;
+        for (const auto& p : all) n += isEnd(p) && p.result == xfer::kCompleted;
+        return n >= kRuns;
+    }));
+    for (int i = 0; i < kRuns; ++i) {
+        const std::string name = "picture-" + std::to_string(i) + ".png";
+        SCOPED_TRACE(name);
+        const auto alone = createThumnbnail(run.local.file(name));
+        ASSERT_TRUE(alone.thumbnail);
+        const auto stored = run.named(devserver::kRootFolder, name);
+        ASSERT_TRUE(stored && stored->thumbnail);
+        const auto clear = run.oracle().openMetadata(stored->itemkey, *stored->thumbnail);
+        ASSERT_TRUE(clear);
+        EXPECT_EQ((*clear)["thumbnailmime"], "image/jpeg");
+        EXPECT_EQ(filetest::base64((*clear)["thumbnail"]), *alone.thumbnail);
+    }
 }
 
 // --- clashes between folders and files ---------------------------------------------------

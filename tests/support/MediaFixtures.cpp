@@ -5,6 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -179,7 +182,13 @@ Bytes pdfDocument(const std::vector<PdfPage>& pages) {
     for (std::size_t i = 0; i < pages.size(); ++i) {
         char box[96];
         std::snprintf(box, sizeof box, "[0 0 %.3f %.3f]", pages[i].width, pages[i].height);
-        object("<< /Type /Page /Parent 2 0 R /MediaBox " + std::string(box) + " /Rotate " +
+        std::string crop;
+        if (const auto& c = pages[i].cropBox) {
+            char text[128];
+            std::snprintf(text, sizeof text, " /CropBox [%.3f %.3f %.3f %.3f]", (*c)[0], (*c)[1], (*c)[2], (*c)[3]);
+            crop = text;
+        }
+        object("<< /Type /Page /Parent 2 0 R /MediaBox " + std::string(box) + crop + " /Rotate " +
                std::to_string(pages[i].rotate) +
                " /Resources << /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >>"
                " /Contents " + std::to_string(4 + 2 * i) + " 0 R >>");
@@ -187,6 +196,33 @@ Bytes pdfDocument(const std::vector<PdfPage>& pages) {
         const std::string content = "0 0 1 rg 50 50 200 200 re f 0 g BT /F1 10 Tf 50 20 Td (Quorvel) Tj ET\n";
         object("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "endstream");
     }
+    const std::size_t xref = out.size();
+    out += "xref\n0 " + std::to_string(offsets.size() + 1) + "\n0000000000 65535 f \n";
+    for (auto offset : offsets) {
+        char entry[32];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
+        out += entry;
+    }
+    out += "trailer\n<< /Size " + std::to_string(offsets.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           std::to_string(xref) + "\n%%EOF\n";
+    return ostrelcomm::toBytes(out);
+}
+
+Bytes pdfDrawingImage(std::uint32_t width, std::uint32_t height) {
+    std::string out = "%PDF-1.4\n";
+    std::vector<std::size_t> offsets;
+    auto object = [&](const std::string& body) {
+        offsets.push_back(out.size());
+        out += std::to_string(offsets.size()) + " 0 obj\n" + body + "\nendobj\n";
+    };
+    const std::string content = "q 300 0 0 300 0 0 cm /Im1 Do Q\n";
+    object("<< /Type /Catalog /Pages 2 0 R >>");
+    object("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    object("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Resources << /XObject << /Im1 5 0 R >> >>"
+           " /Contents 4 0 R >>");
+    object("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "endstream");
+    object("<< /Type /XObject /Subtype /Image /Width " + std::to_string(width) + " /Height " +
+           std::to_string(height) + " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Length 4 >>\nstream\nabcd\nendstream");
     const std::size_t xref = out.size();
     out += "xref\n0 " + std::to_string(offsets.size() + 1) + "\n0000000000 65535 f \n";
     for (auto offset : offsets) {
@@ -247,6 +283,124 @@ Bytes gifWithScreen(std::uint16_t width, std::uint16_t height) {
     out.insert(out.end(), {0x02, 0x02, 0x44, 0x01, 0x00});  // its LZW data
     out.push_back(0x3b);
     return out;
+}
+
+Bytes withPngChunk(const Bytes& png, const std::string& type, const Bytes& data) {
+    // The signature (8 bytes) and the header chunk (25) come first.
+    constexpr std::size_t kAfterHeader = 8 + 25;
+    if (png.size() < kAfterHeader) throw std::runtime_error("not a PNG");
+    Bytes out(png.begin(), png.begin() + kAfterHeader);
+    pngChunk(out, type.c_str(), data);
+    out.insert(out.end(), png.begin() + kAfterHeader, png.end());
+    return out;
+}
+
+Bytes compressedChunkData(std::uint64_t unpacked) {
+    Bytes out = ostrelcomm::toBytes(std::string("Bomb") + '\0' + '\0');
+    z_stream stream{};
+    if (deflateInit(&stream, Z_BEST_COMPRESSION) != Z_OK) throw std::runtime_error("deflateInit");
+    const Bytes zeros(1 << 20, 0);
+    Bytes buffer(1 << 16);
+    std::uint64_t left = unpacked;
+    int flush = Z_NO_FLUSH;
+    do {
+        const auto piece = static_cast<uInt>(std::min<std::uint64_t>(left, zeros.size()));
+        left -= piece;
+        flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
+        stream.next_in = const_cast<Bytef*>(zeros.data());
+        stream.avail_in = piece;
+        do {
+            stream.next_out = buffer.data();
+            stream.avail_out = static_cast<uInt>(buffer.size());
+            deflate(&stream, flush);
+            out.insert(out.end(), buffer.begin(), buffer.end() - stream.avail_out);
+        } while (stream.avail_out == 0);
+    } while (flush != Z_FINISH);
+    deflateEnd(&stream);
+    return out;
+}
+
+void sparseJpeg(const std::filesystem::path& output, const Bytes& jpeg, std::uint64_t size) {
+    if (jpeg.size() < 4 || jpeg[jpeg.size() - 2] != 0xff || jpeg.back() != 0xd9) throw std::runtime_error("not a JPEG");
+    std::ofstream out(output, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(jpeg.data()), static_cast<std::streamsize>(jpeg.size() - 2));
+    out.close();
+    std::filesystem::resize_file(output, size);
+}
+
+RgbPicture magickThumbnail(const std::filesystem::path& file, const std::vector<std::string>& options) {
+    std::vector<std::string> argv{"convert", file.string()};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.insert(argv.end(), {"-thumbnail", "320x320", "-depth", "8", "ppm:-"});
+    auto [status, output] = runProgram(argv);
+    auto picture = parsePpm(output);
+    if (status != 0 || !picture) throw std::runtime_error("convert cannot show " + file.string());
+    return *picture;
+}
+
+double meanDifference(const RgbPicture& a, const RgbPicture& b) {
+    if (a.width != b.width || a.height != b.height || a.rgb.size() != b.rgb.size() || a.rgb.empty()) return 255;
+    double sum = 0;
+    for (std::size_t i = 0; i < a.rgb.size(); ++i) sum += std::abs(int{a.rgb[i]} - int{b.rgb[i]});
+    return sum / static_cast<double>(a.rgb.size());
+}
+
+double meanLevel(const RgbPicture& picture) {
+    if (picture.rgb.empty()) return 0;
+    double sum = 0;
+    for (const auto value : picture.rgb) sum += value;
+    return sum / static_cast<double>(picture.rgb.size());
+}
+
+std::size_t peakResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) return std::stoul(line.substr(6));
+    }
+    return 0;
+}
+
+std::size_t openDescriptors() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+    return count;
+}
+
+namespace {
+
+// (pid, state) of every process whose parent is `parent`.
+std::vector<std::pair<int, char>> childProcesses(int parent) {
+    std::vector<std::pair<int, char>> found;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || !std::isdigit(static_cast<unsigned char>(name[0]))) continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        // "pid (command) state ppid ...": the command may hold anything.
+        const auto close = text.rfind(')');
+        if (close == std::string::npos || close + 4 >= text.size()) continue;
+        const char state = text[close + 2];
+        const int ppid = std::atoi(text.c_str() + close + 4);
+        if (ppid == parent) found.emplace_back(std::stoi(name), state);
+    }
+    return found;
+}
+
+}  // namespace
+
+std::vector<int> zombieChildren(int parent) {
+    std::vector<int> zombies;
+    for (const auto& [pid, state] : childProcesses(parent))
+        if (state == 'Z') zombies.push_back(pid);
+    return zombies;
+}
+
+std::vector<int> childrenOf(int parent) {
+    std::vector<int> children;
+    for (const auto& [pid, state] : childProcesses(parent)) children.push_back(pid);
+    return children;
 }
 
 Bytes readFile(const std::filesystem::path& path) {

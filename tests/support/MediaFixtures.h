@@ -101,14 +101,46 @@ struct PdfPage {
     double width = 595.276;
     double height = 841.89;
     int rotate = 0;
+    // A /CropBox (x1, y1, x2, y2) inside the media box, when given.
+    std::optional<std::array<double, 4>> cropBox;
 };
 Bytes pdfDocument(const std::vector<PdfPage>& pages);
+// A one-page document whose page draws an image that claims the given size
+// and holds almost no data.
+Bytes pdfDrawingImage(std::uint32_t width, std::uint32_t height);
 
 // A PNG signature and header claiming the given size, with a little image data
 // that cannot fill it.
 Bytes pngClaimingSize(std::uint32_t width, std::uint32_t height);
 // A GIF whose logical screen has the given size, holding one 1 × 1 image.
 Bytes gifWithScreen(std::uint16_t width, std::uint16_t height);
+
+// The PNG with one more chunk right after its header.
+Bytes withPngChunk(const Bytes& png, const std::string& type, const Bytes& data);
+// The data of a zTXt or iCCP chunk (a name, the method byte, a zlib stream)
+// whose stream unpacks to `unpacked` zero bytes: a gigabyte takes about a
+// megabyte.
+Bytes compressedChunkData(std::uint64_t unpacked);
+// A JPEG whose bytes stop before its end marker, followed by a hole up to
+// `size` bytes: a sparse file that takes almost no disk.
+void sparseJpeg(const std::filesystem::path& output, const Bytes& jpeg, std::uint64_t size);
+
+// The thumbnail ImageMagick makes of a file (convert with the given options
+// before -thumbnail 320x320), as RGB.
+RgbPicture magickThumbnail(const std::filesystem::path& file, const std::vector<std::string>& options = {});
+// The mean difference of two pictures of one size, over every channel of
+// every pixel (0 to 255); 255 when their sizes differ.
+double meanDifference(const RgbPicture& a, const RgbPicture& b);
+// The mean of every channel of every pixel.
+double meanLevel(const RgbPicture& picture);
+
+// This process: its peak resident memory (VmHWM) in KiB, its open
+// descriptors, and the children it has not reaped.
+std::size_t peakResidentKiB();
+std::size_t openDescriptors();
+std::vector<int> zombieChildren(int parent);
+// The processes whose parent is `parent`.
+std::vector<int> childrenOf(int parent);
 
 Bytes readFile(const std::filesystem::path& path);
 

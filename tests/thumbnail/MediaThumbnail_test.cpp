@@ -61,6 +61,16 @@ protected:
                  ffmpeg({"-i", file("clip.mp4").string(), "-c", "copy", "-movflags", "+faststart",
                          output.string()});
              }},
+            // A photograph-like pattern, and the same much larger (decoded at a
+            // fraction of its size).
+            {"pattern.jpg",
+             [](const auto& output) {
+                 ffmpeg({"-f", "lavfi", "-i", "testsrc=s=640x480", "-frames:v", "1", "-q:v", "2", output.string()});
+             }},
+            {"large-pattern.jpg",
+             [](const auto& output) {
+                 ffmpeg({"-f", "lavfi", "-i", "testsrc=s=4000x3000", "-frames:v", "1", "-q:v", "2", output.string()});
+             }},
             // A frame too wide for a thumbnail, in a container that declares it.
             {"wide-frames.mov",
              [](const auto& output) { twoColourClip(output, kMaxPictureSide + 16, 16, {"-c:v", "png"}); }},
@@ -175,6 +185,48 @@ TEST_F(MediaThumbnail, PicturesBeyondTheLimitsGiveNothingAndNoLogLine) {
         decodedThumbnail(createImageThumbnail(write("screen-ok.gif", gifWithScreen(4'000, 3'000))));
     EXPECT_EQ(picture.width, 320);
     EXPECT_EQ(picture.height, 240);
+}
+
+// Each EXIF orientation written by exiftool into the same JPEG; ImageMagick's
+// -auto-orient shows what upright is.
+TEST_F(MediaThumbnail, JpegIsTurnedAsItsExifOrientationSays) {
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE(orientation);
+        const auto tagged = write("exif-" + std::to_string(orientation) + ".jpg", readFile(file("pattern.jpg")));
+        ASSERT_EQ(runProgram({"exiftool", "-q", "-overwrite_original", "-n",
+                              "-Orientation=" + std::to_string(orientation), tagged.string()})
+                      .first,
+                  0);
+        const auto picture = decodedThumbnail(createImageThumbnail(tagged));
+        const auto reference = magickThumbnail(tagged, {"-auto-orient"});
+        const bool sideways = orientation >= 5;
+        ASSERT_EQ(picture.width, sideways ? 240 : 320);
+        ASSERT_EQ(picture.height, sideways ? 320 : 240);
+        EXPECT_LT(meanDifference(picture, reference), 10.0);
+    }
+}
+
+// Decoded at an eighth of its size, a large photograph still gives the
+// thumbnail ImageMagick makes of it whole.
+TEST_F(MediaThumbnail, LargeJpegDecodedSmallerGivesTheSamePicture) {
+    const auto picture = decodedThumbnail(createImageThumbnail(file("large-pattern.jpg")));
+    ASSERT_EQ(picture.width, 320);
+    ASSERT_EQ(picture.height, 240);
+    EXPECT_LT(meanDifference(picture, magickThumbnail(file("large-pattern.jpg"))), 10.0);
+}
+
+// A JPEG that never ends: the decoder would gather it whole (a gigabyte of
+// memory for a file of some kilobytes on disk) before finding it damaged.
+TEST_F(MediaThumbnail, JpegLongerThanAThumbnailMayReadIsRefused) {
+    const auto path = shelf_->folder().file("endless.jpg");
+    sparseJpeg(path, readFile(file("photo.jpg")), std::uint64_t{1} << 30);
+    SystemLogCapture log;
+    EXPECT_EQ(createImageThumbnail(path), ThumbnailResult{});
+    EXPECT_TRUE(log.lines().empty());
+    // The same picture within the input a thumbnail may read still gives one.
+    const auto shorter = shelf_->folder().file("long.jpg");
+    sparseJpeg(shorter, readFile(file("photo.jpg")), std::uint64_t{1} << 20);
+    EXPECT_TRUE(createImageThumbnail(shorter).thumbnail);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -52,6 +53,22 @@ TEST(PdfThumbnail, FirstPageIsFittedInto300PixelsOnWhite) {
     EXPECT_TRUE(closeColour(a4->pixel(static_cast<int>(400 * scale), static_cast<int>((841.89 - 150) * scale)),
                             kWhite, 16));
     EXPECT_TRUE(log.lines().empty());
+}
+
+// The page is drawn whole, as its media box says, not trimmed to its crop
+// box: the blue square lies outside the crop box and still shows.
+TEST(PdfThumbnail, PageIsDrawnForItsMediaBoxNotItsCropBox) {
+    TempFolder folder;
+    PdfPage page{600, 400, 0, std::array<double, 4>{300, 0, 600, 400}};
+    const auto result = createPDFThumbnail(folder.write("cropped.pdf", pdfDocument({page})));
+    ASSERT_TRUE(result.thumbnail);
+    const auto picture = decodeJpeg(*result.thumbnail);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->width, 300);
+    EXPECT_EQ(picture->height, 200);
+    // The square's centre, (150, 150) points from the lower left, at half scale.
+    EXPECT_TRUE(closeColour(picture->pixel(75, 200 - 75), kBlue));
+    EXPECT_TRUE(closeColour(picture->pixel(225, 100), kWhite, 16));
 }
 
 TEST(PdfThumbnail, DocumentsWithoutARenderablePageGiveNothing) {

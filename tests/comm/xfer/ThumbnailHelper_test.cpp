@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -91,6 +92,53 @@ TEST_F(ThumbnailHelper, AnythingElseGivesNeitherThumbnailNorMimeAndNoLogLine) {
         EXPECT_EQ(createThumnbnail(path), ThumbnailResult{});
     }
     EXPECT_TRUE(log.lines().empty());
+}
+
+struct HostileCase {
+    std::string label;
+    std::filesystem::path path;
+    std::size_t logLines;
+};
+
+// Files made to be expensive: each gives no thumbnail within the child's wall
+// time (and a second), this process's peak memory hardly moves (the decoding
+// happens elsewhere), and the system log gets at most the one line a video
+// or a child stopped at its limits writes.
+TEST_F(ThumbnailHelper, HostileFilesGiveNothingQuicklyAndCostTheClientNoMemory) {
+    TempFolder folder;
+    twoColourPicture(folder.file("plain.png"), 64, 32);
+    const Bytes plain = readFile(folder.file("plain.png"));
+    const Bytes gigabyte = compressedChunkData(std::uint64_t{1} << 30);
+    twoColourPicture(folder.file("photo.jpg"), 64, 48);
+    sparseJpeg(folder.file("endless.jpg"), readFile(folder.file("photo.jpg")), std::uint64_t{1} << 30);
+    const Bytes clip = readFile(file("clip.mp4"));
+    const auto fifo = folder.file("pipe.png");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/zero", folder.file("zero.jpg").c_str()), 0);
+
+    const std::vector<HostileCase> cases{
+        {"png_text_of_a_gigabyte", folder.write("text.png", withPngChunk(plain, "zTXt", gigabyte)), 0},
+        {"png_profile_of_a_gigabyte", folder.write("profile.png", withPngChunk(plain, "iCCP", gigabyte)), 0},
+        {"jpeg_of_a_gigabyte", folder.file("endless.jpg"), 0},
+        {"pdf_drawing_65535_square", folder.write("huge.pdf", pdfDrawingImage(65535, 65535)), 1},
+        {"truncated_video",
+         folder.write("cut.mp4", Bytes(clip.begin(), clip.begin() + static_cast<std::ptrdiff_t>(clip.size() / 2))),
+         1},
+        {"fifo", fifo, 0},
+        {"dev_zero_by_a_link", folder.file("zero.jpg"), 0},
+    };
+    ASSERT_TRUE(createThumnbnail(file("picture.png")).thumbnail);  // the helper running
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        SystemLogCapture log;
+        const std::size_t peakBefore = peakResidentKiB();
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(createThumnbnail(c.path), ThumbnailResult{});
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(6));
+        EXPECT_LT(peakResidentKiB() - peakBefore, 16u * 1024);
+        EXPECT_EQ(log.lines().size(), c.logLines);
+        for (const auto& line : log.lines()) EXPECT_EQ(line.rfind(kThumbnailErrorPrefix, 0), 0u) << line;
+    }
 }
 
 TEST_F(ThumbnailHelper, UnreadableFileGivesNothing) {

@@ -15,6 +15,9 @@ namespace ostrelcomm {
 class RegularFile {
   public:
     static std::optional<RegularFile> open(const std::filesystem::path& path);
+    // Takes over a descriptor opened elsewhere (a child process's inherited
+    // one): kept when it reads a regular file, closed otherwise.
+    static std::optional<RegularFile> adopt(int fd);
 
     ~RegularFile();
     RegularFile(RegularFile&& other) noexcept;
@@ -25,11 +28,10 @@ class RegularFile {
     int descriptor() const { return fd_; }
     // Up to maxLength bytes from the current position; nothing on a read error.
     std::optional<Bytes> read(std::size_t maxLength);
+    // Back to the first byte; false when the descriptor cannot seek.
+    bool rewind();
     // The current size, or -1 when it cannot be had.
     std::int64_t size() const;
-    // A path that opens this very file again, for libraries that want a path:
-    // whatever is renamed into the original path meanwhile is not reached.
-    std::filesystem::path reopenPath() const;
 
   private:
     explicit RegularFile(int fd) : fd_(fd) {}

@@ -1,11 +1,10 @@
-#include "thumbnail/RegularFile.h"
+#include "platform/RegularFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <string>
 #include <utility>
 
 namespace ostrelcomm {
@@ -18,6 +17,14 @@ std::optional<RegularFile> RegularFile::open(const std::filesystem::path& path) 
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return std::nullopt;
     RegularFile file(fd);
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+    return file;
+}
+
+std::optional<RegularFile> RegularFile::adopt(int fd) {
+    if (fd < 0) return std::nullopt;
+    RegularFile file(fd);
+    struct stat status {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
     return file;
 }
@@ -59,8 +66,6 @@ std::int64_t RegularFile::size() const {
     return static_cast<std::int64_t>(status.st_size);
 }
 
-std::filesystem::path RegularFile::reopenPath() const {
-    return "/proc/self/fd/" + std::to_string(fd_);
-}
+bool RegularFile::rewind() { return ::lseek(fd_, 0, SEEK_SET) == 0; }
 
 }  // namespace ostrelcomm

@@ -1,0 +1,215 @@
+#pragma once
+
+// The application tests against the stand-in server: accounts made on the
+// server's side, Appwise's engines logged in to one, items seeded as another
+// client would have stored them (sealed by the tests' own oracle), listings
+// and shared items fetched through the engines as the browser would, and the
+// stored items read back.
+
+#include <QCoreApplication>
+#include <QObject>
+#include <QTest>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/utils/Appwise.h"
+#include "app/utils/EngineBridge.h"
+#include "auth/SRPAuthMode.h"
+#include "crypto/SecretBytes.h"
+#include "devserver/AccountEndpoints.h"
+#include "devserver/DevServer.h"
+#include "devserver/ItemStore.h"
+#include "support/EngineRequests.h"
+#include "support/FileOracle.h"
+#include "support/ListingOracle.h"
+#include "support/SharedDevserver.h"
+#include "jobs/CommJobs.h"
+#include "jobs/JobStatus.h"
+#include "shares/ShareNotifications.h"
+#include "tree/RemoteDirInfo.h"
+
+namespace apptest {
+
+inline constexpr int kStandInGuardMs = 30'000;
+inline constexpr char kStandInPassword[] = "app stand-in password";
+// The tag of the tests' own listings.
+inline constexpr char kTestSource[] = "appTest";
+
+// The shared stand-in server; call before the program's first Http.
+inline devserver::DevServer& standIn() { return testsupport::sharedDevserver().server(); }
+
+// An account on the stand-in, and its items.
+class StandInAccount {
+public:
+    explicit StandInAccount(const std::string& stem) : user_(testsupport::uniqueName(stem)) {
+        devserver::addDemoUser(standIn().users(), user_, kStandInPassword);
+    }
+
+    const std::string& user() const { return user_; }
+    devserver::User account() const { return *standIn().users().find(user_); }
+    std::string owner() const { return account().uuid; }
+    testsupport::ListingOracle oracle() const {
+        return testsupport::ListingOracle::forAccount(account().umk, kStandInPassword)
+            .value_or(testsupport::ListingOracle{});
+    }
+
+    // A folder or file named `name` in `parent`, sealed under the account's
+    // keys; its identifier (empty when the store refused it).
+    std::string seed(const std::string& name, devserver::ItemKind kind,
+                     const std::string& parent = devserver::kRootFolder) {
+        testsupport::ListingOracle::Item item;
+        item.metadata = testsupport::metadataText(name);
+        const auto chain = oracle();
+        devserver::Item stored;
+        stored.owner = owner();
+        stored.kind = kind;
+        stored.parent = parent;
+        stored.itemkey = chain.wrappedItemKey(item);
+        stored.metadata = chain.sealedMetadata(item);
+        const auto added = standIn().items().add(stored);
+        if (!added) return {};
+        keys_.push_back({added->uuid, item});
+        return added->uuid;
+    }
+    std::string folder(const std::string& name, const std::string& parent = devserver::kRootFolder) {
+        return seed(name, devserver::ItemKind::directory, parent);
+    }
+    std::string file(const std::string& name, const std::string& parent = devserver::kRootFolder) {
+        return seed(name, devserver::ItemKind::file, parent);
+    }
+
+    // Grants `reader` this account's seeded item: its key wrapped under the
+    // key the two accounts share.
+    bool grant(const std::string& uuid, const StandInAccount& reader) const {
+        const auto found = std::find_if(keys_.begin(), keys_.end(), [&](const auto& k) { return k.uuid == uuid; });
+        const auto readerPrivate = testsupport::oraclePrivateKey(reader.account().privshkey, kStandInPassword);
+        if (found == keys_.end() || !readerPrivate) return false;
+        const auto shared = testsupport::oracleSharedKey(account().pubshkey, *readerPrivate);
+        return standIn().items().grant(owner(), uuid, reader.owner(),
+                                       testsupport::oracleWrap(found->item.itemKey, shared));
+    }
+
+    // The items directly in one of the account's folders, by name read back
+    // under the account's keys, sorted; folders end with "/".
+    std::vector<std::string> namesIn(const std::string& folderUUID) const {
+        const auto listed = standIn().items().folder(owner(), folderUUID);
+        if (!listed) return {"no such folder"};
+        const auto chain = oracle();
+        std::vector<std::string> names;
+        for (const auto& item : listed->content) {
+            const auto metadata = chain.openMetadata(item.itemkey, item.metadata);
+            std::string name = metadata ? (*metadata)["name"].template get<std::string>() : "unreadable";
+            names.push_back(item.kind == devserver::ItemKind::directory ? name + "/" : name);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    // The identifier of the item named `name` directly in a folder.
+    std::string uuidIn(const std::string& folderUUID, const std::string& name) const {
+        const auto listed = standIn().items().folder(owner(), folderUUID);
+        if (!listed) return {};
+        const auto chain = oracle();
+        for (const auto& item : listed->content) {
+            const auto metadata = chain.openMetadata(item.itemkey, item.metadata);
+            if (metadata && (*metadata)["name"] == name) return item.uuid;
+        }
+        return {};
+    }
+
+    // "METHOD path" of this account's requests since the last call.
+    std::vector<devserver::RecordedRequest> newRequests() {
+        auto all = testsupport::requestsOf(standIn(), user_);
+        std::vector<devserver::RecordedRequest> out(all.begin() + static_cast<std::ptrdiff_t>(std::min(seen_, all.size())),
+                                                    all.end());
+        seen_ = all.size();
+        return out;
+    }
+
+private:
+    struct SeededKey {
+        std::string uuid;
+        testsupport::ListingOracle::Item item;
+    };
+    std::string user_;
+    std::vector<SeededKey> keys_;
+    std::size_t seen_ = 0;
+};
+
+// Logs Appwise's engines in to the account, as the login sheet does; true
+// once both hold the session.
+inline bool logIn(quorvel::Appwise& appwise, const StandInAccount& account) {
+    appwise.setUsername(account.user());
+    appwise.setPassword(ostrelcomm::SecretBytes::fromText(kStandInPassword));
+    appwise.engine(quorvel::CommTasks::fastTask)
+        ->auth_add(account.user(), ostrelcomm::SecretBytes::fromText(kStandInPassword),
+                   ostrelcomm::SRPAuthMode::new_);
+    return QTest::qWaitFor(
+        [&] {
+            return appwise.authenticated() && appwise.engine(quorvel::CommTasks::slowTask)->sessionID().has_value();
+        },
+        kStandInGuardMs);
+}
+
+// The items of a remote folder as a listing on the fast engine gives them
+// (keys unwrapped, metadata decrypted); empty when none came.
+inline std::vector<ostrelcomm::RemoteItemInfo> listFolder(quorvel::Appwise& appwise, const std::string& uuid) {
+    std::optional<std::vector<ostrelcomm::RemoteItemInfo>> content;
+    QObject receiver;
+    QObject::connect(&appwise.bridge(quorvel::CommTasks::fastTask),
+                     &quorvel::EngineBridge::queryRemoteDirectoryContent, &receiver,
+                     [&](const quorvel::DirectoryContentEvent& event) {
+                         if (event.source == kTestSource && event.data && *event.data) content = (*event.data)->content;
+                     });
+    appwise.engine(quorvel::CommTasks::fastTask)->directory_getInfo(uuid, std::string(kTestSource));
+    (void)QTest::qWaitFor([&] { return content.has_value(); }, kStandInGuardMs);
+    return content.value_or(std::vector<ostrelcomm::RemoteItemInfo>{});
+}
+
+// The listed items with these names, in the order of the names.
+inline std::vector<ostrelcomm::RemoteItemInfo> pick(const std::vector<ostrelcomm::RemoteItemInfo>& listed,
+                                                    const std::vector<std::string>& names) {
+    std::vector<ostrelcomm::RemoteItemInfo> out;
+    for (const auto& name : names)
+        for (const auto& item : listed)
+            if (item.metadata.name == name) out.push_back(item);
+    return out;
+}
+
+// The items other users share with the logged-in user, as the fast engine
+// lists them; empty when none came.
+inline std::vector<ostrelcomm::SharedItem> sharedItems(quorvel::Appwise& appwise) {
+    std::optional<std::vector<ostrelcomm::SharedItem>> items;
+    QObject receiver;
+    QObject::connect(&appwise.bridge(quorvel::CommTasks::fastTask), &quorvel::EngineBridge::querySharedItems,
+                     &receiver, [&](const quorvel::SharedItemsEvent& event) {
+                         // "Started" comes with the job's list, still empty.
+                         if (event.result == ostrelcomm::shares::kAvailable && event.data) items = *event.data;
+                     });
+    appwise.engine(quorvel::CommTasks::fastTask)->shares_queryForSharedItems(std::nullopt);
+    (void)QTest::qWaitFor([&] { return items.has_value(); }, kStandInGuardMs);
+    return items.value_or(std::vector<ostrelcomm::SharedItem>{});
+}
+
+// True once no job of the engine is waiting or running.
+inline bool engineIdle(const ostrelcomm::SrvComm& engine) {
+    for (const auto& [id, job] : engine.queue()->getJobsList())
+        if (!ostrelcomm::isFinished(job.status)) return false;
+    return true;
+}
+
+// "METHOD path" of each request, in order.
+inline std::vector<std::string> lines(const std::vector<devserver::RecordedRequest>& requests) {
+    return testsupport::requestLines(requests);
+}
+
+// The first value of a request's protocol header ("x-sb-" + name).
+inline std::string header(const devserver::RecordedRequest& request, const std::string& name) {
+    const auto values = request.values("x-sb-" + name);
+    return values.empty() ? std::string() : values.front();
+}
+
+}  // namespace apptest
