@@ -95,11 +95,9 @@ QByteArray runTool(const QString& program, const QStringList& arguments, const Q
     return process.readAllStandardOutput();
 }
 
-// A trust code's text as Python's JSON writes it, for the user given: its
-// user name left out with `withName` false, another identifier in `uuid`.
-QByteArray pythonTrustCode(const devserver::User& user, bool withName = true,
-                           const std::optional<std::string>& uuid = std::nullopt) {
-    const std::string peerUUID = uuid.value_or(user.uuid);
+// A trust code's text as Python's JSON writes it, for the user given, as
+// the user's own code; its user name left out with `withName` false.
+QByteArray pythonTrustCode(const devserver::User& user, bool withName = true) {
     return runTool(QStringLiteral("python3"),
                    {QStringLiteral("-c"),
                     QStringLiteral("import json, sys\n"
@@ -107,7 +105,7 @@ QByteArray pythonTrustCode(const devserver::User& user, bool withName = true,
                                    "'pubshkey': sys.argv[3]}\n"
                                    "if sys.argv[4] == 'no': del code['peerUsername']\n"
                                    "sys.stdout.write(json.dumps(code))"),
-                    qs(peerUUID), qs(user.name), base64Of(user.pubshkey),
+                    qs(user.uuid), qs(user.name), base64Of(user.pubshkey),
                     withName ? QStringLiteral("yes") : QStringLiteral("no")});
 }
 
@@ -414,7 +412,11 @@ private slots:
         const devserver::User peer = makeUser("peer");
         QByteArray text;
         if (kind == "peer") text = pythonTrustCode(peer);
-        if (kind == "no identifier") text = pythonTrustCode(peer, true, std::string());
+        if (kind == "no identifier") {
+            devserver::User unnamed = peer;
+            unnamed.uuid.clear();
+            text = pythonTrustCode(unnamed);
+        }
         if (kind == "own") text = pythonTrustCode(user);
         if (kind == "hello") text = "hello";
         if (kind == "no name") text = pythonTrustCode(peer, false);
