@@ -101,6 +101,7 @@
 #include "tree/DirectoryWorksContext.h"
 #include "tree/FileNewData.h"
 #include "tree/FileWorksContext.h"
+#include "tree/NameOrder.h"
 #include "tree/NewDirectoryData.h"
 #include "tree/RemoteDirInfo.h"
 #include "tree/RemoteDirectoryBranch.h"

@@ -123,6 +123,26 @@ const std::map<std::string, Table, std::less<>>& tables() {
              // New folders and rename.
 
              // Share and information sheets.
+             {"ShareSheetTitle", "Share"},
+             {"Share", "Share"},
+             {"Multiple items", "Multiple items"},
+             {"share.searchPlaceholder", "Find a user by name, then press Return"},
+             {"share.column", "Share with"},
+             {"No peers found", "No user found"},
+             {"NoPeersFoundMsg", "No user has this name. User names are case-sensitive: check how it is spelt."},
+             {"ShareUntrustedTitle", "Share with a user you have not trusted?"},
+             {"ShareUntrustedMessage",
+              "At least one of the chosen users is not among your trusted users, so you cannot be sure who holds "
+              "that account. Share only if you know it is the person you mean."},
+             {"ItemInfoSheetTitle", "Information"},
+             {"info.name", "Name:"},
+             {"info.created", "Created:"},
+             {"info.modified", "Modified:"},
+             {"info.size", "Size:"},
+             {"info.kind", "Type:"},
+             {"Unknown", "Unknown"},
+             {"info.sharedWith", "Shared with:"},
+             {"Delete share", "Delete share"},
 
              // Account window: profile, usage, activities, deletion.
              {"AccountWindowTitle", "Account"},

@@ -10,12 +10,17 @@
 
 namespace quorvel {
 
+// The date of an entry whose modification time cannot be read.
+inline constexpr std::chrono::sys_seconds kDistantPast{
+    std::chrono::sys_days{std::chrono::year{1} / std::chrono::January / 1}};
+
 // One entry of a local folder's listing, as the local table shows it.
 struct Metadata {
     // The entry's name for display: its file name, with bytes that are not
     // UTF-8 shown as U+FFFD.
     std::string name;
-    // The content's modification time; 0001-01-01T00:00:00Z when unreadable.
+    // The content's modification time; kDistantPast (0001-01-01T00:00:00Z)
+    // when unreadable.
     std::chrono::sys_seconds date{};
     // Bytes; 0 for folders and when unknown.
     std::int64_t size = 0;

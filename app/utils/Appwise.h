@@ -16,6 +16,7 @@
 #include "jobs/SrvComm.h"
 #include "jobs/VirtualPath.h"
 #include "platform/NotificationCenter.h"
+#include "tree/TreeNotifications.h"
 
 class QSettings;
 
@@ -98,6 +99,12 @@ public:
     // The remote folder on show.
     ostrelcomm::VirtualPath& remotePath() { return remotePath_; }
     const ostrelcomm::VirtualPath& remotePath() const { return remotePath_; }
+    // The listing of the remote folder on show, as the browser last took it;
+    // null before the first and after a logout. Whoever else observed the
+    // same answer may hold the same object: read it, never sort it in place.
+    // Main thread.
+    const ostrelcomm::tree::DirInfoPayload& remoteDirectoryInfo() const { return remoteDirectoryInfo_; }
+    void setRemoteDirectoryInfo(ostrelcomm::tree::DirInfoPayload info) { remoteDirectoryInfo_ = std::move(info); }
     // A screen changed remote items: the browser lists its folder again.
     bool refreshRemoteContent() const { return refreshRemoteContent_; }
     void setRefreshRemoteContent(bool value) { refreshRemoteContent_ = value; }
@@ -164,6 +171,7 @@ private:
     std::optional<ostrelcomm::SecretBytes> password_;
     std::filesystem::path localPath_;
     ostrelcomm::VirtualPath remotePath_;
+    ostrelcomm::tree::DirInfoPayload remoteDirectoryInfo_;
     bool refreshRemoteContent_ = false;
     std::unique_ptr<SelectedItems> selectedItems_;
     std::unique_ptr<Pasteboard> pasteboard_;

@@ -1,15 +1,12 @@
 #include "tree/RemoteDirInfo.h"
 
-#include <unicode/unorm2.h>
-#include <unicode/ustring.h>
-
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <numeric>
 #include <string>
 
 #include "json/StrictJson.h"
+#include "tree/NameOrder.h"
 
 namespace ostrelcomm {
 
@@ -91,44 +88,6 @@ int kindRank(RemoteItemType type) {
     return 3;
 }
 
-// The UTF-8 bytes of the name's NFC form, each bad sequence read as U+FFFD.
-// Compared as unsigned bytes (std::string's ordering), UTF-8 gives the order
-// of the scalar values, which UTF-16 code units would not.
-std::string nameKey(const std::string& name) {
-    if (std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-        return name;
-    if (name.size() > INT32_MAX / 4) return name;
-    UErrorCode status = U_ZERO_ERROR;
-    const UNormalizer2* nfc = unorm2_getNFCInstance(&status);
-    if (U_FAILURE(status)) return name;
-
-    std::u16string utf16(name.size(), u'\0');
-    std::int32_t length = 0;
-    u_strFromUTF8WithSub(utf16.data(), static_cast<std::int32_t>(utf16.size()), &length, name.data(),
-                         static_cast<std::int32_t>(name.size()), 0xFFFD, nullptr, &status);
-    if (U_FAILURE(status)) return name;
-    utf16.resize(static_cast<std::size_t>(length));
-
-    std::u16string normal(utf16.size() * 3 + 1, u'\0');
-    length = unorm2_normalize(nfc, utf16.data(), static_cast<std::int32_t>(utf16.size()), normal.data(),
-                              static_cast<std::int32_t>(normal.size()), &status);
-    if (status == U_BUFFER_OVERFLOW_ERROR) {
-        status = U_ZERO_ERROR;
-        normal.assign(static_cast<std::size_t>(length), u'\0');
-        length = unorm2_normalize(nfc, utf16.data(), static_cast<std::int32_t>(utf16.size()), normal.data(),
-                                  static_cast<std::int32_t>(normal.size()), &status);
-    }
-    if (U_FAILURE(status)) return name;
-    normal.resize(static_cast<std::size_t>(length));
-
-    std::string utf8(normal.size() * 3, '\0');
-    u_strToUTF8(utf8.data(), static_cast<std::int32_t>(utf8.size()), &length, normal.data(),
-                static_cast<std::int32_t>(normal.size()), &status);
-    if (U_FAILURE(status)) return name;
-    utf8.resize(static_cast<std::size_t>(length));
-    return utf8;
-}
-
 }  // namespace
 
 std::optional<RemoteDirInfo::FileOrder> RemoteDirInfo::fileOrderFromRaw(std::string_view raw) {
@@ -167,7 +126,7 @@ void RemoteDirInfo::contentsOrderedBy(FileOrder order, bool ascending) {
             // Normalised once per item, not once per comparison.
             std::vector<std::string> keys;
             keys.reserve(content.size());
-            for (const auto& item : content) keys.push_back(nameKey(item.metadata.name));
+            for (const auto& item : content) keys.push_back(nameOrderKey(item.metadata.name));
             sortBy([&](std::size_t a, std::size_t b) { return itemComparator(keys[a], keys[b], ascending); });
             break;
         }

@@ -10,8 +10,11 @@
 #include <QString>
 #include <QThread>
 
+#include <stdlib.h>
+
 #include <atomic>
 #include <deque>
+#include <filesystem>
 #include <initializer_list>
 #include <optional>
 #include <memory>
@@ -154,6 +157,35 @@ inline bool writeText(const QString& path, const QByteArray& text) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
 }
+
+// A folder of the test's own under the temporary folder, removed with all
+// it holds when this goes, whatever bytes its names are made of (QDir cannot
+// remove a name that is not UTF-8) and whatever permissions it was left with.
+// Links in it are removed, never followed.
+class TemporaryFolder {
+public:
+    TemporaryFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-test-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    }
+    ~TemporaryFolder() {
+        if (path_.empty()) return;
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored))
+            if (entry.is_directory(ignored) && !entry.is_symlink(ignored))
+                std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                             std::filesystem::perm_options::add, ignored);
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+    bool isValid() const { return !path_.empty(); }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
 
 // How the terms of use stand in a new suite: never answered, as on a first
 // start (the settings tests), or accepted, so that no terms sheet comes in
