@@ -29,6 +29,7 @@
 
 #include "AppTestSupport.h"
 #include "FakeCameraProvider.h"
+#include "StandInTestSupport.h"
 #include "app/Extensions/Image.h"
 #include "app/Extensions/Localize.h"
 #include "app/account/QrCodeReader.h"
@@ -38,17 +39,12 @@
 #include "app/utils/Appwise.h"
 #include "app/utils/EngineBridge.h"
 #include "app/window/SceneFactory.h"
-#include "auth/SRPAuthMode.h"
-#include "crypto/SecretBytes.h"
-#include "devserver/AccountEndpoints.h"
 #include "jobs/CommJobs.h"
 #include "jobs/JobType.h"
 #include "shares/TrustCode.h"
 #include "support/EngineRequests.h"
-#include "support/SharedDevserver.h"
 
 using namespace apptest;
-using ostrelcomm::SecretBytes;
 using quorvel::Appwise;
 using quorvel::CameraPosition;
 using quorvel::CommTasks;
@@ -58,15 +54,11 @@ Q_DECLARE_METATYPE(std::optional<CameraPosition>)
 
 namespace {
 
-constexpr int kGuardMs = 30'000;
-constexpr char kPassword[] = "trusted-users-pw";
+constexpr int kGuardMs = kStandInGuardMs;
 constexpr int kTrustsTab = 3;
 
-devserver::DevServer& server() { return testsupport::sharedDevserver().server(); }
-
-devserver::User makeUser(const std::string& stem) {
-    return devserver::addDemoUser(server().users(), testsupport::uniqueName(stem), kPassword);
-}
+// A new account on the stand-in, as the server keeps it.
+devserver::User makeUser(const std::string& stem) { return StandInAccount(stem).account(); }
 
 void drainMainQueue() {
     for (int round = 0; round < 4; ++round) QCoreApplication::sendPostedEvents();
@@ -207,12 +199,12 @@ class TrustedUsersTabTest : public QObject {
 private slots:
     void initTestCase() {
         // Before any engine makes its first HTTPS session.
-        server();
+        standIn();
     }
 
     void init() {
         presenter = std::make_shared<RecordingAlertPresenter>();
-        appwise = &Appwise::installShared(makeAppwise(uniqueSuite("trusted-users"), presenter));
+        appwise = &Appwise::installShared(makeAppwise(uniqueSuite("trusted-users"), presenter, Terms::accepted));
         fast = appwise->engine(CommTasks::fastTask).get();
         camera = std::make_shared<FakeCamera>();
         cameraInstall = std::make_unique<FakeCameraInstall>(camera);
@@ -220,8 +212,8 @@ private slots:
 
     void cleanup() {
         cameraInstall.reset();
-        server().clearFaults();
-        server().releaseStalls();
+        standIn().clearFaults();
+        standIn().releaseStalls();
     }
 
     // The user's own code, as the window draws it (at its pixel ratio, 1
@@ -427,7 +419,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w.filled(), kGuardMs);
         QTRY_COMPARE_WITH_TIMEOUT(lists.count(), 1, kGuardMs);
         lists.clear();
-        const std::size_t before = testsupport::requestsOf(server(), user.name).size();
+        const std::size_t before = testsupport::requestsOf(standIn(), user.name).size();
         w.showTab(kTrustsTab);
         w.clickAdd();
         camera->handFrame(frame);
@@ -448,7 +440,7 @@ private slots:
         QVERIFY(presenter->answerPending(answer));
         if (trusted) {
             QTRY_COMPARE_WITH_TIMEOUT(w.rows(), QStringList{qs(peer.name)}, kGuardMs);
-            const auto stored = server().trusts().list(user.uuid);
+            const auto stored = standIn().trusts().list(user.uuid);
             QCOMPARE(stored.size(), std::size_t{1});
             QCOMPARE(stored[0].peerUUID, peer.uuid);
             QVERIFY(stored[0].pubshkey == peer.pubshkey);
@@ -461,7 +453,7 @@ private slots:
             for (const auto& [id, job] : fast->queue()->getJobsList())
                 QVERIFY(job.jobType != ostrelcomm::JobType::addTrustedUser);
             QVERIFY(requestsSince(user.name, before).empty());
-            QVERIFY(server().trusts().list(user.uuid).empty());
+            QVERIFY(standIn().trusts().list(user.uuid).empty());
             QCOMPARE(lists.count(), 0);
         }
         QCOMPARE(presenter->shown().size(), std::size_t{1});
@@ -564,7 +556,7 @@ private slots:
         QVERIFY(!shown[1].question);
         QCOMPARE(shown[1].messageText, QStringLiteral("Communication error"));
         QCOMPARE(shown[1].informativeText, QStringLiteral("pubshkey is not the peer's key"));
-        QVERIFY(server().trusts().list(user.uuid).empty());
+        QVERIFY(standIn().trusts().list(user.uuid).empty());
     }
 
     // "Remove" in the row's menu asks first; "Remove" there deletes the trust
@@ -583,14 +575,14 @@ private slots:
         const devserver::User user = logIn("remove");
         const devserver::User peer = makeUser("removed-peer");
         const std::string trustUUID = "trust-" + peer.name;
-        server().trusts().add(user.uuid, devserver::Trust{trustUUID, peer.uuid, peer.name, peer.pubshkey});
+        standIn().trusts().add(user.uuid, devserver::Trust{trustUUID, peer.uuid, peer.name, peer.pubshkey});
         if (refused)
-            server().setFault("DELETE", "/trustedpeers/remove/",
+            standIn().setFault("DELETE", "/trustedpeers/remove/",
                               devserver::Fault::exception(500, "InternalServerException", "Not today"));
         OpenWindow w;
         QTRY_COMPARE_WITH_TIMEOUT(w.rows(), QStringList{qs(peer.name)}, kGuardMs);
         drainMainQueue();
-        const std::size_t before = testsupport::requestsOf(server(), user.name).size();
+        const std::size_t before = testsupport::requestsOf(standIn(), user.name).size();
         QSignalSpy lists(&appwise->bridge(CommTasks::fastTask), &quorvel::EngineBridge::trustsList);
 
         w.showTab(kTrustsTab);
@@ -626,7 +618,7 @@ private slots:
                  (std::vector<std::string>{"DELETE /trustedpeers/remove/", "GET /trustedpeers/list/"}));
         QCOMPARE(requests[0].values("x-sb-trusted-user-uuid"), std::vector<std::string>{peer.uuid});
         QCOMPARE(w.rows(), refused ? QStringList{qs(peer.name)} : QStringList{});
-        QCOMPARE(server().trusts().list(user.uuid).size(), static_cast<std::size_t>(refused ? 1 : 0));
+        QCOMPARE(standIn().trusts().list(user.uuid).size(), static_cast<std::size_t>(refused ? 1 : 0));
         QCOMPARE(presenter->shown().size(), std::size_t{1});
     }
 
@@ -634,7 +626,7 @@ private slots:
     void noMenuElsewhere() {
         const devserver::User user = logIn("no-menu");
         const devserver::User peer = makeUser("menu-peer");
-        server().trusts().add(user.uuid, devserver::Trust{"trust-" + peer.name, peer.uuid, peer.name, peer.pubshkey});
+        standIn().trusts().add(user.uuid, devserver::Trust{"trust-" + peer.name, peer.uuid, peer.name, peer.pubshkey});
         OpenWindow w;
         QTRY_COMPARE_WITH_TIMEOUT(w.rows(), QStringList{qs(peer.name)}, kGuardMs);
 
@@ -677,21 +669,16 @@ private slots:
     }
 
 private:
-    // A new user on the stand-in, logged in on both engines as the login
+    // A new account on the stand-in, logged in on both engines as the login
     // sheet leaves them, the application holding the name.
     devserver::User logIn(const std::string& stem) {
-        const devserver::User user = makeUser(stem);
-        appwise->setUsername(user.name);
-        appwise->setPassword(SecretBytes::fromText(kPassword));
-        fast->auth_add(user.name, SecretBytes::fromText(kPassword), ostrelcomm::SRPAuthMode::new_);
-        ostrelcomm::SrvComm& slow = *appwise->engine(CommTasks::slowTask);
-        if (!QTest::qWaitFor([&] { return appwise->authenticated() && slow.isAuthenticated(); }, kGuardMs))
-            qFatal("%s could not log in", user.name.c_str());
-        return user;
+        const StandInAccount account(stem);
+        if (!apptest::logIn(*appwise, account)) qFatal("%s could not log in", account.user().c_str());
+        return account.account();
     }
 
     static std::vector<devserver::RecordedRequest> requestsSince(const std::string& user, std::size_t from) {
-        auto requests = testsupport::requestsOf(server(), user);
+        auto requests = testsupport::requestsOf(standIn(), user);
         requests.erase(requests.begin(),
                        requests.begin() + static_cast<std::ptrdiff_t>(std::min(from, requests.size())));
         return requests;
