@@ -209,6 +209,18 @@ const std::map<std::string, Table, std::less<>>& tables() {
              {"DataDeleteError", "Your profile could not be deleted."},
 
              // Account window: trusted users and the QR code.
+             {"Add trusted user", "Add Trusted User"},
+             {"Reading...", "Reading…"},
+             {"Remove", "Remove"},
+             {"ItemDeleteTitle", "Remove this trusted user?"},
+             {"TrustDeleteMsg", "%1 will no longer be one of your trusted users."},
+             {"Camera unavailable", "Camera unavailable"},
+             {"InvalidTrustCode", "Not a trust code"},
+             {"InvalidTrustCodeMsg", "This QR code is not the trust code of a Quorvel Connect user."},
+             {"TrustYourselfMsg", "This is your own trust code: you cannot add yourself to your trusted users."},
+             {"ValidTrustCode", "Add a trusted user"},
+             {"ValidTrustCodeMsg", "Add %1 to your trusted users? You can then share items with %1."},
+             {"Ok", "OK"},
 
              // Account window: security.
              {"Doesn't match", "Doesn't match"},
