@@ -1,11 +1,16 @@
 #include "app/Extensions/Image.h"
 
+#include <QBuffer>
+#include <QByteArray>
+#include <QImageReader>
 #include <QPainter>
 #include <QRectF>
 #include <QSizeF>
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <limits>
 
 namespace quorvel {
 
@@ -27,6 +32,25 @@ void setTemplateImage(QImage& image, bool isTemplate) {
 
 QImage namedImage(const QString& name) {
     return QImage(QStringLiteral(":/images/") + name + QStringLiteral(".png"));
+}
+
+QImage remoteThumbnailImage(ostrelcomm::ByteView bytes) {
+    if (bytes.empty() || bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return {};
+    // Read in place: the bytes outlive the reader.
+    QByteArray data = QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<qsizetype>(bytes.size()));
+    QBuffer buffer(&data);
+    if (!buffer.open(QIODevice::ReadOnly)) return {};
+    QImageReader reader(&buffer);
+    reader.setDecideFormatFromContent(true);
+    const QSize claimed = reader.size();
+    if (!claimed.isValid() || claimed.isEmpty() || claimed.width() > kRemoteThumbnailMaxSide ||
+        claimed.height() > kRemoteThumbnailMaxSide)
+        return {};
+    QImage image = reader.read();
+    // A picture that turns out larger than its header said is not shown either.
+    if (image.width() > kRemoteThumbnailMaxSide || image.height() > kRemoteThumbnailMaxSide) return {};
+    return image;
 }
 
 QImage tintedImage(const QImage& image, const QColor& tintColor) {

@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QString>
 
+#include "platform/Bytes.h"
+
 namespace quorvel {
 
 // A template image is a shape drawn in one colour whose opaque pixels take
@@ -31,5 +33,15 @@ QImage tintedImage(const QImage& image, const QColor& tintColor);
 // Sizes are in device-independent pixels; the result keeps the image's
 // device pixel ratio.
 QImage addBadge(const QImage& image, const QImage& badge, const QColor& badgeColor);
+
+// The largest thumbnail from the server that is decoded, a side.
+inline constexpr int kRemoteThumbnailMaxSide = 4096;
+
+// A thumbnail that came with a remote item: bytes another client chose. It is
+// decoded only when its header tells its size and that size is at most
+// kRemoteThumbnailMaxSide on each side, so a few bytes that claim a huge
+// picture never make the program allocate for it; a null image when it is
+// refused or does not decode.
+QImage remoteThumbnailImage(ostrelcomm::ByteView bytes);
 
 }  // namespace quorvel

@@ -145,6 +145,26 @@ const std::map<std::string, Table, std::less<>>& tables() {
              // New folders and rename.
 
              // Share and information sheets.
+             {"ShareSheetTitle", "Share"},
+             {"Share", "Share"},
+             {"Multiple items", "Multiple items"},
+             {"share.searchPlaceholder", "Find a user by name, then press Return"},
+             {"share.column", "Share with"},
+             {"No peers found", "No user found"},
+             {"NoPeersFoundMsg", "No user has this name. User names are case-sensitive: check how it is spelt."},
+             {"ShareUntrustedTitle", "Share with a user you have not trusted?"},
+             {"ShareUntrustedMessage",
+              "At least one of the chosen users is not among your trusted users, so you cannot be sure who holds "
+              "that account. Share only if you know it is the person you mean."},
+             {"ItemInfoSheetTitle", "Information"},
+             {"info.name", "Name:"},
+             {"info.created", "Created:"},
+             {"info.modified", "Modified:"},
+             {"info.size", "Size:"},
+             {"info.kind", "Type:"},
+             {"Unknown", "Unknown"},
+             {"info.sharedWith", "Shared with:"},
+             {"Delete share", "Delete share"},
 
              // Account window: profile, usage, activities, deletion.
              {"AccountWindowTitle", "Account"},
@@ -197,8 +217,41 @@ const std::map<std::string, Table, std::less<>>& tables() {
              {"DataDeleteError", "Your profile could not be deleted."},
 
              // Account window: trusted users and the QR code.
+             {"Add trusted user", "Add Trusted User"},
+             {"Reading...", "Reading…"},
+             {"Remove", "Remove"},
+             {"ItemDeleteTitle", "Remove this trusted user?"},
+             {"TrustDeleteMsg", "%1 will no longer be one of your trusted users."},
+             {"Camera unavailable", "Camera unavailable"},
+             {"InvalidTrustCode", "Not a trust code"},
+             {"InvalidTrustCodeMsg", "This QR code is not the trust code of a Quorvel Connect user."},
+             {"TrustYourselfMsg", "This is your own trust code: you cannot add yourself to your trusted users."},
+             {"ValidTrustCode", "Add a trusted user"},
+             {"ValidTrustCodeMsg", "Add %1 to your trusted users? You can then share items with %1."},
+             {"Ok", "OK"},
 
              // Account window: security.
+             {"Doesn't match", "Doesn't match"},
+             {"CredentialsStored", "Your user name and password are now kept in your keyring"},
+             {"ChooseAccessTypeMsg",
+              "Choose how they are used: to log in automatically when Quorvel Connect starts, or to log in with "
+              "your fingerprint when you press Login."},
+             {"NoBiometricAccessMsg",
+              "Quorvel Connect will use them to log in automatically when it starts. This computer has no "
+              "fingerprint reader, so fingerprint login is not offered."},
+             {"CredentialsNotStored", "Your user name and password could not be kept in your keyring"},
+             {"CredentialsRemoved", "Your user name and password were removed from your keyring"},
+             {"CredentialsNotRemoved",
+              "Your user name and password could not be removed from your keyring. Quorvel Connect will not "
+              "use them any more"},
+             {"CredStoredWarnTitle", "Your password is kept in your keyring"},
+             {"CredStoredWarnMsg",
+              "Before you change your password, remove your user name and password from your keyring: uncheck "
+              "the keyring option below, then change the password."},
+             {"Modification done", "Your password has been changed"},
+             {"ModificationDoneMsg", "You are now logged out. Log in again with your new password."},
+             {"ModificationError", "Your password could not be changed"},
+             {"ModificationErrorMsg", "Check your current password and your connection, then try again."},
          }},
         {kCommStatesTable,
          Table{

@@ -1,7 +1,9 @@
 #include "app/account/UserProfileViewController.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QFormLayout>
 #include <QFrame>
 #include <QGroupBox>
@@ -9,24 +11,40 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPixmap>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+
 #include "app/Extensions/Formatters.h"
+#include "app/Extensions/Image.h"
 #include "app/Extensions/Localize.h"
+#include "app/Extensions/QuorvelCredentials.h"
 #include "app/Extensions/SecretText.h"
 #include "app/Extensions/SystemColor.h"
 #include "app/account/LevelIndicator.h"
+#include "app/account/QrCodeWriter.h"
 #include "app/utils/AlertPresenter.h"
 #include "app/utils/Appwise.h"
+#include "app/utils/BiometricAuthentication.h"
+#include "app/utils/PasswordStrength.h"
 #include "app/utils/RunOnMain.h"
+#include "app/utils/ShowCommError.h"
 #include "platform/SystemLog.h"
+#include "securestore/AppleSecureStore.h"
+#include "securestore/GenericPasswordQueryable.h"
+#include "shares/ShareNotifications.h"
 #include "user/UserNotifications.h"
 
 namespace quorvel {
@@ -37,6 +55,10 @@ using ostrelcomm::UserSessionData;
 using Formatters::DateStyle;
 
 QString text(const char* key) { return QString::fromStdString(localize(key)); }
+
+// The height of the camera's image beside the add button, in
+// device-independent pixels.
+constexpr int kCameraImageSide = 24;
 
 ostrelcomm::SrvComm& engine(CommTasks task) { return *Appwise::shared().engine(task); }
 
@@ -106,13 +128,23 @@ QTableView* tableView(QWidget* parent, const char* objectName, UserProfileTableS
 
 }  // namespace
 
-UserProfileViewController::UserProfileViewController(QWidget* parent) : QDialog(parent) {
+UserProfileViewController::UserProfileViewController(QWidget* parent)
+    : QDialog(parent), captureSession_(makeCameraProvider()) {
     setObjectName(QStringLiteral("userProfile"));
     buildView();
     viewDidLoad();
 }
 
-UserProfileViewController::~UserProfileViewController() = default;
+UserProfileViewController::~UserProfileViewController() {
+    // A window that goes without closing (its parent went first) still lets
+    // the camera go before its widgets.
+    captureSession_->stop();
+    qrCodeDetector_.reset();
+    // The widgets outlive this part of the window by a little: a table hidden
+    // as they go must not ask it for rows any more.
+    tblActivity_->setModel(nullptr);
+    tblTrustedUser_->setModel(nullptr);
+}
 
 // --- view --------------------------------------------------------------------------------
 
@@ -273,6 +305,11 @@ QWidget* UserProfileViewController::buildTrustsTab() {
     frame->setMinimumSize(200, 150);
     qrCodeFrameView_ = frame;
     qrCodeFrameView_->setObjectName(QStringLiteral("qrCodeFrameView"));
+    qrCodeFrameView_->setStyleSheet(
+        QStringLiteral("#qrCodeFrameView { border: 1px solid %1; }").arg(systemColor(SystemColor::gray).name()));
+    // The camera's picture, once there is one, fills the frame.
+    auto* preview = new QVBoxLayout(qrCodeFrameView_);
+    preview->setContentsMargins(1, 1, 1, 1);
 
     auto* addRow = new QHBoxLayout;
     addRow->addWidget(btnAddTrustedUser_);
@@ -344,8 +381,11 @@ QWidget* UserProfileViewController::buildSecurityTab() {
             &UserProfileViewController::changeDataAccessPassword);
     connect(cbCredentialsInKeyring_, &QCheckBox::clicked, this,
             &UserProfileViewController::changeCredentialsInKeyring);
-    connect(rbAutoAccessAtStartup_, &QRadioButton::clicked, this, &UserProfileViewController::loginTypeChanged);
-    connect(rbBiometricLogin_, &QRadioButton::clicked, this, &UserProfileViewController::loginTypeChanged);
+    loginTypeGroup_ = new QButtonGroup(credentialsBox);
+    loginTypeGroup_->setExclusive(true);
+    loginTypeGroup_->addButton(rbAutoAccessAtStartup_);
+    loginTypeGroup_->addButton(rbBiometricLogin_);
+    connect(loginTypeGroup_, &QButtonGroup::buttonClicked, this, &UserProfileViewController::loginTypeChanged);
     return page;
 }
 
@@ -439,6 +479,7 @@ void UserProfileViewController::closeSheet() {
     securityObservers(false);
     deleteProfileObserver(false);
     deleteProfilePassword_->clear();
+    clearDataAccessPasswords();
     done(0);
 }
 
@@ -573,25 +614,228 @@ void UserProfileViewController::userProfileDeleted(const UserProfileDeletedEvent
 }
 
 // --- trusted users -------------------------------------------------------------------------
-// The tab's frame only, for now: its observers, the camera and the drawing of
-// the QR code are still to come. Until then the list stays empty and the add
-// button stays disabled, as on a machine without a camera.
 
-void UserProfileViewController::trustedUsersObservers(bool activate) { (void)activate; }
+void UserProfileViewController::trustedUsersObservers(bool activate) {
+    disconnect(tableRefreshObserver_);
+    disconnect(trustRemovedObserver_);
+    disconnect(addTrustedUsersObserver_);
+    if (!activate) return;
+    EngineBridge& bridge = fastBridge();
+    tableRefreshObserver_ =
+        connect(&bridge, &EngineBridge::trustsList, this, &UserProfileViewController::trustsListed);
+    trustRemovedObserver_ =
+        connect(&bridge, &EngineBridge::trustRemove, this, &UserProfileViewController::trustRemoved);
+    addTrustedUsersObserver_ =
+        connect(&bridge, &EngineBridge::trustCreationTerminated, this, &UserProfileViewController::trustCreated);
+}
+
+void UserProfileViewController::trustsListed(const TrustsListEvent& event) {
+    // Here, on the main thread, where the table reads the rows.
+    if (event.result != std::optional<std::string>(ostrelcomm::shares::kAvailable) || !event.data) return;
+    trusts_ = *event.data;
+    trustedUsersSource_->reloadData();
+}
+
+void UserProfileViewController::trustRemoved(const TrustRemoveEvent& event) {
+    // A removal that failed is listed again too: the list shows what the
+    // server kept.
+    if (event.result == std::optional<std::string>(ostrelcomm::shares::kRemoved) ||
+        event.result == std::optional<std::string>(ostrelcomm::shares::kError))
+        engine(CommTasks::fastTask).shares_getTrustedUsers();
+}
+
+void UserProfileViewController::trustCreated(const TrustCreationEvent& event) {
+    if (!event.result) return;
+    if (*event.result == ostrelcomm::shares::kCreated) {
+        engine(CommTasks::fastTask).shares_getTrustedUsers();
+        return;
+    }
+    showCommError(event.httpError);
+}
+
+void UserProfileViewController::contextMenuEvent(QContextMenuEvent* event) {
+    rightMouseDown(event->globalPos());
+    event->accept();
+}
+
+void UserProfileViewController::rightMouseDown(const QPoint& globalPosition) {
+    if (selectedTab_ != SelectedTab::trusts || !tblTrustedUser_->selectionModel()->hasSelection()) return;
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("trustedUserMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(text("Remove"), this, &UserProfileViewController::removeTrustedUser);
+    menu->popup(globalPosition);
+}
+
+void UserProfileViewController::removeTrustedUser() {
+    const QModelIndexList rows = tblTrustedUser_->selectionModel()->selectedRows();
+    if (rows.isEmpty()) return;
+    const auto row = static_cast<std::size_t>(rows.front().row());
+    if (row >= trusts_.size()) return;
+    // The entry as it is now: the list may be replaced while the question is up.
+    const ostrelcomm::TrustCode entry = trusts_[row];
+    const AlertQuestion question{text("ItemDeleteTitle"),
+                                 text("TrustDeleteMsg").arg(QString::fromStdString(entry.peerUsername())),
+                                 AlertIcon::information,
+                                 {text("Cancel"), text("Remove")}};
+    const QPointer<UserProfileViewController> self(this);
+    Appwise::shared().alertPresenter().ask(question, this, [self, peerUUID = entry.peerUUID()](int button) {
+        if (button != 1 || !self || self->closed_) return;
+        // The trusted user's identifier, not the trust's.
+        engine(CommTasks::fastTask).shares_deleteTrust(peerUUID);
+    });
+}
 
 void UserProfileViewController::drawTrustCodeImage(const std::string& userUUID, const std::string& username,
                                                    ostrelcomm::ByteView pubSHKey) {
-    ownTrustCode_ = ostrelcomm::TrustCode(std::nullopt, userUUID, username,
-                                          ostrelcomm::Bytes(pubSHKey.begin(), pubSHKey.end()));
+    const std::optional<std::string> code = ostrelcomm::TrustCode::generate(userUUID, username, pubSHKey);
+    // A name outside ASCII gives a code that no reader of trust codes takes:
+    // none is drawn for it.
+    const bool ascii = code && std::all_of(code->begin(), code->end(),
+                                           [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(code->data());
+        if (auto image = QrCodeWriter::image(ostrelcomm::ByteView(bytes, code->size()),
+                                             qrCodeImageView_->devicePixelRatioF()))
+            trustCodeQRLight_ = std::move(*image);
+    }
+    qrCodeImageView_->setPixmap(QPixmap::fromImage(trustCodeQRLight_));
 }
 
-bool UserProfileViewController::setupCamera() { return false; }
+bool UserProfileViewController::setupCamera() {
+    captureDevice_ = captureSession_->defaultDevice();
+    if (!captureDevice_) {
+        ostrelcomm::systemLog(kNoCameraLog);
+        return false;
+    }
+    switch (captureDevice_->position) {
+        case CameraPosition::front:
+            ostrelcomm::systemLog(kFrontCameraLog);
+            break;
+        case CameraPosition::back:
+            ostrelcomm::systemLog(kBackCameraLog);
+            break;
+        case CameraPosition::unspecified:
+            ostrelcomm::systemLog(kUnspecifiedCameraLog);
+            break;
+    }
+    return true;
+}
 
-void UserProfileViewController::setupCameraUI(bool cameraUsable) { (void)cameraUsable; }
+void UserProfileViewController::setupCameraUI(bool cameraUsable) {
+    btnAddTrustedUser_->setEnabled(cameraUsable);
+    QImage image = namedImage(QString::fromLatin1(cameraUsable ? kCameraAvailableImage : kCameraNotAvailableImage));
+    if (!image.isNull()) image.setDevicePixelRatio(static_cast<qreal>(image.height()) / kCameraImageSide);
+    imgCameraAvailability_->setPixmap(QPixmap::fromImage(image));
+}
 
-void UserProfileViewController::stopCapture() {}
+void UserProfileViewController::setCaptureInProgress(bool capturing) {
+    captureInProgress_ = capturing;
+    imgCameraAvailability_->setHidden(capturing);
+    btnAddTrustedUser_->setText(text(capturing ? "Reading..." : "Add trusted user"));
+    btnAddTrustedUser_->setChecked(capturing);
+}
 
-void UserProfileViewController::addTrustedUser() {}
+void UserProfileViewController::addTrustedUser() {
+    if (captureInProgress_)
+        stopCapture();
+    else
+        startCapture();
+}
+
+void UserProfileViewController::startCapture() {
+    const unsigned capture = ++captureNumber_;
+    const QPointer<UserProfileViewController> self(this);
+    auto reader = std::make_unique<QrCodeReader>([self, capture](std::vector<std::string> texts) {
+        runOnMain([self, capture, texts = std::move(texts)]() mutable {
+            if (self) self->codesRead(capture, std::move(texts));
+        });
+    });
+    if (!videoPreviewLayer_) {
+        videoPreviewLayer_ = captureSession_->previewWidget(qrCodeFrameView_);
+        if (videoPreviewLayer_) {
+            qrCodeFrameView_->layout()->addWidget(videoPreviewLayer_);
+            videoPreviewLayer_->show();
+        }
+    }
+    const std::optional<QString> failure =
+        captureSession_->start(reader->frameHandler(), [self, capture](const QString& description) {
+            if (self) self->cameraFailed(capture, description);
+        });
+    if (failure) {
+        setCaptureInProgress(false);
+        Appwise::shared().alertPresenter().ask(
+            AlertQuestion{text("Camera unavailable"), *failure, AlertIcon::information, {}}, this, [](int) {});
+        return;
+    }
+    qrCodeDetector_ = std::move(reader);
+    setCaptureInProgress(true);
+}
+
+void UserProfileViewController::stopCapture() {
+    setCaptureInProgress(false);
+    captureSession_->stop();
+    // Waits, at most, for the frame being read; its codes find the capture
+    // stopped.
+    qrCodeDetector_.reset();
+}
+
+void UserProfileViewController::cameraFailed(unsigned capture, const QString& description) {
+    if (capture != captureNumber_ || !captureInProgress_) return;
+    stopCapture();
+    Appwise::shared().alertPresenter().ask(
+        AlertQuestion{text("Camera unavailable"), description, AlertIcon::information, {}}, this, [](int) {});
+}
+
+void UserProfileViewController::codesRead(unsigned capture, std::vector<std::string> texts) {
+    // What a stopped capture still read is dropped unseen.
+    if (capture != captureNumber_ || !captureInProgress_) return;
+    stopCapture();
+    for (std::string& scanned : texts) validateData(scanned);
+}
+
+void UserProfileViewController::validateData(const std::string& scanned) {
+    codesToValidate_.push_back(scanned);
+    if (!validating_) validateNextCode();
+}
+
+void UserProfileViewController::validateNextCode() {
+    if (codesToValidate_.empty() || closed_) {
+        codesToValidate_.clear();
+        validating_ = false;
+        return;
+    }
+    validating_ = true;
+    const ostrelcomm::TrustCode code(codesToValidate_.front());
+    codesToValidate_.pop_front();
+    const QPointer<UserProfileViewController> self(this);
+    auto next = [self](int) {
+        if (self) self->validateNextCode();
+    };
+    const std::optional<std::string>& ownName = Appwise::shared().username();
+    if (code.peerUsername().empty()) {
+        Appwise::shared().alertPresenter().ask(
+            AlertQuestion{text("InvalidTrustCode"), text("InvalidTrustCodeMsg"), AlertIcon::information, {}}, this,
+            next);
+    } else if (ownName && code.peerUsername() == *ownName) {
+        Appwise::shared().alertPresenter().ask(
+            AlertQuestion{text("InvalidTrustCode"), text("TrustYourselfMsg"), AlertIcon::information, {}}, this, next);
+    } else {
+        const AlertQuestion question{text("ValidTrustCode"),
+                                     text("ValidTrustCodeMsg").arg(QString::fromStdString(code.peerUsername())),
+                                     AlertIcon::information,
+                                     {text("Ok"), text("Cancel")}};
+        Appwise::shared().alertPresenter().ask(question, this, [self, code, next](int button) {
+            if (!self || self->closed_) return;
+            // Only the name was checked: the identifier and the key go to the
+            // server as the code gave them.
+            if (button == 0)
+                engine(CommTasks::fastTask).shares_addTrustedUser(code.peerUUID(), code.peerUsername(),
+                                                                  code.pubshkey());
+            next(button);
+        });
+    }
+}
 
 std::optional<TableCell> UserProfileViewController::trustedUserCell(int column, int row) const {
     if (static_cast<std::size_t>(row) >= trusts_.size()) return std::nullopt;
@@ -602,21 +846,199 @@ std::optional<TableCell> UserProfileViewController::trustedUserCell(int column, 
 }
 
 // --- security ------------------------------------------------------------------------------
-// The tab's frame only, for now: nothing is observed or stored yet, and the
-// change button stays disabled (the new passwords never count as matching).
 
-void UserProfileViewController::securityObservers(bool activate) { (void)activate; }
+namespace {
 
-void UserProfileViewController::setupSecurityControls() {}
+void showVerdict(QLabel* indicator, const QString& verdict, SystemColor color) {
+    indicator->setText(verdict);
+    QPalette palette = indicator->palette();
+    palette.setColor(QPalette::WindowText, systemColor(color));
+    indicator->setPalette(palette);
+}
 
-void UserProfileViewController::changeDataAccessPassword() {}
+const QString kNoVerdict = QStringLiteral("...");
 
-void UserProfileViewController::changeCredentialsInKeyring() {}
+// Each change of a setting is saved at once, but never while the settings
+// are being loaded.
+void changeSetup(const std::function<void(AppSetup&)>& change) {
+    Appwise& appwise = Appwise::shared();
+    AppSetup setup = appwise.setup();
+    change(setup);
+    appwise.setSetup(setup);
+    if (!appwise.initializing()) appwise.saveSetup();
+}
 
-void UserProfileViewController::loginTypeChanged() {}
+bool machineHasBiometry() {
+    return BiometricAuthentication::shared().supportedBiometry() != BiometrySupport::none;
+}
 
-void UserProfileViewController::checkFullAccessPasswordStrength() {}
+}  // namespace
 
-bool UserProfileViewController::checkFullAccessPasswordMatch() { return false; }
+void UserProfileViewController::securityObservers(bool activate) {
+    disconnect(dataAccessPwModificationObserver_);
+    if (!activate) return;
+    dataAccessPwModificationObserver_ = connect(&fastBridge(), &EngineBridge::userModification, this,
+                                                &UserProfileViewController::userModification);
+}
+
+void UserProfileViewController::setupSecurityControls() {
+    for (QLineEdit* field : {oldDataAccessPassword_, newDataAccessPassword_, newDataAccessPasswordCheck_})
+        connect(field, &QLineEdit::textChanged, this, [this, field] { controlTextDidChange(field); });
+    // As wide as the widest verdict, so that the fields beside them keep
+    // their width while the user types.
+    int widest = 0;
+    for (const PasswordStrength::Verdict& verdict : PasswordStrength::kVerdicts)
+        widest = std::max(widest, newDataAccessPwStrengthIndicator_->fontMetrics().horizontalAdvance(text(verdict.key)));
+    for (const char* key : {"Match", "Doesn't match"})
+        widest = std::max(widest, newDataAccessPwEqualityIndicator_->fontMetrics().horizontalAdvance(text(key)));
+    newDataAccessPwStrengthIndicator_->setMinimumWidth(widest);
+    newDataAccessPwEqualityIndicator_->setMinimumWidth(widest);
+    showVerdict(newDataAccessPwStrengthIndicator_, kNoVerdict, SystemColor::label);
+    showVerdict(newDataAccessPwEqualityIndicator_, kNoVerdict, SystemColor::label);
+    adjustLoginButtons();
+}
+
+void UserProfileViewController::adjustLoginButtons() {
+    // An exclusive group keeps one button on: it is lifted while the states
+    // are set, so that none may be on.
+    const auto showLoginType = [this](bool biometric, bool automatic) {
+        loginTypeGroup_->setExclusive(false);
+        rbBiometricLogin_->setChecked(biometric);
+        rbAutoAccessAtStartup_->setChecked(automatic);
+        loginTypeGroup_->setExclusive(true);
+    };
+    if (!Appwise::shared().credentialsInKeyring()) {
+        cbCredentialsInKeyring_->setChecked(false);
+        rbAutoAccessAtStartup_->setEnabled(false);
+        rbBiometricLogin_->setEnabled(false);
+        showLoginType(false, false);
+        changeSetup([](AppSetup& setup) { setup.biometricLogin = false; });
+        changeSetup([](AppSetup& setup) { setup.automaticAccessAtStartup = false; });
+        return;
+    }
+    cbCredentialsInKeyring_->setChecked(true);
+    const AppSetup& chosen = Appwise::shared().setup();
+    if (!chosen.biometricLogin && !chosen.automaticAccessAtStartup)
+        changeSetup([](AppSetup& setup) { setup.automaticAccessAtStartup = true; });
+    const AppSetup& setup = Appwise::shared().setup();
+    rbBiometricLogin_->setEnabled(machineHasBiometry());
+    rbAutoAccessAtStartup_->setEnabled(true);
+    showLoginType(setup.biometricLogin, setup.automaticAccessAtStartup);
+}
+
+void UserProfileViewController::loginTypeChanged() {
+    const bool automatic = rbAutoAccessAtStartup_->isChecked();
+    const bool biometric = rbBiometricLogin_->isChecked();
+    changeSetup([automatic](AppSetup& setup) { setup.automaticAccessAtStartup = automatic; });
+    changeSetup([biometric](AppSetup& setup) { setup.biometricLogin = biometric; });
+}
+
+void UserProfileViewController::changeCredentialsInKeyring() {
+    if (cbCredentialsInKeyring_->isChecked())
+        storeCredInKeyring();
+    else
+        removeCredInKeyring();
+}
+
+void UserProfileViewController::storeCredInKeyring() {
+    Appwise& appwise = Appwise::shared();
+    bool stored = false;
+    // Both come from the login that opened the session; without them there
+    // is nothing worth storing.
+    if (appwise.username() && appwise.password()) {
+        QuorvelCredentials credentials;
+        stored = credentials.storeCredentials(appwise.keychainID(), *appwise.username(), *appwise.password());
+    }
+    const AlertQuestion alert =
+        stored ? AlertQuestion{text("CredentialsStored"),
+                               text(machineHasBiometry() ? "ChooseAccessTypeMsg" : "NoBiometricAccessMsg"),
+                               AlertIcon::information,
+                               {}}
+               : AlertQuestion{text("CredentialsNotStored"), QString(), AlertIcon::information, {}};
+    const QPointer<UserProfileViewController> self(this);
+    appwise.alertPresenter().ask(alert, this, [self, stored](int) {
+        Appwise::shared().setCredentialsInKeyring(stored);
+        if (self) self->adjustLoginButtons();
+    });
+}
+
+void UserProfileViewController::removeCredInKeyring() {
+    Appwise& appwise = Appwise::shared();
+    bool removed = true;
+    try {
+        ostrelcomm::AppleSecureStore(ostrelcomm::GenericPasswordQueryable(appwise.keychainID()))
+            .removeValue(QuorvelCredentials::kAccount);
+    } catch (const ostrelcomm::SecureStoreError&) {
+        removed = false;
+    }
+    const AlertQuestion alert{text(removed ? "CredentialsRemoved" : "CredentialsNotRemoved"), QString(),
+                              AlertIcon::information, {}};
+    const QPointer<UserProfileViewController> self(this);
+    // Whatever the keychain said: the program no longer counts on an item.
+    appwise.alertPresenter().ask(alert, this, [self](int) {
+        Appwise::shared().setCredentialsInKeyring(false);
+        if (self) self->adjustLoginButtons();
+    });
+}
+
+void UserProfileViewController::checkFullAccessPasswordStrength() {
+    const PasswordStrength::Verdict& verdict = PasswordStrength::kVerdicts.at(
+        static_cast<std::size_t>(PasswordStrength::checkStrength(newDataAccessPassword_->text())));
+    showVerdict(newDataAccessPwStrengthIndicator_, text(verdict.key), verdict.color);
+}
+
+bool UserProfileViewController::checkFullAccessPasswordMatch() {
+    const bool match = newDataAccessPassword_->text() == newDataAccessPasswordCheck_->text();
+    if (match)
+        showVerdict(newDataAccessPwEqualityIndicator_, text("Match"), SystemColor::green);
+    else
+        showVerdict(newDataAccessPwEqualityIndicator_, text("Doesn't match"), SystemColor::red);
+    return match;
+}
+
+void UserProfileViewController::changeDataAccessPassword() {
+    Appwise& appwise = Appwise::shared();
+    const auto tell = [this, &appwise](const char* title, const char* message, AlertIcon icon) {
+        appwise.alertPresenter().ask({text(title), text(message), icon, {}}, this, [](int) {});
+    };
+    // The stored password would no longer open the account.
+    if (appwise.credentialsInKeyring()) {
+        tell("CredStoredWarnTitle", "CredStoredWarnMsg", AlertIcon::information);
+        return;
+    }
+    ostrelcomm::SrvComm& fast = engine(CommTasks::fastTask);
+    const std::optional<std::string> username = fast.getUsername();
+    if (!username) {
+        tell("ModificationError", "ModificationErrorMsg", AlertIcon::warning);
+        return;
+    }
+    startSpinner(secProgressSpinner_);
+    btnChangeDataAccessPassword_->setEnabled(false);
+    const ostrelcomm::SecretBytes actualPassword = secretOf(oldDataAccessPassword_->text());
+    const ostrelcomm::SecretBytes newPassword = secretOf(newDataAccessPassword_->text());
+    // Before the job can start: its renewal login may be refused at once.
+    appwise.beginPasswordChange();
+    fast.user_modify(*username, actualPassword, newPassword);
+    clearDataAccessPasswords();
+}
+
+void UserProfileViewController::userModification(const UserModificationEvent& event) {
+    stopSpinner(secProgressSpinner_);
+    const bool modified = event.result == std::optional<std::string>(ostrelcomm::user::kModified);
+    const AlertQuestion alert = modified ? AlertQuestion{text("Modification done"), text("ModificationDoneMsg"),
+                                                         AlertIcon::information, {}}
+                                         : AlertQuestion{text("ModificationError"), text("ModificationErrorMsg"),
+                                                         AlertIcon::warning, {}};
+    Appwise::shared().alertPresenter().ask(alert, this, [](int) {});
+}
+
+void UserProfileViewController::clearDataAccessPasswords() {
+    for (QLineEdit* field : {oldDataAccessPassword_, newDataAccessPassword_, newDataAccessPasswordCheck_}) {
+        const QSignalBlocker quiet(field);
+        field->clear();
+    }
+    showVerdict(newDataAccessPwStrengthIndicator_, kNoVerdict, SystemColor::label);
+    showVerdict(newDataAccessPwEqualityIndicator_, kNoVerdict, SystemColor::label);
+}
 
 }  // namespace quorvel

@@ -1,15 +1,22 @@
 #pragma once
 
 #include <QDialog>
+#include <QImage>
 #include <QMetaObject>
+#include <QPoint>
+#include <QPointer>
 #include <QString>
 
 #include <array>
 #include <cstddef>
+#include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/account/CameraProvider.h"
+#include "app/account/QrCodeReader.h"
 #include "app/account/UserProfileTableSource.h"
 #include "app/utils/EngineBridge.h"
 #include "platform/Bytes.h"
@@ -17,8 +24,10 @@
 #include "user/UserProfile.h"
 #include "user/UserSessionData.h"
 
+class QButtonGroup;
 class QCheckBox;
 class QComboBox;
+class QContextMenuEvent;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -57,6 +66,10 @@ class LevelIndicator;
 // the profile (once per opening: nothing refreshes it later) and the trusted
 // users. A profile answer that is not a "Completed" one with a profile closes
 // the window after a line in the system log.
+//
+// Its camera (makeCameraProvider(), made with the window) reads the trust
+// codes of other users: the frames are read off the main thread, and what
+// they hold comes back to it.
 //
 // Opened window-modal with open() on the main window; closed with done(0) by
 // closeSheet(), which first drops every registration with the bridge. The
@@ -116,8 +129,8 @@ public:
     void getUserProfile();
     // The close button: any camera capture stops first, then closeSheet().
     void doClose();
-    // Drops every registration with the bridge, clears the deletion's
-    // password, and ends the window with done(0). Once only.
+    // Drops every registration with the bridge, clears every password
+    // field, and ends the window with done(0). Once only.
     void closeSheet();
     // Escape and the close box are the close button.
     void reject() override;
@@ -143,31 +156,103 @@ public:
     // engines log out and the window closes.
     void doDeleteProfile();
 
-    // --- trusted users (their tab fills these) -----------------------------------------
+    // --- trusted users ---------------------------------------------------------------
+    // The diagnostics of the camera looked for at load.
+    static constexpr char kNoCameraLog[] =
+        "Unable to get default video capture device - No camera available on device?";
+    static constexpr char kFrontCameraLog[] = "Reading from front Camera";
+    static constexpr char kBackCameraLog[] = "Reading from back camera";
+    static constexpr char kUnspecifiedCameraLog[] =
+        "Unspecified capture device - Don't worry: Maybe your device has only one camera!";
+    // The named images beside the add button.
+    static constexpr char kCameraAvailableImage[] = "CameraAvailable";
+    static constexpr char kCameraNotAvailableImage[] = "CameraNotAvailable";
+
+    // Follows (true) or stops following (false) the trusted users' list (it
+    // replaces the rows, on the main thread), their removals and additions
+    // (each asks for the list again; an addition that fails shows the
+    // communication error).
     void trustedUsersObservers(bool activate);
-    // The user's own trust code, to be shown as a QR code in
-    // qrCodeImageView. Kept in ownTrustCode() for its drawing.
+    const std::vector<ostrelcomm::TrustCode>& trusts() const { return trusts_; }
+    // A right click at `globalPosition`: on the "Trusts" tab with a row of
+    // tblTrustedUser selected, a menu ("trustedUserMenu") with "Remove";
+    // elsewhere nothing.
+    void rightMouseDown(const QPoint& globalPosition);
+    // Asks whether to remove the trusted user of the selected row; "Remove"
+    // removes it (by its user identifier) and the list is asked for again
+    // when the removal ends, whatever its outcome.
+    void removeTrustedUser();
+
+    // Draws the user's own trust code as a QR code in qrCodeImageView, at the
+    // window's pixel ratio. A code that cannot be made or is not all ASCII (a
+    // name outside ASCII) keeps the image shown before, none at first.
     void drawTrustCodeImage(const std::string& userUUID, const std::string& username, ostrelcomm::ByteView pubSHKey);
-    const std::optional<ostrelcomm::TrustCode>& ownTrustCode() const { return ownTrustCode_; }
+    const QImage& trustCodeQRLight() const { return trustCodeQRLight_; }
+
     // Looks for a camera: true when one is usable.
     bool setupCamera();
+    // The add button is enabled, and the camera image says so, exactly when
+    // the camera is usable.
     void setupCameraUI(bool cameraUsable);
-    // Stops a running camera capture; nothing when none runs.
-    void stopCapture();
+    // btnAddTrustedUser: starts a capture, or stops the one running.
     void addTrustedUser();
-    const std::vector<ostrelcomm::TrustCode>& trusts() const { return trusts_; }
+    // Starts reading QR codes from the camera; a camera that cannot start
+    // shows "Camera unavailable" with its description and stays idle.
+    void startCapture();
+    // Stops any capture: idle again, and the frames still on their way are
+    // dropped. A capture also stops at the first code read and when the
+    // window closes.
+    void stopCapture();
+    bool captureInProgress() const { return captureInProgress_; }
+    // Checks a scanned text and, for another user's trust code, asks whether
+    // to trust that user. Texts come one after the other: the next is
+    // checked once the alert of the one before is answered.
+    void validateData(const std::string& scanned);
 
-    // --- security (its tab fills these) --------------------------------------------------
+    // --- security ---------------------------------------------------------------------
+    // The password change, and the credentials in the keychain with the way
+    // they are used: automatic access at start-up or biometric login, one of
+    // them exactly while credentials are stored (automatic access unless the
+    // user chose otherwise), neither while none are. The tab's state is
+    // rebuilt from Appwise::credentialsInKeyring() at each opening, which may
+    // clear both access types. No setting is saved while Appwise initializes.
+    //
+    // Follows (true) or stops following (false) the password change's result.
     void securityObservers(bool activate);
+    // "..." for both verdicts, and the credential controls as the state has
+    // them.
     void setupSecurityControls();
+    // btnChangeDataAccessPassword: refused while credentials are stored (the
+    // stored password would be stale) and without a user name on the fast
+    // engine; else the change is queued, the three password fields are
+    // cleared, and the button stays disabled until the new passwords are
+    // edited again. Its result comes as an alert.
     void changeDataAccessPassword();
+    // cbCredentialsInKeyring: stores the session's credentials when checked,
+    // removes them when unchecked; each ends with an alert whose closing sets
+    // the state and the controls. A removal the keychain refuses still counts
+    // as one.
     void changeCredentialsInKeyring();
+    // One of the two radio buttons: both settings saved as they show.
     void loginTypeChanged();
+    // The strength verdict of the new password.
     void checkFullAccessPasswordStrength();
-    // Whether the two new passwords match.
+    // Whether the two new passwords match (two empty ones do), with its
+    // verdict.
     bool checkFullAccessPasswordMatch();
 
+protected:
+    // A right click anywhere in the window: rightMouseDown().
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
 private:
+    void adjustLoginButtons();
+    void storeCredInKeyring();
+    void removeCredInKeyring();
+    void userModification(const UserModificationEvent& event);
+    // Empties the three password fields without counting it as an edit.
+    void clearDataAccessPasswords();
+
     void buildView();
     QWidget* buildProfileTab();
     QWidget* buildUsageTab();
@@ -182,6 +267,13 @@ private:
     std::optional<TableCell> activityCell(int column, int row) const;
     std::optional<TableCell> trustedUserCell(int column, int row) const;
     void userProfileDeleted(const UserProfileDeletedEvent& event);
+    void trustsListed(const TrustsListEvent& event);
+    void trustRemoved(const TrustRemoveEvent& event);
+    void trustCreated(const TrustCreationEvent& event);
+    void setCaptureInProgress(bool capturing);
+    void codesRead(unsigned capture, std::vector<std::string> texts);
+    void cameraFailed(unsigned capture, const QString& description);
+    void validateNextCode();
 
     SelectedTab selectedTab_ = SelectedTab::profile;
     QTabWidget* tabView_ = nullptr;
@@ -195,7 +287,7 @@ private:
     QLabel* lblPlanExpiry_ = nullptr;
     QLabel* lblMemberSince_ = nullptr;
     QMetaObject::Connection userProfileObserver_;
-    std::optional<ostrelcomm::TrustCode> ownTrustCode_;
+    QImage trustCodeQRLight_;
     QLabel* lblUsedSpace_ = nullptr;
     LevelIndicator* cliUsedSpace_ = nullptr;
     QLabel* lblFilesAndFolder_ = nullptr;
@@ -214,6 +306,21 @@ private:
     QTableView* tblTrustedUser_ = nullptr;
     QLabel* imgCameraAvailability_ = nullptr;
     UserProfileTableSource* trustedUsersSource_ = nullptr;
+    QMetaObject::Connection tableRefreshObserver_;
+    QMetaObject::Connection trustRemovedObserver_;
+    QMetaObject::Connection addTrustedUsersObserver_;
+    // The camera, made with the window.
+    std::unique_ptr<CameraProvider> captureSession_;
+    std::optional<CameraDevice> captureDevice_;
+    QPointer<QWidget> videoPreviewLayer_;
+    // Reads the frames of the running capture; none while idle.
+    std::unique_ptr<QrCodeReader> qrCodeDetector_;
+    bool captureInProgress_ = false;
+    // Each capture's number: what a stopped capture still reads is dropped.
+    unsigned captureNumber_ = 0;
+    // Scanned texts waiting for the alert before them to be answered.
+    std::deque<std::string> codesToValidate_;
+    bool validating_ = false;
     std::vector<ostrelcomm::TrustCode> trusts_;
 
     // Security.
@@ -227,6 +334,9 @@ private:
     QRadioButton* rbBiometricLogin_ = nullptr;
     QRadioButton* rbAutoAccessAtStartup_ = nullptr;
     QProgressBar* secProgressSpinner_ = nullptr;
+    // The two radio buttons: at most one of them on.
+    QButtonGroup* loginTypeGroup_ = nullptr;
+    QMetaObject::Connection dataAccessPwModificationObserver_;
 
     // Profile deletion.
     QLineEdit* deleteProfilePassword_ = nullptr;

@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <array>
 #include <string>
 
 #include "app/Extensions/CharacterCount.h"
@@ -29,18 +28,6 @@ namespace {
 
 constexpr char kAlertIcon[] = "NSInfo";
 constexpr char kInvalidError[] = "Invalid error returned from comm library";
-
-struct Verdict {
-    const char* key;
-    SystemColor color;
-};
-// By strength level.
-constexpr std::array<Verdict, 4> kVerdicts = {{
-    {"Very easy to guess", SystemColor::label},
-    {"Easy to guess", SystemColor::red},
-    {"Moderate", SystemColor::orange},
-    {"Strong", SystemColor::green},
-}};
 
 QString text(const char* key) { return QString::fromStdString(localize(key)); }
 
@@ -172,7 +159,8 @@ void NewUserViewController::fullAccessPasswordVerificationChanged() {
 void NewUserViewController::updateCreate() { btnCreate_->setEnabled(fullAccessPasswordValid_ && usernameValid_); }
 
 void NewUserViewController::checkFullAccessPasswordStrength() {
-    const Verdict& verdict = kVerdicts.at(std::size_t(PasswordStrength::checkStrength(fullAccessPassword_->text())));
+    const PasswordStrength::Verdict& verdict =
+        PasswordStrength::kVerdicts.at(std::size_t(PasswordStrength::checkStrength(fullAccessPassword_->text())));
     showIn(fullAccessPasswordStrength_, verdict.key, verdict.color);
 }
 

@@ -18,6 +18,7 @@
 #include "auth/AuthNotifications.h"
 #include "platform/AppInfo.h"
 #include "platform/SystemLog.h"
+#include "user/UserNotifications.h"
 
 namespace quorvel {
 
@@ -240,6 +241,8 @@ void Appwise::observeEngines() {
             [this, fast, slow](const Notification& n) { handOverSession(*slow, *fast, n); });
     // The slow engine's logout follows the fast engine's and says nothing new.
     observe(*fast, auth::kUserLogoutNotification, [this](const Notification&) { announceAuthentication(false); });
+    observe(*fast, ostrelcomm::user::kUserModificationNotification,
+            [this](const Notification&) { endPasswordChange(); });
 }
 
 void Appwise::handOverSession(const SrvComm& source, SrvComm& target, const Notification& notification) {
@@ -256,8 +259,29 @@ void Appwise::handOverSession(const SrvComm& source, SrvComm& target, const Noti
             return;
         }
         systemLog("Login reported without a complete session: nothing to hand over");
+    } else if (&source == commTasks_.at(CommTasks::fastTask).get() && passwordChangeRunning()) {
+        // The renewal of a password change: the engine keeps its session.
+        systemLog(kRenewalRefusedLog);
+        return;
     }
     announceAuthentication(false);
+}
+
+void Appwise::beginPasswordChange() { passwordChanges_->fetch_add(1); }
+
+void Appwise::endPasswordChange() {
+    // A refused renewal fails the change waiting on it before its own final
+    // word is posted, in the same call of the engine: the change counts
+    // until that call is over. So the count drops on the main thread once
+    // the engine's lock, held through the call, has been taken.
+    runOnMain([engine = commTasks_.at(CommTasks::fastTask), changes = passwordChanges_] {
+        std::lock_guard lock(engine->mutex());
+        // Never below none: a change queued elsewhere than through
+        // beginPasswordChange() ends without one.
+        int running = changes->load();
+        while (running > 0 && !changes->compare_exchange_weak(running, running - 1)) {
+        }
+    });
 }
 
 void Appwise::announceAuthentication(bool authenticated) {

@@ -56,6 +56,9 @@ public:
     // identifier prefix.
     static constexpr char kInvalidPrefix[] = "INVALID AppIdentifierPrefix";
     static constexpr char kSetupDatabaseError[] = "Unable to access setup database";
+    // A password change's renewal login was refused: no logout is announced.
+    static constexpr char kRenewalRefusedLog[] =
+        "Password change: the current password was refused at the renewal login; the session stays";
 
     // A new state with its own settings suite and alert presenter (the
     // application's are kSuiteName and a message box). Loads the settings,
@@ -118,6 +121,17 @@ public:
     bool initializing() const { return initializing_; }
     // A login session is established. Written on the engines' threads.
     bool authenticated() const { return authenticated_.load(); }
+    // A password change runs on the fast engine: from just before it is
+    // queued until the engine has reported its end ("userModification"),
+    // which this object observes itself, the window that started it being
+    // perhaps gone by then. The change first logs in again with the current
+    // password; when the server refuses it, the engine gets its session back
+    // and the slow engine never lost its own, so while a change runs a failed
+    // login of the fast engine announces nothing: the change's own result
+    // tells the user. Counted, so that a change queued behind another keeps
+    // it until its own end. Begun on the main thread; read from any.
+    void beginPasswordChange();
+    bool passwordChangeRunning() const { return passwordChanges_->load() > 0; }
     // What the user has selected, announced on notifications(). Main thread.
     SelectedItems& selectedItems() { return *selectedItems_; }
     // The internal clipboard of remote items; the main window gives it its
@@ -161,6 +175,9 @@ private:
     void handOverSession(const ostrelcomm::SrvComm& source, ostrelcomm::SrvComm& target,
                          const ostrelcomm::Notification& notification);
     void announceAuthentication(bool authenticated);
+    // On "userModification" from the fast engine, under its lock: the
+    // change stops counting once the engine's call that reported it is over.
+    void endPasswordChange();
 
     std::string mySuiteName_;
     std::map<CommTasks, std::shared_ptr<ostrelcomm::SrvComm>> commTasks_;
@@ -179,6 +196,8 @@ private:
     InterfaceStyle currentUIStyle_ = InterfaceStyle::light;
     bool initializing_ = false;
     std::atomic<bool> authenticated_{false};
+    // Shared with the work that lowers it, which may outlive this object.
+    std::shared_ptr<std::atomic<int>> passwordChanges_ = std::make_shared<std::atomic<int>>(0);
     bool fileXferInProgress_ = false;
     std::string appIdentifierPrefix_;
     std::string keychainID_;

@@ -13,6 +13,13 @@ const std::array<const char*, 4> PasswordStrength::kClassPatterns = {
     R"(^(?=.*[!@#%&-_=:;"'<>,`~\*\?\+\[\]\(\)\{\}\^\$\|\\\.\/]).*$)",
 };
 
+const std::array<PasswordStrength::Verdict, 4> PasswordStrength::kVerdicts = {{
+    {"Very easy to guess", SystemColor::label},
+    {"Easy to guess", SystemColor::red},
+    {"Moderate", SystemColor::orange},
+    {"Strong", SystemColor::green},
+}};
+
 namespace {
 
 const std::array<QRegularExpression, 4>& classes() {

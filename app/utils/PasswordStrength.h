@@ -4,6 +4,8 @@
 
 #include <array>
 
+#include "app/Extensions/SystemColor.h"
+
 namespace quorvel {
 
 // How hard a password is to guess, as a level from 0 (empty) to 3 (strong).
@@ -22,6 +24,14 @@ public:
     // point up to 4, 2 up to 8, 3 beyond) and one point per class found:
     // below 4 points 1, up to 6 points 2, 7 points 3.
     static int checkStrength(const QString& password);
+
+    // What the password fields show beside them for each level, from 0 to 3:
+    // the key of the verdict's text and its colour.
+    struct Verdict {
+        const char* key;
+        SystemColor color;
+    };
+    static const std::array<Verdict, 4> kVerdicts;
 };
 
 }  // namespace quorvel

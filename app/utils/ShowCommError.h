@@ -1,7 +1,9 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 
+#include "http/HTTPError.h"
 #include "platform/NotificationCenter.h"
 
 namespace quorvel {
@@ -17,5 +19,9 @@ inline constexpr char kInvalidCommErrorLog[] = "Invalid commError structure";
 // wait for the user) or after the log line. On the main thread: an observer
 // on an engine thread hops there first.
 void showCommError(const ostrelcomm::Notification& notification, std::function<void()> completionHandler = {});
+// The same for the HTTPError of a notification the bridge relayed: the same
+// alert, and for none the same log line.
+void showCommError(const std::optional<ostrelcomm::HTTPError>& httpError,
+                   std::function<void()> completionHandler = {});
 
 }  // namespace quorvel

@@ -3,6 +3,7 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QSignalBlocker>
 #include <QTableView>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <limits>
 #include <map>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -167,11 +169,25 @@ void MainViewController::followSortHeader(QTableView* table) {
     QHeaderView* header = table->horizontalHeader();
     // The sort the view starts with: by name, or the jobs by date, ascending.
     header->setSortIndicator(table == jobsTable_ ? 1 : 0, Qt::AscendingOrder);
-    connect(header, &QHeaderView::sortIndicatorChanged, this, [this, table](int section, Qt::SortOrder order) {
-        const auto& keys = sortPrototypes(table);
-        if (section < 0 || static_cast<std::size_t>(section) >= keys.size()) return;
-        sortDescriptorsDidChange(table, {keys[static_cast<std::size_t>(section)], order == Qt::AscendingOrder});
-    });
+    // A column that offers no key does not sort: its click puts the
+    // indicator back where it was.
+    struct Shown {
+        int section;
+        Qt::SortOrder order;
+    };
+    auto shown = std::make_shared<Shown>(Shown{header->sortIndicatorSection(), header->sortIndicatorOrder()});
+    connect(header, &QHeaderView::sortIndicatorChanged, this,
+            [this, table, header, shown](int section, Qt::SortOrder order) {
+                const auto& keys = sortPrototypes(table);
+                if (section < 0 || static_cast<std::size_t>(section) >= keys.size()) {
+                    const QSignalBlocker quiet(header);
+                    header->setSortIndicator(shown->section, shown->order);
+                    return;
+                }
+                *shown = Shown{section, order};
+                sortDescriptorsDidChange(table,
+                                         {keys[static_cast<std::size_t>(section)], order == Qt::AscendingOrder});
+            });
 }
 
 void MainViewController::sortDescriptorsDidChange(QTableView* table, const SortDescriptor& descriptor) {

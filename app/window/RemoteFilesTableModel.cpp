@@ -39,7 +39,7 @@ QImage makeKindImage(TableRemoteItemType type) {
     switch (type) {
         case TableRemoteItemType::ROOT: return themeImage({"dialog-warning"}, "cautionIcon");
         case TableRemoteItemType::FILE: return namedImage(QStringLiteral("GenericDocumentIcon"));
-        case TableRemoteItemType::DIRECTORY: return themeImage({"folder"}, "folderIcon");
+        case TableRemoteItemType::DIRECTORY: return themeImage({"folder"}, "GenericFolderIcon");
         case TableRemoteItemType::PEER: return themeImage({"avatar-default", "user-identity"}, "userIcon");
         case TableRemoteItemType::SHARESDIR: return namedImage(QStringLiteral("sharedFolderIcon"));
     }

@@ -3,9 +3,11 @@
 
 #include "app/account/UserProfileViewController.h"
 #include "app/sheets/InfoViewController.h"
+#include "app/sheets/ItemInfoViewController.h"
 #include "app/sheets/LoginViewController.h"
 #include "app/sheets/NewUserViewController.h"
 #include "app/sheets/PreferencesViewController.h"
+#include "app/sheets/ShareItemViewController.h"
 #include "app/sheets/TOSViewController.h"
 #include "app/window/SceneFactory.h"
 
@@ -31,6 +33,8 @@ void registerApplicationScenes(SceneFactory& factory) {
     factory.registerScene(kPreferencesScene, [](QWidget* window) { return new PreferencesViewController(window); });
     factory.registerScene(kAboutAppScene, [](QWidget* window) { return new InfoViewController(window); });
     factory.registerScene(kUserProfileScene, [](QWidget* window) { return new UserProfileViewController(window); });
+    factory.registerScene(kShareItemScene, [](QWidget* window) { return new ShareItemViewController(window); });
+    factory.registerScene(kItemInfoScene, [](QWidget* window) { return new ItemInfoViewController(window); });
 }
 
 }  // namespace quorvel

@@ -162,6 +162,55 @@ private slots:
             QCOMPARE(slowRecorder.words(profile).back(), std::string(ostrelcomm::user::kCompleted));
         }
     }
+
+    // A password change or a deletion logs in again with the password typed
+    // first; the server refuses it here, and the engine gets its session
+    // back. While a password change counts, Appwise announces nothing of the
+    // refused login (the change's own result tells the user) until the
+    // change has reported its end; a deletion's refused login is announced
+    // as a logout, as any other.
+    void aRefusedRenewal_data() {
+        QTest::addColumn<bool>("passwordChange");
+        QTest::newRow("password change") << true;
+        QTest::newRow("profile deletion") << false;
+    }
+    void aRefusedRenewal() {
+        QFETCH(bool, passwordChange);
+        const std::string user = makeUser("app-renewal-refused");
+        auto appwise = makeAppwise(uniqueSuite("renewal-refused"));
+        SrvComm& fast = *appwise->engine(CommTasks::fastTask);
+        SrvComm& slow = *appwise->engine(CommTasks::slowTask);
+        fast.auth_add(user, SecretBytes::fromText(kPassword), ostrelcomm::SRPAuthMode::new_);
+        QTRY_VERIFY_WITH_TIMEOUT(appwise->authenticated() && serverKnows(slow), kGuardMs);
+        NotificationRecorder status(appwise->notifications(), {quorvel::kAuthenticationStatusChangedNotification});
+        const char* end = passwordChange ? ostrelcomm::user::kUserModificationNotification
+                                         : ostrelcomm::user::kUserProfileDeletedNotification;
+        NotificationRecorder ends(fast.notifications(), {ostrelcomm::auth::kSRPAuthenticatedNotification, end});
+        const auto ended = [&](const char* name) {
+            for (const auto& p : ends.all())
+                if (p.name == name && p.result != ostrelcomm::auth::kInProgress) return p.result;
+            return std::string();
+        };
+        LogCapture log;
+
+        const SecretBytes wrong = SecretBytes::fromText("not-the-password");
+        if (passwordChange) {
+            appwise->beginPasswordChange();
+            fast.user_modify(user, wrong, SecretBytes::fromText("a-new-password"));
+        } else {
+            fast.user_delete(wrong);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!ended(end).empty() && !ended(ostrelcomm::auth::kSRPAuthenticatedNotification).empty(),
+                                 kGuardMs);
+        QCOMPARE(ended(end), std::string(ostrelcomm::user::kError));
+        QCOMPARE(ended(ostrelcomm::auth::kSRPAuthenticatedNotification), std::string(ostrelcomm::auth::kError));
+        QVERIFY(serverKnows(fast));
+        QVERIFY(serverKnows(slow));
+        QCOMPARE(statusChanges(status), passwordChange ? 0 : 1);
+        QCOMPARE(appwise->authenticated(), passwordChange);
+        QCOMPARE(log.contains(Appwise::kRenewalRefusedLog), passwordChange);
+        QTRY_VERIFY_WITH_TIMEOUT(!appwise->passwordChangeRunning(), kGuardMs);
+    }
 };
 
 QTEST_GUILESS_MAIN(AppwiseSessionsTest)

@@ -1,4 +1,5 @@
-// Tinting and badging of images, and the application's named images.
+// Tinting and badging of images, the application's named images, and the
+// decoding of thumbnails that come from the server.
 
 #include <QColor>
 #include <QImage>
@@ -6,11 +7,16 @@
 #include <QRect>
 #include <QTest>
 
+#include "ImageTestSupport.h"
 #include "app/Extensions/Image.h"
+#include "support/MediaFixtures.h"
 
+using apptest::encodedImage;
+using apptest::twoColours;
 using quorvel::addBadge;
 using quorvel::isTemplateImage;
 using quorvel::namedImage;
+using quorvel::remoteThumbnailImage;
 using quorvel::setTemplateImage;
 using quorvel::tintedImage;
 
@@ -44,6 +50,8 @@ QString firstMismatch(const QImage& image, Expected expected) {
 }
 
 }  // namespace
+
+Q_DECLARE_METATYPE(ostrelcomm::Bytes)
 
 class ImageTest : public QObject {
     Q_OBJECT
@@ -150,6 +158,8 @@ private slots:
         QTest::newRow("btn-login") << "btn-login";
         QTest::newRow("btn-logout") << "btn-logout";
         QTest::newRow("sharedBadge-icon") << "sharedBadge-icon";
+        QTest::newRow("trustedUser-icon") << "trustedUser-icon";
+        QTest::newRow("untrustedUser-icon") << "untrustedUser-icon";
     }
     void theNamedImagesAreTemplates() {
         QFETCH(QString, name);
@@ -159,7 +169,59 @@ private slots:
         QVERIFY(image.hasAlphaChannel());
     }
 
+    // Shown as they are: tinting them would paint them over.
+    void theItemImagesAreInColour_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("GenericDocumentIcon") << "GenericDocumentIcon";
+        QTest::newRow("GenericFolderIcon") << "GenericFolderIcon";
+        QTest::newRow("MultipleDocuments") << "MultipleDocuments";
+    }
+    void theItemImagesAreInColour() {
+        QFETCH(QString, name);
+        const QImage image = namedImage(name);
+        QVERIFY(!image.isNull());
+        QVERIFY(!isTemplateImage(image));
+        QCOMPARE(tintedImage(image, Qt::green), image);
+    }
+
     void anUnknownNameGivesNoImage() { QVERIFY(namedImage("no-such-image").isNull()); }
+
+    // A few bytes claiming a huge picture are refused before anything is
+    // allocated for it; so is one side past the limit, and what no reader
+    // knows.
+    void aRemoteThumbnailIsRefused_data() {
+        QTest::addColumn<ostrelcomm::Bytes>("bytes");
+        QTest::newRow("100000 x 100000 claimed") << testsupport::pngClaimingSize(100000, 100000);
+        QTest::newRow("4097 wide claimed") << testsupport::pngClaimingSize(4097, 1);
+        QTest::newRow("4097 high, a real PNG") << encodedImage(twoColours(1, 4097), "PNG");
+        QTest::newRow("a GIF screen of 65535 x 65535") << testsupport::gifWithScreen(65535, 65535);
+        QTest::newRow("no picture") << ostrelcomm::Bytes{'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'};
+        QTest::newRow("nothing") << ostrelcomm::Bytes{};
+    }
+    void aRemoteThumbnailIsRefused() {
+        QFETCH(ostrelcomm::Bytes, bytes);
+        QVERIFY(remoteThumbnailImage(bytes).isNull());
+    }
+
+    void aRemoteThumbnailWithinTheLimitIsDecoded_data() {
+        QTest::addColumn<ostrelcomm::Bytes>("bytes");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("64 x 64 PNG") << encodedImage(twoColours(64, 64), "PNG") << QSize(64, 64);
+        QTest::newRow("320 x 180 JPEG") << encodedImage(twoColours(320, 180), "JPEG") << QSize(320, 180);
+        QTest::newRow("4096 wide PNG") << encodedImage(twoColours(4096, 2), "PNG") << QSize(4096, 2);
+    }
+    void aRemoteThumbnailWithinTheLimitIsDecoded() {
+        QFETCH(ostrelcomm::Bytes, bytes);
+        QFETCH(QSize, size);
+        const QImage image = remoteThumbnailImage(bytes);
+        QCOMPARE(image.size(), size);
+        const auto near = [](QColor got, QColor want) {
+            return qAbs(got.red() - want.red()) < 40 && qAbs(got.green() - want.green()) < 40 &&
+                   qAbs(got.blue() - want.blue()) < 40;
+        };
+        QVERIFY(near(image.pixelColor(size.width() / 4, size.height() / 2), Qt::red));
+        QVERIFY(near(image.pixelColor(size.width() * 3 / 4, size.height() / 2), Qt::blue));
+    }
 };
 
 QTEST_MAIN(ImageTest)

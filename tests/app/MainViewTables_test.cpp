@@ -315,6 +315,13 @@ private slots:
             QVERIFY(!view.remoteSortAscending());
             QCOMPARE(uuidsOf(view), (Strings{"SHARES", "dir", "big", "mid"}));
         }
+
+        // The jobs table's third column offers no key: it does not sort.
+        QHeaderView* jobsHeader = table(view, "jobsTable")->horizontalHeader();
+        QCOMPARE(jobsHeader->sortIndicatorSection(), 1);
+        jobsHeader->setSortIndicator(2, Qt::DescendingOrder);
+        QCOMPARE(jobsHeader->sortIndicatorSection(), 1);
+        QCOMPARE(jobsHeader->sortIndicatorOrder(), Qt::AscendingOrder);
     }
 
     // Against a real listing: the shares node and two items selected record

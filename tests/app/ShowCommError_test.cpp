@@ -80,6 +80,26 @@ private slots:
         quorvel::showCommError(Notification{"any", {{"httpError", HTTPError{{}, HTTPErrors::dataTaskError, "", {}}}}});
         QCOMPARE(presenter->shown().size(), std::size_t{1});
     }
+
+    // The error as a bridge event carries it: the same alert; none, the same
+    // log line.
+    void theErrorOfARelayedNotification() {
+        const auto presenter = installRecordingAppwise();
+        int completions = 0;
+        LogCapture log;
+
+        quorvel::showCommError(std::optional<HTTPError>(HTTPError{"X", HTTPErrors::badStatusCode, "<i>down</i>", {}}),
+                               [&] { ++completions; });
+        QCOMPARE(presenter->shown().size(), std::size_t{1});
+        QCOMPARE(presenter->shown().front().messageText, QString("Communication error"));
+        QCOMPARE(presenter->shown().front().informativeText, QString("<i>down</i>"));
+        QVERIFY(log.lines().empty());
+
+        quorvel::showCommError(std::optional<HTTPError>(), [&] { ++completions; });
+        QCOMPARE(presenter->shown().size(), std::size_t{1});
+        QCOMPARE(log.lines(), std::vector<std::string>{quorvel::kInvalidCommErrorLog});
+        QCOMPARE(completions, 2);
+    }
 };
 
 QTEST_MAIN(ShowCommErrorTest)

@@ -61,8 +61,13 @@ public:
     // keys; its identifier (empty when the store refused it).
     std::string seed(const std::string& name, devserver::ItemKind kind,
                      const std::string& parent = devserver::kRootFolder) {
+        return seedMetadata(testsupport::metadataText(name), kind, parent);
+    }
+    // The same with the whole clear metadata given, as JSON text.
+    std::string seedMetadata(const std::string& metadata, devserver::ItemKind kind,
+                             const std::string& parent = devserver::kRootFolder) {
         testsupport::ListingOracle::Item item;
-        item.metadata = testsupport::metadataText(name);
+        item.metadata = metadata;
         const auto chain = oracle();
         devserver::Item stored;
         stored.owner = owner();
@@ -152,6 +157,18 @@ inline bool logIn(quorvel::Appwise& appwise, const StandInAccount& account) {
             return appwise.authenticated() && appwise.engine(quorvel::CommTasks::slowTask)->sessionID().has_value();
         },
         kStandInGuardMs);
+}
+
+// Makes `peer` one of the logged-in user's trusted peers through the fast
+// engine's trust job, as the trusted users tab does; true once created.
+inline bool trust(quorvel::Appwise& appwise, const StandInAccount& peer) {
+    std::optional<std::string> word;
+    QObject receiver;
+    QObject::connect(&appwise.bridge(quorvel::CommTasks::fastTask), &quorvel::EngineBridge::trustCreationTerminated,
+                     &receiver, [&](const quorvel::TrustCreationEvent& event) { word = event.result; });
+    const devserver::User user = peer.account();
+    appwise.engine(quorvel::CommTasks::fastTask)->shares_addTrustedUser(user.uuid, user.name, user.pubshkey);
+    return QTest::qWaitFor([&] { return word.has_value(); }, kStandInGuardMs) && word == ostrelcomm::shares::kCreated;
 }
 
 // The items of a remote folder as a listing on the fast engine gives them

@@ -32,6 +32,7 @@
 #include "app/Extensions/Localize.h"
 #include "app/Extensions/SystemColor.h"
 #include "app/account/LevelIndicator.h"
+#include "app/account/QrCodeReader.h"
 #include "app/account/UserProfileTableSource.h"
 #include "app/account/UserProfileViewController.h"
 #include "app/utils/Appwise.h"
@@ -44,6 +45,7 @@
 #include "jobs/CommJobs.h"
 #include "jobs/JobType.h"
 #include "platform/NotificationCenter.h"
+#include "shares/TrustCode.h"
 #include "support/EngineRequests.h"
 #include "support/SharedDevserver.h"
 #include "user/UserNotifications.h"
@@ -128,6 +130,13 @@ struct OpenWindow {
     QPointer<UserProfileViewController> sheet;
 };
 
+// The trust code the window shows as a QR code, read back.
+ostrelcomm::TrustCode drawnTrustCode(const OpenWindow& w) {
+    const auto texts = quorvel::QrCodeReader::read(w.sheet->trustCodeQRLight());
+    if (texts.size() != 1) qFatal("The account window shows %zu codes", texts.size());
+    return ostrelcomm::TrustCode(texts.front());
+}
+
 }  // namespace
 
 class UserProfileViewControllerTest : public QObject {
@@ -191,13 +200,13 @@ private slots:
         QCOMPARE(w.label("lblUsedSpace"), QStringLiteral("Used 1.2 MB out of 10 GB"));
         QCOMPARE(w.usedSpace()->level(), LevelIndicator::Level::normal);
 
-        // The own trust code to draw: the profile's identifier and key, the
+        // The own trust code drawn: the profile's identifier and key, the
         // application's user name.
         const auto stored = server().users().find(user);
-        QVERIFY(w.sheet->ownTrustCode().has_value());
-        QCOMPARE(w.sheet->ownTrustCode()->peerUUID(), stored->uuid);
-        QCOMPARE(w.sheet->ownTrustCode()->peerUsername(), user);
-        QVERIFY(w.sheet->ownTrustCode()->pubshkey() == stored->pubshkey);
+        const ostrelcomm::TrustCode ownCode = drawnTrustCode(w);
+        QCOMPARE(ownCode.peerUUID(), stored->uuid);
+        QCOMPARE(ownCode.peerUsername(), user);
+        QVERIFY(ownCode.pubshkey() == stored->pubshkey);
 
         // Names and server texts are never read as markup.
         for (const char* name : {"lblUsername", "lblCurrentPlan", "lblPlanExpiry", "lblMemberSince", "lblUsedSpace",
@@ -214,7 +223,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w.filled(), kGuardMs);
 
         QCOMPARE(w.label("lblUsername"), QStringLiteral("No username??"));
-        QCOMPARE(w.sheet->ownTrustCode()->peerUsername(), std::string(UserProfileViewController::kNoUsername));
+        QCOMPARE(drawnTrustCode(w).peerUsername(), std::string(UserProfileViewController::kNoUsername));
         QCOMPARE(w.label("lblPlanExpiry"), localized("This plan never expire"));
         QCOMPARE(w.label("lblCurrentPlan"), QStringLiteral("Free"));
         QCOMPARE(w.label("lblFilesAndFolder"), QStringLiteral("0 file(s) and 0 directory(es)"));

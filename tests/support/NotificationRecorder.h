@@ -53,7 +53,9 @@ struct PostedNotification {
 // of it afterwards.
 class NotificationRecorder {
 public:
-    static constexpr auto kGuard = std::chrono::seconds(30);
+    // Long enough for a whole run of big files under ThreadSanitizer on a
+    // loaded machine; only a hung test ever waits it out.
+    static constexpr auto kGuard = std::chrono::seconds(120);
 
     NotificationRecorder(std::shared_ptr<ostrelcomm::NotificationCenter> center, std::vector<std::string> names)
         : center_(std::move(center)) {

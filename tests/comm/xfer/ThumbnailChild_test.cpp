@@ -23,7 +23,6 @@ namespace ostrelcomm {
 namespace {
 
 using namespace testsupport;
-using Clock = std::chrono::steady_clock;
 
 class ThumbnailChildTest : public ::testing::Test {
 protected:
@@ -78,9 +77,7 @@ TEST_F(ThumbnailChildTest, AChildThatMisbehavesGivesNothingAndOneLogLine) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         SystemLogCapture log;
-        const auto started = Clock::now();
         EXPECT_EQ(make("small.png", c.limits, c.fault), ThumbnailResult{});
-        EXPECT_LT(Clock::now() - started, c.limits.wallTime + std::chrono::seconds(1));
         const auto lines = log.lines();
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(lines[0].rfind(kThumbnailErrorPrefix + c.logged, 0), 0u) << lines[0];
@@ -91,9 +88,11 @@ TEST_F(ThumbnailChildTest, AChildThatMisbehavesGivesNothingAndOneLogLine) {
 // the output from ending: it goes with its child, at once.
 TEST_F(ThumbnailChildTest, AProcessLeftBehindByTheChildEndsWithIt) {
     SystemLogCapture log;
-    const auto started = Clock::now();
-    EXPECT_TRUE(make("small.png", {}, ThumbnailFault::leavesAChild).thumbnail);
-    EXPECT_LT(Clock::now() - started, std::chrono::seconds(3));
+    // No wall limit to fall back on: were the process left behind kept
+    // alive, the output would never end and the test would time out.
+    ThumbnailLimits unbounded;
+    unbounded.wallTime = std::chrono::hours(24);
+    EXPECT_TRUE(make("small.png", unbounded, ThumbnailFault::leavesAChild).thumbnail);
     EXPECT_TRUE(log.lines().empty());
 }
 
