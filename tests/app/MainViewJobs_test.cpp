@@ -7,6 +7,7 @@
 // status, and one rebuild per turn.
 
 #include <QAbstractItemModel>
+#include <QApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
@@ -527,6 +528,17 @@ private slots:
             QVERIFY(!view.jobsContextMenu(&view));
             tabs->setCurrentIndex(1);
         }
+
+        // A right click on the table pops the selected job's menu up.
+        view.show();
+        hand(view, {{"J", job(JobType::fileSend, JobStatus::pending)}});
+        table->selectRow(0);
+        emit table->customContextMenuRequested(table->visualRect(table->model()->index(0, 0)).center());
+        QTRY_VERIFY(qobject_cast<QMenu*>(QApplication::activePopupWidget()));
+        auto* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QCOMPARE(popup->actions().size(), 1);
+        QCOMPARE(popup->actions().front()->text(), QString::fromStdString(quorvel::localize("Abort job")));
+        popup->close();
     }
 
     // Copies and changes handed over in one turn make one rebuild; the
@@ -547,11 +559,12 @@ private slots:
         view.jobChanged(CommTasks::slowTask, "C", job(JobType::fileReceive, JobStatus::pending, 0));
         view.jobsQueueCopied(CommTasks::fastTask, {{"F", job(JobType::getFolderInfo, JobStatus::error, 3)}});
         QCOMPARE(resets.count(), 0);
-        QTRY_COMPARE(view.jobsViewList().size(), std::size_t{4});
+        // The rebuild, then the new failure's switch of the filter.
+        QTRY_VERIFY(view.jobsToList() == Items::failed);
         QTest::qWait(0);
-        // The new failure switches the filter: that reset is the alarm's.
         QCOMPARE(resets.count(), 2);
-        QVERIFY(view.jobsToList() == Items::failed);
+        QCOMPARE(view.jobsList().size(), std::size_t{4});
+        QCOMPARE(rowIds(view), IdSet{"F"});
 
         // Seen in the jobs tab, the alarm no longer switches the filter.
         child<QTabWidget>(view, "mainTabView")->setCurrentIndex(1);
