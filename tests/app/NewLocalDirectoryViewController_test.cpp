@@ -1,5 +1,6 @@
 // The new local folder sheet on a temporary folder of the test's own: the
-// confirm button follows the name trimmed of spaces; a name is made exactly
+// confirm button follows the name trimmed of spaces, Escape makes nothing;
+// a name is made exactly
 // as typed, and the listing the browser takes on "refreshLocalFilesList"
 // holds it; an existing entry, a missing parent or a NUL in the name is one
 // alert with the system's description, the sheet open and nothing made.
@@ -98,6 +99,13 @@ private slots:
         QTest::keyClick(field(sheet), Qt::Key_Backspace);
         QCOMPARE(field(sheet)->text(), QString());
         QVERIFY(!confirm->isEnabled());
+
+        // Escape is Cancel: nothing is made.
+        QTest::keyClicks(field(sheet), "x");
+        QTest::keyClick(sheet, Qt::Key_Escape);
+        QTRY_VERIFY(!sheet || !sheet->isVisible());
+        QCOMPARE(entriesOf(folder->path()), Names{});
+        QCOMPARE(refreshes, 0);
     }
 
     // The name as typed, spaces at its ends kept; a name that starts with

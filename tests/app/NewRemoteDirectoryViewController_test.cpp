@@ -103,6 +103,14 @@ private slots:
         field(sheet)->clear();
         QVERIFY(!button(sheet)->isEnabled());
         QVERIFY(sheet->findChild<QLabel*>("warningText")->isHidden());
+
+        // Escape is Cancel: nothing is asked.
+        a->newRequests();
+        QTest::keyClicks(field(sheet), "B");
+        QTest::keyClick(sheet, Qt::Key_Escape);
+        QTRY_VERIFY(!sheet || !sheet->isVisible());
+        QVERIFY(engineIdle(*appwise->engine(CommTasks::fastTask)));
+        QVERIFY(a->newRequests().empty());
     }
 
     // " A" beside "A", made as typed; the browser's tag comes back with the

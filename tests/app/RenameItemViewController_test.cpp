@@ -210,7 +210,8 @@ private slots:
     }
 
     // Rename is refused for the current name, also spelt decomposed, and
-    // accepted for any other, a trailing space or nothing at all included.
+    // accepted for any other, a trailing space or nothing at all included;
+    // Escape sends nothing.
     void renameFollowsTheName() {
         a->file("\u00C5");
         select("\u00C5");
@@ -227,6 +228,13 @@ private slots:
         QVERIFY(!typed(QString::fromUtf16(u"A\u030A")));
         QVERIFY(typed(QStringLiteral("a\u030A")));
         QVERIFY(typed(QString()));
+
+        // Escape is Cancel: nothing is sent.
+        a->newRequests();
+        QTest::keyClick(sheet, Qt::Key_Escape);
+        QTRY_VERIFY(!sheet || !sheet->isVisible());
+        QVERIFY(engineIdle(*appwise->engine(CommTasks::fastTask)));
+        QVERIFY(a->newRequests().empty());
     }
 
     // Answers of the browser and of the information sheet, queued before
