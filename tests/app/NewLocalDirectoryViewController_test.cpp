@@ -1,9 +1,9 @@
 // The new local folder sheet on a temporary folder of the test's own: the
 // confirm button follows the name trimmed of spaces, Escape makes nothing;
-// a name is made exactly
-// as typed, and the listing the browser takes on "refreshLocalFilesList"
-// holds it; an existing entry, a missing parent or a NUL in the name is one
-// alert with the system's description, the sheet open and nothing made.
+// a name is made exactly as typed, and the listing the browser takes on
+// "refreshLocalFilesList" holds it; an existing entry, a missing parent or a
+// NUL in the name is one alert with the system's description, the sheet
+// open and nothing made.
 
 #include <QLineEdit>
 #include <QPointer>
