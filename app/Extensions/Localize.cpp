@@ -143,6 +143,16 @@ const std::map<std::string, Table, std::less<>>& tables() {
              {"InternalUseNotice", "For internal use only"},
 
              // New folders and rename.
+             {"NewLocalFolderSheetTitle", "New Local Folder"},
+             {"NewLocalFolderMessage", "Make a folder in the local folder on show."},
+             {"LocalFolderCreationErr", "The folder could not be created"},
+             {"NewRemoteFolderSheetTitle", "New Folder"},
+             {"NewRemoteFolderMessage", "Make a folder on the server, in the remote folder on show."},
+             {"NewRemoteFolderExists", "An item of this folder already has this name."},
+             {"NewFolderNameLabel", "Name:"},
+             {"RenameSheetTitle", "Rename"},
+             {"RenameNameLabel", "New name:"},
+             {"Rename", "Rename"},
 
              // Share and information sheets.
              {"ShareSheetTitle", "Share"},

@@ -17,11 +17,13 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <optional>
 
 #include "app/Extensions/Formatters.h"
 #include "app/Extensions/Image.h"
 #include "app/Extensions/Localize.h"
 #include "app/Extensions/SystemColor.h"
+#include "app/sheets/InformationAnswer.h"
 #include "app/utils/Appwise.h"
 #include "app/utils/RunOnMain.h"
 #include "app/utils/SelectedItems.h"
@@ -29,7 +31,6 @@
 #include "shares/ShareNotifications.h"
 #include "tree/RemoteDirInfo.h"
 #include "tree/RemoteItemType.h"
-#include "tree/TreeNotifications.h"
 
 namespace quorvel {
 
@@ -55,14 +56,26 @@ struct AnswerTexts {
 constexpr AnswerTexts kFileInfoTexts{"getFileInfo", "fileInfo"};
 constexpr AnswerTexts kListingTexts{"queryRemoteDirectoryContent", "dirInfo"};
 
-std::string badType(const AnswerTexts& texts) {
-    return std::string(texts.name) + " returned a bad type as 'Result'" + kAborted;
-}
-std::string badStatus(const AnswerTexts& texts, const std::string& word) {
-    return std::string(texts.name) + " returned a bad status as 'Result': " + word + kAborted;
-}
-std::string badValue(const AnswerTexts& texts, const std::string& key) {
-    return std::string(texts.name) + " returned a bad value as '" + key + "'" + kAborted;
+// The alert's text for a malformed or failed answer; none for one that is
+// not a fault.
+std::optional<std::string> faultText(const AnswerTexts& texts, InformationAnswer answer,
+                                     const std::optional<std::string>& word) {
+    const std::string name(texts.name);
+    switch (answer) {
+        case InformationAnswer::badResultType:
+            return name + " returned a bad type as 'Result'" + kAborted;
+        case InformationAnswer::badResult:
+            return name + " returned a bad status as 'Result': " + word.value_or("") + kAborted;
+        case InformationAnswer::badCustomData:
+            return name + " returned a bad value as 'CustomData'" + kAborted;
+        case InformationAnswer::badPayload:
+            return name + " returned a bad value as '" + texts.payloadKey + "'" + kAborted;
+        case InformationAnswer::started:
+        case InformationAnswer::otherRequester:
+        case InformationAnswer::received:
+            break;
+    }
+    return std::nullopt;
 }
 
 QString text(const char* key) { return QString::fromStdString(localize(key)); }
@@ -216,29 +229,16 @@ void ItemInfoViewController::sendQueries() {
 
 void ItemInfoViewController::fileInfoReceived(const FileInfoEvent& event) {
     if (!observing()) return;
-    if (!event.result) return abort(badType(kFileInfoTexts));
-    if (*event.result == ostrelcomm::tree::kStarted) return;
-    if (*event.result != ostrelcomm::tree::kReceived) return abort(badStatus(kFileInfoTexts, *event.result));
-    if (event.customData != CustomDataShape::dictionary) return abort(badValue(kFileInfoTexts, "CustomData"));
-    // Another requester's answer; one without a tag is taken.
-    if (event.source && *event.source != kSource) return;
-    if (!event.data) return abort(badValue(kFileInfoTexts, kFileInfoTexts.payloadKey));
-    showFileInfo(*event.data);
+    const InformationAnswer answer = readInformationAnswer(event, kSource);
+    if (answer == InformationAnswer::received) return showFileInfo(*event.data);
+    if (const auto fault = faultText(kFileInfoTexts, answer, event.result)) abort(*fault);
 }
 
 void ItemInfoViewController::directoryInfoReceived(const DirectoryContentEvent& event) {
     if (!observing()) return;
-    if (!event.result) return abort(badType(kListingTexts));
-    if (*event.result == ostrelcomm::tree::kStarted) return;
-    if (*event.result != ostrelcomm::tree::kReceived) return abort(badStatus(kListingTexts, *event.result));
-    // An untagged listing comes as the bare folder, a tagged one as a
-    // dictionary; anything else is malformed.
-    if (event.customData == CustomDataShape::absent ||
-        (event.customData == CustomDataShape::other && !(event.data && *event.data)))
-        return abort(badValue(kListingTexts, "CustomData"));
-    if (event.source && *event.source != kSource) return;
-    if (!event.data || !*event.data) return abort(badValue(kListingTexts, kListingTexts.payloadKey));
-    showFolderInfo(**event.data);
+    const InformationAnswer answer = readInformationAnswer(event, kSource);
+    if (answer == InformationAnswer::received) return showFolderInfo(**event.data);
+    if (const auto fault = faultText(kListingTexts, answer, event.result)) abort(*fault);
 }
 
 void ItemInfoViewController::showFileInfo(const ostrelcomm::RemoteItemMetadata& metadata) {

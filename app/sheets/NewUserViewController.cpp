@@ -16,6 +16,7 @@
 #include "app/Extensions/Localize.h"
 #include "app/Extensions/SecretText.h"
 #include "app/Extensions/SystemColor.h"
+#include "app/Extensions/TrimmedOfSpaces.h"
 #include "app/utils/AlertPresenter.h"
 #include "app/utils/Appwise.h"
 #include "app/utils/PasswordStrength.h"
@@ -45,16 +46,6 @@ bool isBlank(QChar c) { return c == u' ' || c == u'\t'; }
 
 bool hasSurroundingBlanks(const QString& name) {
     return !name.isEmpty() && (isBlank(name.front()) || isBlank(name.back()));
-}
-
-// The name as its length is counted: without the spaces (U+0020 only) at
-// its ends.
-QString trimmedOfSpaces(const QString& name) {
-    qsizetype begin = 0;
-    qsizetype end = name.size();
-    while (begin < end && name[begin] == u' ') ++begin;
-    while (end > begin && name[end - 1] == u' ') --end;
-    return name.mid(begin, end - begin);
 }
 
 }  // namespace

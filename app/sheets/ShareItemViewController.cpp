@@ -24,6 +24,7 @@
 #include "app/Extensions/Image.h"
 #include "app/Extensions/Localize.h"
 #include "app/Extensions/SystemColor.h"
+#include "app/Extensions/TrimmedOfSpaces.h"
 #include "app/utils/AlertPresenter.h"
 #include "app/utils/Appwise.h"
 #include "app/utils/SelectedItems.h"
@@ -45,15 +46,6 @@ constexpr int kRowIconSide = 20;
 QString text(const char* key) { return QString::fromStdString(localize(key)); }
 
 ostrelcomm::SrvComm& fastEngine() { return *Appwise::shared().engine(CommTasks::fastTask); }
-
-// The text without the spaces (U+0020 only) at its ends.
-QString trimmedOfSpaces(const QString& text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin] == u' ') ++begin;
-    while (end > begin && text[end - 1] == u' ') --end;
-    return text.mid(begin, end - begin);
-}
 
 // Sizes come from metadata that any of the user's clients wrote: a sum that
 // would leave the range stops at its end.

@@ -5,8 +5,11 @@
 #include "app/sheets/InfoViewController.h"
 #include "app/sheets/ItemInfoViewController.h"
 #include "app/sheets/LoginViewController.h"
+#include "app/sheets/NewLocalDirectoryViewController.h"
+#include "app/sheets/NewRemoteDirectoryViewController.h"
 #include "app/sheets/NewUserViewController.h"
 #include "app/sheets/PreferencesViewController.h"
+#include "app/sheets/RenameItemViewController.h"
 #include "app/sheets/ShareItemViewController.h"
 #include "app/sheets/TOSViewController.h"
 #include "app/window/SceneFactory.h"
@@ -35,6 +38,11 @@ void registerApplicationScenes(SceneFactory& factory) {
     factory.registerScene(kUserProfileScene, [](QWidget* window) { return new UserProfileViewController(window); });
     factory.registerScene(kShareItemScene, [](QWidget* window) { return new ShareItemViewController(window); });
     factory.registerScene(kItemInfoScene, [](QWidget* window) { return new ItemInfoViewController(window); });
+    factory.registerScene(kCreateLocalDirectoryScene,
+                          [](QWidget* window) { return new NewLocalDirectoryViewController(window); });
+    factory.registerScene(kNewRemoteDirectoryScene,
+                          [](QWidget* window) { return new NewRemoteDirectoryViewController(window); });
+    factory.registerScene(kRenameItemScene, [](QWidget* window) { return new RenameItemViewController(window); });
 }
 
 }  // namespace quorvel

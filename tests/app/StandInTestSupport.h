@@ -31,6 +31,7 @@
 #include "jobs/JobStatus.h"
 #include "shares/ShareNotifications.h"
 #include "tree/RemoteDirInfo.h"
+#include "tree/TreeNotifications.h"
 
 namespace apptest {
 
@@ -171,19 +172,26 @@ inline bool trust(quorvel::Appwise& appwise, const StandInAccount& peer) {
     return QTest::qWaitFor([&] { return word.has_value(); }, kStandInGuardMs) && word == ostrelcomm::shares::kCreated;
 }
 
-// The items of a remote folder as a listing on the fast engine gives them
-// (keys unwrapped, metadata decrypted); empty when none came.
-inline std::vector<ostrelcomm::RemoteItemInfo> listFolder(quorvel::Appwise& appwise, const std::string& uuid) {
-    std::optional<std::vector<ostrelcomm::RemoteItemInfo>> content;
+// A remote folder's listing on the fast engine (keys unwrapped, metadata
+// decrypted), as the browser keeps it; null when none came.
+inline ostrelcomm::tree::DirInfoPayload folderListing(quorvel::Appwise& appwise, const std::string& uuid) {
+    ostrelcomm::tree::DirInfoPayload listing;
     QObject receiver;
     QObject::connect(&appwise.bridge(quorvel::CommTasks::fastTask),
                      &quorvel::EngineBridge::queryRemoteDirectoryContent, &receiver,
                      [&](const quorvel::DirectoryContentEvent& event) {
-                         if (event.source == kTestSource && event.data && *event.data) content = (*event.data)->content;
+                         if (event.source == kTestSource && event.data && *event.data) listing = *event.data;
                      });
     appwise.engine(quorvel::CommTasks::fastTask)->directory_getInfo(uuid, std::string(kTestSource));
-    (void)QTest::qWaitFor([&] { return content.has_value(); }, kStandInGuardMs);
-    return content.value_or(std::vector<ostrelcomm::RemoteItemInfo>{});
+    (void)QTest::qWaitFor([&] { return listing != nullptr; }, kStandInGuardMs);
+    return listing;
+}
+
+// The items of a remote folder as that listing gives them; empty when none
+// came.
+inline std::vector<ostrelcomm::RemoteItemInfo> listFolder(quorvel::Appwise& appwise, const std::string& uuid) {
+    const auto listing = folderListing(appwise, uuid);
+    return listing ? listing->content : std::vector<ostrelcomm::RemoteItemInfo>{};
 }
 
 // The listed items with these names, in the order of the names.
