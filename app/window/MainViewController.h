@@ -271,6 +271,21 @@ public:
     const TransferPace& transferPace() const { return transferPace_; }
     void setJobsClock(TransferPace::Clock clock) { transferPace_.setClock(std::move(clock)); }
 
+    // --- transfers on screen (MainViewTransfers.cpp) ---------------------------------
+    // The observers of a download's, a folder copy's and a multi-file
+    // upload's reports. Each registers once for the view's life; a second
+    // call registers nothing. commRelatedObservers() registers the first
+    // four in their place among the others, appRelatedObservers() the last.
+    void observeRemoteFileDownload();
+    void observeItemCopied();
+    void observeCopyCompleted();
+    void observeCopyError();
+    void observeMultipleLocalFileSend();
+    // Whether the download of a remote item was asked for under the shares
+    // node, kept by the item's identifier until its report ends it: a file
+    // of another user never gets its hash or thumbnail written back.
+    void recordDownloadRequest(const std::string& uuid, bool underShares);
+
 private:
     void layOutFilesTab(QWidget* tab);
     void layOutJobsTab(QWidget* tab);
