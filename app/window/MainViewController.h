@@ -271,6 +271,38 @@ public:
     const TransferPace& transferPace() const { return transferPace_; }
     void setJobsClock(TransferPace::Clock clock) { transferPace_.setClock(std::move(clock)); }
 
+    // --- observers (MainViewObservers.cpp) ----------------------------------------
+    // The observers of both engines' results and queues, in their order
+    // (folder results, the download, the empty queues, the copier's reports,
+    // the queues, the folder tree), then those of the application's center.
+    // Called once the view is loaded; each registers once for the view's
+    // life, a second call registers nothing.
+    void commRelatedObservers();
+    void appRelatedObservers();
+
+    // --- browsing (MainViewBrowse.cpp) ---------------------------------------------
+    // Folder listings, peers, shared items, creations, edits and deletions of
+    // the fast engine.
+    void observeFolderResults();
+    // Either engine's empty queue: the refresh deferred by deletions.
+    void observeEmptyQueues();
+    // The application's center: the full-log setting, the local folder's
+    // refresh, the login state, the refresh action, the clipboard, select all.
+    void observeShowFullLog();
+    void observeLocalFolderRefresh();
+    void observeAuthentication();
+    void observeRefresh();
+    void observePasteboard();
+    void observeSelectAll();
+
+    // --- sending and receiving (MainViewSendReceive.cpp) ---------------------------
+    // Both engines' queues into the jobs list.
+    void observeJobQueues();
+    // The slow engine's folder trees asked for by a folder download.
+    void observeFolderTree();
+    // The toolbar's and menus' download and upload actions.
+    void observeTransferActions();
+
     // --- transfers on screen (MainViewTransfers.cpp) ---------------------------------
     // The observers of a download's, a folder copy's and a multi-file
     // upload's reports. Each registers once for the view's life; a second
@@ -361,6 +393,9 @@ private:
     SelectedTable selectedTable_ = SelectedTable::none;
     // A reload puts the selection back on screen: not a change by the user.
     bool showingSelection_ = false;
+
+    bool commObserversRegistered_ = false;
+    bool appObserversRegistered_ = false;
 
     // --- transfer objects -------------------------------------------------------------
     std::shared_ptr<ostrelcomm::CopyDir> copyDirJob_;
