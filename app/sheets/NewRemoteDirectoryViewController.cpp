@@ -5,9 +5,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStyle>
+#include <QPixmap>
 #include <QVBoxLayout>
 
+#include "app/Extensions/Image.h"
 #include "app/Extensions/Localize.h"
 #include "app/Extensions/TrimmedOfSpaces.h"
 #include "app/utils/Appwise.h"
@@ -38,7 +39,9 @@ void NewRemoteDirectoryViewController::buildView() {
     newFolderName_->setObjectName(QStringLiteral("newFolderName"));
     warningIcon_ = new QLabel(this);
     warningIcon_->setObjectName(QStringLiteral("warningIcon"));
-    warningIcon_->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(kWarningIconSide));
+    warningIcon_->setPixmap(QPixmap::fromImage(namedImage(QStringLiteral("cautionIcon"))
+                                                   .scaled(kWarningIconSide, kWarningIconSide, Qt::KeepAspectRatio,
+                                                           Qt::SmoothTransformation)));
     warningText_ = new QLabel(text("NewRemoteFolderExists"), this);
     warningText_->setObjectName(QStringLiteral("warningText"));
     cancelButton_ = new QPushButton(text("Cancel"), this);

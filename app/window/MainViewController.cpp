@@ -219,8 +219,11 @@ QWidget* MainViewController::makeUploadStrip() {
     sendingFileInfo_->setObjectName(QStringLiteral("sendingFileInfo"));
     sendingFilesProgress_ = new QLabel(sendingFileInfo_);
     sendingFilesProgress_->setObjectName(QStringLiteral("sendingFilesProgress"));
+    // It names the local file being sent: never read as markup.
+    sendingFilesProgress_->setTextFormat(Qt::PlainText);
     sendingFileRemainingTime_ = new QLabel(sendingFileInfo_);
     sendingFileRemainingTime_->setObjectName(QStringLiteral("sendingFileRemainingTime"));
+    sendingFileRemainingTime_->setTextFormat(Qt::PlainText);
     sendingFileProgressBar_ = new QProgressBar(sendingFileInfo_);
     sendingFileProgressBar_->setObjectName(QStringLiteral("sendingFileProgressBar"));
     sendingFileProgressBar_->setTextVisible(false);

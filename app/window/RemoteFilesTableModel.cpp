@@ -18,29 +18,16 @@ namespace quorvel {
 namespace {
 
 constexpr int kColumns = 3;
-// The side at which theme images are taken; the view scales them down.
-constexpr int kThemeImageSide = 32;
 constexpr char kSharedAttribute[] = "shared";
 
-// The first of the theme's images of these names, else the application's
-// image `fallback`.
-QImage themeImage(std::initializer_list<const char*> names, const char* fallback) {
-    for (const char* name : names) {
-        const QIcon icon = QIcon::fromTheme(QString::fromLatin1(name));
-        if (!icon.isNull()) {
-            const QImage image = icon.pixmap(QSize(kThemeImageSide, kThemeImageSide)).toImage();
-            if (!image.isNull()) return image;
-        }
-    }
-    return namedImage(QString::fromLatin1(fallback));
-}
-
+// The program's own images, whatever the desktop's theme: the rows look the
+// same on every machine.
 QImage makeKindImage(TableRemoteItemType type) {
     switch (type) {
-        case TableRemoteItemType::ROOT: return themeImage({"dialog-warning"}, "cautionIcon");
+        case TableRemoteItemType::ROOT: return namedImage(QStringLiteral("cautionIcon"));
         case TableRemoteItemType::FILE: return namedImage(QStringLiteral("GenericDocumentIcon"));
-        case TableRemoteItemType::DIRECTORY: return themeImage({"folder"}, "GenericFolderIcon");
-        case TableRemoteItemType::PEER: return themeImage({"avatar-default", "user-identity"}, "userIcon");
+        case TableRemoteItemType::DIRECTORY: return namedImage(QStringLiteral("GenericFolderIcon"));
+        case TableRemoteItemType::PEER: return namedImage(QStringLiteral("userIcon"));
         case TableRemoteItemType::SHARESDIR: return namedImage(QStringLiteral("sharedFolderIcon"));
     }
     return {};

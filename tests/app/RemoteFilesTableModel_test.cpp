@@ -56,14 +56,6 @@ class RemoteFilesTableModelTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
-        // No desktop theme: the kinds take the application's own images,
-        // which are templates.
-        QIcon::setThemeSearchPaths({});
-        QIcon::setThemeName(QStringLiteral("quorvel-test-no-theme"));
-        QIcon::setFallbackThemeName(QStringLiteral("quorvel-test-no-theme"));
-    }
-
     void cellsByColumn() {
         RemoteItemsTableContent rows;
         rows.addItem("SHARES", "Shared with Me", TableRemoteItemType::SHARESDIR, std::nullopt, std::nullopt, {});
@@ -95,8 +87,7 @@ private slots:
         QVERIFY(none.identifier.isEmpty() && none.text.isEmpty() && none.icon.isNull());
     }
 
-    // Each kind its own image: the document and shared folder images by
-    // name, the others from the desktop (here the application's stand-ins).
+    // Each kind its own image, by name.
     void oneIconPerKind() {
         RemoteItemsTableContent rows;
         const std::vector<TableRemoteItemType> kinds = {TableRemoteItemType::ROOT, TableRemoteItemType::FILE,
@@ -107,10 +98,11 @@ private slots:
         const RemoteFilesTableModel model(rows, board);
 
         const QColor label = quorvel::systemColor(SystemColor::label);
-        QCOMPARE(decoration(model, 1),
-                 plain(quorvel::tintedImage(quorvel::namedImage(QStringLiteral("GenericDocumentIcon")), label)));
-        QCOMPARE(decoration(model, 4),
-                 plain(quorvel::tintedImage(quorvel::namedImage(QStringLiteral("sharedFolderIcon")), label)));
+        const char* names[] = {"cautionIcon", "GenericDocumentIcon", "GenericFolderIcon", "userIcon",
+                               "sharedFolderIcon"};
+        for (int row = 0; row < 5; ++row)
+            QCOMPARE(decoration(model, row),
+                     plain(quorvel::tintedImage(quorvel::namedImage(QString::fromLatin1(names[row])), label)));
         std::vector<QImage> drawn;
         for (int row = 0; row < 5; ++row) {
             const QImage icon = decoration(model, row);
