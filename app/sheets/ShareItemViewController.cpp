@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QItemSelection>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -123,8 +124,8 @@ void ShareItemViewController::buildView() {
     closeButton_->setAutoDefault(false);
     shareButton_ = new QPushButton(text("Share"), this);
     shareButton_->setObjectName(QStringLiteral("shareButton"));
-    // Return belongs to the search field.
-    shareButton_->setAutoDefault(false);
+    // Return shares, but in the search field, which takes it first.
+    shareButton_->setDefault(true);
 
     auto* details = new QVBoxLayout;
     details->addWidget(itemName_);
@@ -145,7 +146,7 @@ void ShareItemViewController::buildView() {
     sheet->addLayout(buttons);
     setMinimumWidth(420);
 
-    connect(searchPeer_, &QLineEdit::returnPressed, this, &ShareItemViewController::searchUser);
+    searchPeer_->installEventFilter(this);
     connect(closeButton_, &QPushButton::clicked, this, &ShareItemViewController::doClose);
     connect(shareButton_, &QPushButton::clicked, this, &ShareItemViewController::doShare);
 }
@@ -157,6 +158,17 @@ void ShareItemViewController::showEvent(QShowEvent* event) {
     if (appeared_) return;
     appeared_ = true;
     viewDidAppear();
+}
+
+bool ShareItemViewController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == searchPeer_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            searchUser();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void ShareItemViewController::viewDidAppear() {

@@ -30,8 +30,9 @@ namespace quorvel {
 //
 // Its widgets are found by their object names: the header "itemIcon",
 // "itemName", "modificationDate" and "itemSize"; "searchPeer" (a search runs
-// on Return), "trustedUsersTable" (one column, several rows may be chosen),
-// and the buttons "closeButton" and "shareButton".
+// on Return there), "trustedUsersTable" (one column, several rows may be
+// chosen), and the buttons "closeButton" and "shareButton" (Return anywhere
+// else).
 //
 // Rows: with a found peer, row 0 is that peer and row r > 0 trusts()[r - 1];
 // without, row r is trusts()[r]. A reload keeps the chosen peers chosen,
@@ -85,6 +86,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Return in the search field searches, and goes no further.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // Who is chosen, by what stays true of a peer when rows move.

@@ -49,6 +49,11 @@ public:
     explicit StandInAccount(const std::string& stem) : user_(testsupport::uniqueName(stem)) {
         devserver::addDemoUser(standIn().users(), user_, kStandInPassword);
     }
+    // An account of exactly this name, which no other of the program may take.
+    struct ExactName {};
+    StandInAccount(const std::string& name, ExactName) : user_(name) {
+        devserver::addDemoUser(standIn().users(), user_, kStandInPassword);
+    }
 
     const std::string& user() const { return user_; }
     devserver::User account() const { return *standIn().users().find(user_); }
