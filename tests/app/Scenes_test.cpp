@@ -126,6 +126,8 @@ private slots:
             QCOMPARE(confirmed->count(), 1);
         else
             QVERIFY(sheet && sheet->isVisible());
+        // What the confirmation started has ended before the next sheet opens.
+        QVERIFY(settled());
         delete window;
 
         // Escape: the sheet goes as its cancel button takes it, and nothing
@@ -150,6 +152,9 @@ private:
         QPointer<QDialog> sheet = quorvel::SceneFactory::shared().open(scene.toStdString(), window);
         if (!sheet || !QTest::qWaitForWindowExposed(sheet)) return nullptr;
         QApplication::setActiveWindow(sheet);
+        // The answers the sheet asked for when it opened, in, before anything
+        // is typed over what they fill in.
+        if (!settled()) return nullptr;
         for (const Typed& entry : typed) {
             auto* field = sheet->findChild<QLineEdit*>(entry.field);
             if (!field) return nullptr;
@@ -164,11 +169,19 @@ private:
             if (!target) return nullptr;
             target->setFocus();
         }
-        // The answers the sheet asked for when it opened, in.
-        (void)QTest::qWaitFor([] { return engineIdle(*Appwise::shared().engine(quorvel::CommTasks::fastTask)); },
-                              kStandInGuardMs);
-        QCoreApplication::processEvents();
         return sheet;
+    }
+
+    // Both engines idle, and what they reported taken in.
+    static bool settled() {
+        const bool idle = QTest::qWaitFor(
+            [] {
+                return engineIdle(*Appwise::shared().engine(quorvel::CommTasks::fastTask)) &&
+                       engineIdle(*Appwise::shared().engine(quorvel::CommTasks::slowTask));
+            },
+            kStandInGuardMs);
+        for (int round = 0; round < 4; ++round) QCoreApplication::sendPostedEvents();
+        return idle;
     }
 
     // Where the key goes: the widget with the focus inside the sheet, else
