@@ -33,7 +33,10 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <QToolButton>
 
+#include <any>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -59,6 +62,7 @@
 #include "devserver/AccountEndpoints.h"
 #include "devserver/Base64.h"
 #include "devserver/Fault.h"
+#include "jobs/JobStatus.h"
 #include "shares/ShareNotifications.h"
 #include "shares/TrustCode.h"
 #include "support/MediaFixtures.h"
@@ -82,8 +86,8 @@ constexpr int kScreenHeight = 900;
 constexpr int kWindowWidth = 1280;
 constexpr int kWindowHeight = 800;
 constexpr std::size_t kBlock = 4 * 1024 * 1024;
-// The download's moves (its block reports) before its next block is held.
-constexpr int kMovesBeforeHold = 3;
+// The blocks the held download receives before its next one is held.
+constexpr int kBlocksBeforeHold = 3;
 
 // scripts/run's demo account.
 constexpr char kDemo[] = "demo";
@@ -212,6 +216,26 @@ bool timeLeftKnown(const quorvel::MainViewController& view, const std::string& j
     return found != view.jobsList().end() && view.transferPace().estimate(jobID, found->second.jobSteps).has_value();
 }
 
+// The job's step as the engine has it; 0 when it has no such job.
+std::size_t stepOf(const ostrelcomm::SrvComm& engine, const std::string& jobID) {
+    const auto jobs = engine.queue()->getJobsList();
+    const auto found = jobs.find(jobID);
+    return found == jobs.end() ? 0 : found->second.actStep;
+}
+
+// The jobs list shows the job at the step the engine has it at.
+bool listSeesStep(const quorvel::MainViewController& view, const ostrelcomm::SrvComm& engine,
+                  const std::string& jobID) {
+    const auto listed = view.jobsList().find(jobID);
+    return listed != view.jobsList().end() && listed->second.actStep == stepOf(engine, jobID);
+}
+
+bool fastEngineIdle() {
+    for (const auto& [id, job] : Appwise::shared().engine(CommTasks::fastTask)->queue()->getJobsList())
+        if (!ostrelcomm::isFinished(job.status)) return false;
+    return true;
+}
+
 // The sheet of this kind open on the window, if any.
 template <class Sheet>
 Sheet* openSheet(const QWidget& window) {
@@ -292,7 +316,7 @@ private slots:
         QVERIFY(!demo.upload(png, kPngName).empty());
         // Several blocks, so that the held download shows how far it got.
         const std::string held =
-            demo.upload(writeFile(media.path() / "held.bin", randomContent(4 * kBlock + 1000, 54)), kHeldName);
+            demo.upload(writeFile(media.path() / "held.bin", randomContent(5 * kBlock + 1000, 54)), kHeldName);
         QVERIFY(!held.empty());
         const std::string budget =
             bob.upload(writeFile(media.path() / "budget.txt", "Rent 900\nFood 400\n"), "Budget 2027.txt");
@@ -364,46 +388,54 @@ private slots:
         clickRow(remoteTable, rowNamed(remoteTable, QStringLiteral("Team slides.pdf")));
         QVERIFY(takePicture(kPictures[3]));
 
-        // A download held on its second block, and an upload the server
+        // A download held on its fourth block, and an upload the server
         // refuses, in the jobs list.
         const auto& slow = appwise.engine(CommTasks::slowTask);
-        int moves = 0;
-        const auto holdToken = slow->notifications()->addObserver(
-            ostrelcomm::xfer::kRemoteFileDownloadNotification, [&moves](const ostrelcomm::Notification& n) {
-                const auto* word = ostrelcomm::userInfoValue<std::string>(n.userInfo, "Result");
-                if (!word || *word != ostrelcomm::xfer::kDownloading) return;
-                // Runs on the engine's thread, under its lock, before it asks
-                // for the next block: with a few moves timed the list can tell
-                // the time left, and then the next block is held.
-                if (++moves != kMovesBeforeHold) return;
-                devserver::Fault held = devserver::Fault::stalled();
-                held.times = 1;
-                standIn().setFault("GET", "/filerecv/getblock/", held);
-            });
+        // The engine runs one job at a time: the upload fails first.
         standIn().setFault("PUT", "/filesend/store/",
                            devserver::Fault::exception(500, "StorageException", "The store is full"));
+        QVERIFY(slow->fileSend_add(writeFile(local.path() / "Notes.txt", "Call the plumber.\n"), std::nullopt));
+        QTRY_VERIFY_WITH_TIMEOUT(view->failedJobs() >= 1, kGuardMs);
+        // Then every block of the download is held, and let go one at a
+        // time once the jobs list has seen the last one arrive: the list
+        // times the blocks as a user's would, and the download stays held on
+        // its fourth.
+        standIn().setFault("GET", "/filerecv/getblock/", devserver::Fault::stalled());
         const auto download = slow->fileReceive_add(held, local.path(), kHeldName);
         QVERIFY(download);
-        QVERIFY(slow->fileSend_add(writeFile(local.path() / "Notes.txt", "Call the plumber.\n"), std::nullopt));
-        QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(1).center());
         auto* jobsTable = view->findChild<QTableView*>(QStringLiteral("jobsTable"));
         auto* badge = view->findChild<QLabel*>(QStringLiteral("jobsNumber"));
         QVERIFY(jobsTable && badge);
-        QTRY_VERIFY_WITH_TIMEOUT(view->failedJobs() >= 1 && jobsTable->model()->rowCount() >= 2 &&
-                                     badge->isVisible() && timeLeftKnown(*view, *download),
-                                 kGuardMs);
+        std::size_t step = 0;
+        for (int block = 0; block <= kBlocksBeforeHold; ++block) {
+            // The block asked for after the last step the list has seen.
+            QTRY_VERIFY_WITH_TIMEOUT(standIn().stalledRequests() == 1 && stepOf(*slow, *download) > step &&
+                                         listSeesStep(*view, *slow, *download),
+                                     kGuardMs);
+            step = stepOf(*slow, *download);
+            if (block < kBlocksBeforeHold) standIn().releaseStalls();
+        }
+        // The failure turned the list to the failed jobs, which would
+        // silence its alarm as soon as the tab shows: all jobs first, then
+        // the tab, and the badge stays red.
+        view->jobsToDisplay(0);
+        QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(1).center());
+        QTRY_VERIFY_WITH_TIMEOUT(jobsTable->model()->rowCount() == 2 && timeLeftKnown(*view, *download), kGuardMs);
+        QVERIFY(badge->isVisible() && view->failedJobs() == 1);
         QVERIFY(takePicture(kPictures[4]));
-        slow->notifications()->removeObserver(holdToken);
         standIn().clearFaults();
         standIn().releaseStalls();
 
         // The share sheet on the report, bob trusted, carol looked up.
         QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(0).center());
-        window.toolbarItem(ToolbarItem::tbRefresh)->trigger();
-        // Back to the top folder.
-        appwise.remotePath().clean();
-        window.toolbarItem(ToolbarItem::tbRefresh)->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(rowNamed(remoteTable, QString::fromLatin1(kPdfName)) >= 0, kGuardMs);
+        // Back to the top folder by the path bar's first button.
+        auto* remotePathBar = view->findChild<QWidget*>(QStringLiteral("remotePathView"));
+        QVERIFY(remotePathBar);
+        const auto levels = remotePathBar->findChildren<QToolButton*>();
+        QVERIFY(!levels.isEmpty());
+        QTest::mouseClick(levels.front(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(rowNamed(remoteTable, QString::fromLatin1(kPdfName)) >= 0 && fastEngineIdle(),
+                                 kGuardMs);
         clickRow(remoteTable, rowNamed(remoteTable, QString::fromLatin1(kPdfName)));
         QTRY_VERIFY_WITH_TIMEOUT(window.toolbarItem(ToolbarItem::tbShare)->isEnabled(), kGuardMs);
         window.toolbarItem(ToolbarItem::tbShare)->trigger();
@@ -429,7 +461,7 @@ private slots:
         QVERIFY(accountTabs);
         int trustsTab = -1;
         for (int i = 0; i < accountTabs->count(); ++i)
-            if (accountTabs->tabBar()->tabData(i).toString() == QStringLiteral("TrustsTab")) trustsTab = i;
+            if (accountTabs->tabBar()->tabData(i).toString() == QStringLiteral("Trusts")) trustsTab = i;
         QVERIFY(trustsTab >= 0);
         QTest::mouseClick(accountTabs->tabBar(), Qt::LeftButton, {}, accountTabs->tabBar()->tabRect(trustsTab).center());
         auto* qrCode = account->findChild<QLabel*>(QStringLiteral("qrCodeImageView"));
