@@ -458,10 +458,12 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(hasFile(view, "listed.txt"), kStandInGuardMs);
         } else {
             // Its hash is logged before the folder is compared.
-            QTRY_VERIFY_WITH_TIMEOUT(
-                std::any_of(log.lines().begin(), log.lines().end(),
-                            [](const std::string& line) { return line.starts_with("File hash updated: "); }),
-                kStandInGuardMs);
+            const auto hashLogged = [&log] {
+                const auto lines = log.lines();
+                return std::any_of(lines.begin(), lines.end(),
+                                   [](const std::string& line) { return line.starts_with("File hash updated: "); });
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(hashLogged(), kStandInGuardMs);
             QVERIFY(!view.localFiles());
             QVERIFY(!view.directoryItems());
         }
@@ -473,20 +475,21 @@ private slots:
     void copyReportsSetTheShare_data() {
         QTest::addColumn<qint64>("copied");
         QTest::addColumn<qint64>("total");
-        QTest::addColumn<int>("percent");
-        QTest::newRow("3 of 4") << qint64{3} << qint64{4} << 75;
-        QTest::newRow("malformed: 0 of 0") << qint64{0} << qint64{0} << -1;
-        QTest::newRow("a negative total") << qint64{2} << qint64{-3} << -1;
+        QTest::addColumn<float>("share");
+        QTest::newRow("3 of 4") << qint64{3} << qint64{4} << 0.75F;
+        QTest::newRow("malformed: 0 of 0") << qint64{0} << qint64{0} << -1.0F;
+        QTest::newRow("a negative total") << qint64{2} << qint64{-3} << -1.0F;
     }
     void copyReportsSetTheShare() {
         QFETCH(qint64, copied);
         QFETCH(qint64, total);
-        QFETCH(int, percent);
+        QFETCH(float, share);
         MainViewController view;
         view.commRelatedObservers();
         view.setActiveSlowJobProgress(0.5F);
         emit view.copyDirBridge().itemCopied(copied, total);
-        QCOMPARE(qRound(view.activeSlowJobProgress() * 100), percent);
+        QCOMPARE(view.activeSlowJobProgress(), share);
+        const int percent = qRound(share * 100);
         auto* spinner = child<QProgressBar>(view, "progressSpinner");
         if (percent >= 0) {
             QTRY_COMPARE(spinner->value(), percent);
