@@ -398,6 +398,8 @@ private slots:
         const auto file = writeFile(downloads.path() / "report.txt", "words");
         MainViewController view;
         view.commRelatedObservers();
+        // Registered once, however often asked.
+        view.observeRemoteFileDownload();
         xfer::RemoteFileDownloadPayload payload{{xfer::kUUIDKey, std::string("0b6ba5b5-0c1a-4a58-9d70-1b2c3d4e5f60")},
                                                 {xfer::kMetadataKey, someMetadata()},
                                                 {xfer::kDownloadLocalURLKey, file.string()}};
