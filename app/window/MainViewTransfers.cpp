@@ -219,7 +219,8 @@ void MainViewController::Transfers::downloadReported(MainViewController& view, c
     const auto uuid = entryOf<std::string>(payload, xfer::kUUIDKey);
     // Where the download was asked for decides: a file of another user,
     // finished once the user has left the shares, is still not the user's
-    // to write to.
+    // to write to. A download the view did not ask for goes by the place on
+    // show.
     std::optional<bool> underShares;
     if (uuid) underShares = view.transfers().takeDownloadRequest(*uuid);
     if (!underShares.value_or(appwise.remotePath().compareNode(kSharesNodeUUID, 0))) {
