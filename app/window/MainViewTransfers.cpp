@@ -12,7 +12,6 @@
 #include <any>
 #include <cstdint>
 #include <filesystem>
-#include <map>
 #include <optional>
 #include <string>
 #include <unordered_map>
