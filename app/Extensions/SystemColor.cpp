@@ -29,6 +29,8 @@ QColor systemColor(SystemColor color, const QPalette& palette) {
             return QColor(240, 196, 20);
         case SystemColor::purple:
             return QColor(160, 82, 210);
+        case SystemColor::white:
+            return QColor(255, 255, 255);
     }
     return palette.color(QPalette::Active, QPalette::WindowText);
 }

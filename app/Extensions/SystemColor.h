@@ -7,8 +7,8 @@ namespace quorvel {
 
 // The program's colours, named by what they mean. The two label colours
 // follow the palette (light or dark); the others are fixed, chosen to read
-// on both.
-enum class SystemColor { label, tertiaryLabel, red, orange, green, blue, gray, yellow, purple };
+// on both (white: text drawn on one of the fixed colours).
+enum class SystemColor { label, tertiaryLabel, red, orange, green, blue, gray, yellow, purple, white };
 
 // The colour on the application's palette.
 QColor systemColor(SystemColor color);

@@ -3,16 +3,19 @@
 #include <QLabel>
 #include <QPalette>
 
+#include "app/Extensions/SystemColor.h"
+
 namespace quorvel {
 
 void paintBadge(QLabel* badge, const QString& text, const QColor& color) {
     badge->setText(text);
-    badge->setStyleSheet(QStringLiteral("QLabel#jobsNumber { background-color: %1; color: white; "
+    const QColor textColour = systemColor(SystemColor::white);
+    badge->setStyleSheet(QStringLiteral("QLabel#jobsNumber { background-color: %1; color: %2; "
                                         "border-radius: 7px; padding: 0px 5px; font-weight: bold; }")
-                             .arg(color.name()));
+                             .arg(color.name(), textColour.name()));
     QPalette palette = badge->palette();
     palette.setColor(QPalette::Window, color);
-    palette.setColor(QPalette::WindowText, Qt::white);
+    palette.setColor(QPalette::WindowText, textColour);
     badge->setPalette(palette);
 }
 
