@@ -117,15 +117,19 @@ MainViewController::MainViewController(QWidget* parent) : QWidget(parent) {
             [this](const QModelIndex& index) { localTableViewDoubleClick(index.row()); });
     connect(remoteFilesTable_, &QTableView::doubleClicked, this,
             [this](const QModelIndex& index) { remoteTableViewDoubleClick(index.row()); });
-    connect(localPathView_, &PathBar::itemClicked, this, [this](int index) {
-        const auto& items = localPathView_->items();
-        setLocalPath(static_cast<std::size_t>(index) < items.size() ? &items[static_cast<std::size_t>(index)]
-                                                                     : nullptr);
+    // The item is copied: what its click leads to redraws the bar.
+    const auto clickedItem = [](const PathBar* bar, int index) -> std::optional<PathBar::Item> {
+        const auto& items = bar->items();
+        if (index < 0 || static_cast<std::size_t>(index) >= items.size()) return std::nullopt;
+        return items[static_cast<std::size_t>(index)];
+    };
+    connect(localPathView_, &PathBar::itemClicked, this, [this, clickedItem](int index) {
+        const auto item = clickedItem(localPathView_, index);
+        setLocalPath(item ? &*item : nullptr);
     });
-    connect(remotePathView_, &PathBar::itemClicked, this, [this](int index) {
-        const auto& items = remotePathView_->items();
-        setRemotePath(static_cast<std::size_t>(index) < items.size() ? &items[static_cast<std::size_t>(index)]
-                                                                      : nullptr);
+    connect(remotePathView_, &PathBar::itemClicked, this, [this, clickedItem](int index) {
+        const auto item = clickedItem(remotePathView_, index);
+        setRemotePath(item ? &*item : nullptr);
     });
     viewDidLoad();
 }

@@ -38,9 +38,9 @@ PathBar::PathBar(QWidget* parent) : QWidget(parent), row_(new QHBoxLayout(this))
 }
 
 void PathBar::setItems(std::vector<Item> items) {
-    for (QToolButton* button : buttons_) button->deleteLater();
     buttons_.clear();
     // Everything but the closing stretch goes: the buttons and the chevrons.
+    // Later, not now: the button being clicked may be among them.
     while (row_->count() > 1) {
         QLayoutItem* item = row_->takeAt(0);
         if (QWidget* widget = item->widget()) {

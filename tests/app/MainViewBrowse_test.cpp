@@ -252,6 +252,9 @@ private slots:
         StandInAccount account("browse-refresh");
         QVERIFY(logIn(*appwise, account));
         MainViewController view;
+        // Registered once: a second call adds no second listing.
+        view.appRelatedObservers();
+        view.observeRefresh();
         setPath(*appwise, path);
         appwise->selectedItems().setOwnElements({ownItem("picked")});
         appwise->selectedItems().setShares({sharedItem("lent", "share")});
