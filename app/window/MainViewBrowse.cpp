@@ -136,8 +136,10 @@ void MainViewController::updateRemotePathView(bool visible) {
             if (level == 0) {
                 const auto parts = url.pathComponents();
                 title = parts.empty() ? QString() : QString::fromStdString(parts.back());
-                image = tintedImage(namedImage(QString::fromLatin1(kRootNodeImage)),
-                                    remotePathView_->palette().color(QPalette::WindowText));
+                // The bar may be disabled while a listing is on its way: the
+                // image takes the colour of the enabled text all the same.
+                const QColor tint = remotePathView_->palette().color(QPalette::Active, QPalette::WindowText);
+                image = tintedImage(namedImage(QString::fromLatin1(kRootNodeImage)), tint);
             } else {
                 title = QString::fromStdString(names[level - 1]);
                 image = folder;
