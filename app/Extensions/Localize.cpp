@@ -110,6 +110,13 @@ const std::map<std::string, Table, std::less<>>& tables() {
 
              // Transfers: the download report and the upload strip.
 
+             // Sending and receiving.
+             {" (aborting)", " (aborting)"},
+             {"UploadRefusedItems", "Some items were not sent"},
+             {"UploadRefusedItemsMsg",
+              "These items are not regular files or folders, could not be read, or have names that are not "
+              "valid UTF-8:"},
+
              // New account, terms, preferences and about.
              {"NewUserSheetTitle", "Create a Quorvel Account"},
              {"VerifyPasswordLabel", "Verify password:"},
