@@ -122,11 +122,9 @@ private slots:
         std::vector<quorvel::QueueChanges> received;
         connect(&bridge, &EngineBridge::queueChanged,
                 [&](const quorvel::QueueChanges& changes) { received.push_back(changes); });
-        const auto queue = engine->queue();
-        const std::string jobID = queue->addNewJob(ostrelcomm::JobType::getProfile, 4, ostrelcomm::JobPriority::Normal,
-                                                   nullptr, std::nullopt, std::nullopt);
-        queue->incrementJobStep(jobID);
-        QTRY_COMPARE(received.size(), std::size_t{1});
+        const std::string jobID = "JOB-1";
+        engine->queue()->setQueue({{jobID, jobItem(1)}});
+        QCoreApplication::processEvents();
         received.clear();
 
         postFromEngineThread(*engine, notification.toStdString(), {}, true);
