@@ -141,11 +141,11 @@ void MainViewController::observeTransferActions() {
             // The toolbar and the menus post on the main thread; anyone
             // else's request waits for it.
             if (onMainThread()) {
-                if (self) (self->*action)();
+                if (self) (self.data()->*action)();
                 return;
             }
             runOnMain([self, action] {
-                if (self) (self->*action)();
+                if (self) (self.data()->*action)();
             });
         };
     };

@@ -122,11 +122,18 @@ private slots:
         std::vector<quorvel::QueueChanges> received;
         connect(&bridge, &EngineBridge::queueChanged,
                 [&](const quorvel::QueueChanges& changes) { received.push_back(changes); });
+        // Without a context, so that the engine, which takes a resumed job
+        // at once, finds nothing to run.
         const std::string jobID = "JOB-1";
-        engine->queue()->setQueue({{jobID, jobItem(1)}});
+        CommJobsItem stored(ostrelcomm::JobType::getProfile, 4, nullptr, ostrelcomm::JobPriority::Normal, 0);
+        stored.actStep = 1;
+        engine->queue()->setQueue({{jobID, stored}});
         QCoreApplication::processEvents();
         received.clear();
 
+        // Another job's change, so that every turn has its signal.
+        postFromEngineThread(*engine, ostrelcomm::kJobChangedNotification, {{"id", std::string("OTHER")}, {"data", jobItem(0)}},
+                             true);
         postFromEngineThread(*engine, notification.toStdString(), {}, true);
         if (notification == ostrelcomm::kNewJobAvailableNotification ||
             notification == ostrelcomm::kJobChangedNotification) {

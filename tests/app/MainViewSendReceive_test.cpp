@@ -209,7 +209,7 @@ private slots:
         QVERIFY(listing);
         appwise->setRemoteDirectoryInfo(listing);
         const auto& slow = appwise->engine(CommTasks::slowTask);
-        slow->jobCleanup();
+        slow->queue()->jobCleanup();
         account.newRequests();
 
         appwise->selectedItems().setOwnElements(pick(listing->content, {"top.txt", "Dir", "Empty"}));
@@ -277,12 +277,12 @@ private slots:
         appwise->setRemoteDirectoryInfo(listing);
         const auto before = find(parent.path());
         const auto& slow = appwise->engine(CommTasks::slowTask);
-        slow->jobCleanup();
+        slow->queue()->jobCleanup();
 
         appwise->selectedItems().setOwnElements(pick(listing->content, {"Hostile"}));
         view.receiveFileFromRemote();
         QTRY_VERIFY_WITH_TIMEOUT(jobsOfType(*slow, JobType::fileReceive) == 10 && engineIdle(*slow), kStandInGuardMs);
-        for (const auto& [id, job] : slow->queue()->getJobsList()) QCOMPARE(job.status, JobStatus::completed);
+        for (const auto& [id, job] : slow->queue()->getJobsList()) QVERIFY(job.status == JobStatus::completed);
 
         const auto after = find(parent.path());
         int files = 0;
@@ -458,7 +458,7 @@ private slots:
         held.times = 1;
         standIn().setFault("PUT", "/filesend/store/", held);
         view.sendLocalItemsToRemote();
-        QCOMPARE(strip->height(), 80);
+        QCOMPARE(strip->maximumHeight(), 80);
         QVERIFY(standIn().waitForStalledRequests(1, kGuard));
 
         button->click();
@@ -474,7 +474,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(view.multipleLocalToRemote()->isIdle(), kStandInGuardMs);
         appwise->setFileXferInProgress(false);
         button->click();
-        QCOMPARE(strip->height(), 0);
+        QCOMPARE(strip->maximumHeight(), 0);
         QVERIFY(!strip->isVisible());
     }
 
@@ -517,7 +517,7 @@ private slots:
         MainViewController view;
         view.commRelatedObservers();
         const auto& slow = appwise->engine(CommTasks::slowTask);
-        slow->jobCleanup();
+        slow->queue()->jobCleanup();
         QTRY_VERIFY(view.stJobsList().empty());
         // Known to the view only: a copy of the queue would drop it.
         view.jobChanged(CommTasks::slowTask, "Z", job(JobType::fileSend, JobStatus::inProgress, 1, 100));
