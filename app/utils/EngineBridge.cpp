@@ -241,9 +241,9 @@ void EngineBridge::relayQueue(const char* name, QueueGatherer gather) {
     const auto queue = engine_->queue();
     const auto center = queue->notifications();
     // The queue is held weakly: it holds the center that holds this observer.
+    const std::weak_ptr<ostrelcomm::CommJobs> weakQueue = queue;
     observers_.emplace_back(
-        center, center->addObserver(name, [link = link_, gather, weakQueue = std::weak_ptr<ostrelcomm::CommJobs>(queue)](
-                                              const ostrelcomm::Notification& notification) {
+        center, center->addObserver(name, [link = link_, gather, weakQueue](const ostrelcomm::Notification& notification) {
             const auto queue = weakQueue.lock();
             if (!queue) return;
             std::lock_guard lock(link->mutex);

@@ -132,8 +132,8 @@ private slots:
         received.clear();
 
         // Another job's change, so that every turn has its signal.
-        postFromEngineThread(*engine, ostrelcomm::kJobChangedNotification, {{"id", std::string("OTHER")}, {"data", jobItem(0)}},
-                             true);
+        postFromEngineThread(*engine, ostrelcomm::kJobChangedNotification,
+                             {{"id", std::string("OTHER")}, {"data", jobItem(0)}}, true);
         postFromEngineThread(*engine, notification.toStdString(), {}, true);
         if (notification == ostrelcomm::kNewJobAvailableNotification ||
             notification == ostrelcomm::kJobChangedNotification) {
