@@ -229,6 +229,22 @@ private slots:
         };
         QCOMPARE(treeOf(downloads.path()), expected);
 
+        // A folder the listing on show does not hold comes without its own
+        // folder, straight into the local one.
+        TemporaryFolder elsewhere;
+        QVERIFY(elsewhere.isValid());
+        appwise->setLocalPath(elsewhere.path());
+        appwise->setRemoteDirectoryInfo(nullptr);
+        appwise->selectedItems().setOwnElements(pick(listing->content, {"Dir"}));
+        view.receiveFileFromRemote();
+        QTRY_VERIFY_WITH_TIMEOUT(jobsOfType(*slow, JobType::fileReceive) == 5 && engineIdle(*slow), kStandInGuardMs);
+        const std::map<std::string, std::string> unnamed = {
+            {"inner.txt", "inside Dir\n"},
+            {"Sub/", ""},
+            {"Sub/deep.bin", std::string(70'000, 'q')},
+        };
+        QCOMPARE(treeOf(elsewhere.path()), unnamed);
+
         // The root first: nothing at all is queued.
         auto root = pick(listing->content, {"top.txt"});
         QCOMPARE(root.size(), std::size_t{1});
