@@ -109,6 +109,14 @@ const std::map<std::string, Table, std::less<>>& tables() {
              {"TimeLeftHours", "%1 h %2 min left"},
 
              // Transfers: the download report and the upload strip.
+             {"SendingMultipleFileProgress", "Sending item %1 of %2 (%3/s)"},
+             {"hours", "h"},
+             {"minutes", "min"},
+             {"seconds", "s"},
+             {" left", " left"},
+             {"All files sent", "All files sent"},
+             {"Aborted by user", "Aborted by user"},
+             {"Error sending files", "Error sending files"},
 
              // Sending and receiving.
              {" (aborting)", " (aborting)"},

@@ -442,6 +442,13 @@ private:
     std::unique_ptr<CopyDirBridge> copyDirBridge_;
     std::shared_ptr<ostrelcomm::MultipleLocalFileSend> multipleLocalToRemote_;
 
+    // --- transfers on screen (MainViewTransfers.cpp) -----------------------------------
+    // Which observers are registered, the downloads asked for, and the
+    // worker that makes thumbnails; made on first use.
+    struct Transfers;
+    Transfers& transfers();
+    std::shared_ptr<Transfers> transfers_;
+
     // --- jobs list --------------------------------------------------------------------
     QPushButton* cleanupButton_ = nullptr;
     JobsList stJobsList_;

@@ -28,6 +28,7 @@
 #include "app/window/JobsTableModel.h"
 #include "app/window/MainViewController.h"
 #include "app/window/SegmentedControl.h"
+#include "app/window/StatusBadge.h"
 #include "jobs/JobType.h"
 #include "tree/NameOrder.h"
 
@@ -74,19 +75,6 @@ QPixmap statusDot(const QColor& color) {
     }
     dot.setDevicePixelRatio(ratio);
     return dot;
-}
-
-// The badge: `count` in white on a rounded `color`.
-void showBadge(QLabel* badge, int count, const QColor& color) {
-    badge->setText(QString::number(count));
-    badge->setStyleSheet(QStringLiteral("QLabel#jobsNumber { background-color: %1; color: white; "
-                                        "border-radius: 7px; padding: 0px 5px; font-weight: bold; }")
-                             .arg(color.name()));
-    QPalette palette = badge->palette();
-    palette.setColor(QPalette::Window, color);
-    palette.setColor(QPalette::WindowText, Qt::white);
-    badge->setPalette(palette);
-    badge->show();
 }
 
 // The `maxCount` newest of `rows`, newest first, as a full sort by date
