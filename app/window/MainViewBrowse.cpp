@@ -426,9 +426,4 @@ void MainViewController::observeSelectAll() {
         false);
 }
 
-// Filled in by the uploads.
-void MainViewController::sendLocalItemsToRemote() {}
-// Filled in by the downloads.
-void MainViewController::receiveFileFromRemote() {}
-
 }  // namespace quorvel

@@ -131,6 +131,7 @@ MainViewController::MainViewController(QWidget* parent) : QWidget(parent) {
         const auto item = clickedItem(remotePathView_, index);
         setRemotePath(item ? &*item : nullptr);
     });
+    connect(sendingFileActionButton_, &QPushButton::clicked, this, [this] { sendingFileActionButton(); });
     viewDidLoad();
 }
 
