@@ -506,6 +506,33 @@ private slots:
         QCOMPARE(view.directoryMonitor().url(), std::optional<std::filesystem::path>("/"));
     }
 
+    // A double click on a local file uploads the whole local selection into
+    // the remote folder on show, not only the file clicked.
+    void aLocalFileDoubleClickedUploadsTheSelection() {
+        StandInAccount account("browse-upload");
+        QVERIFY(logIn(*appwise, account));
+        for (const char* name : {"first.txt", "second.txt", "left.txt"}) writeFile(local->path() / name);
+        MainViewController view;
+        view.resize(900, 600);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QTableView* localTable = table(view, "localFiles");
+        const auto rowNamed = [&](const std::string& name) {
+            const auto& rows = *view.directoryItems();
+            const auto found = std::find_if(rows.begin(), rows.end(),
+                                            [&](const auto& m) { return m.url.filename() == name; });
+            return static_cast<int>(found - rows.begin());
+        };
+        localTable->selectRow(rowNamed("first.txt"));
+        const QRect second = localTable->visualRect(localTable->model()->index(rowNamed("second.txt"), 0));
+        QTest::mouseClick(localTable->viewport(), Qt::LeftButton, Qt::ControlModifier, second.center());
+        QTest::mouseDClick(localTable->viewport(), Qt::LeftButton, Qt::ControlModifier, second.center());
+        QVERIFY(appwise->fileXferInProgress());
+        QTRY_VERIFY_WITH_TIMEOUT(!appwise->fileXferInProgress(), kStandInGuardMs);
+        QCOMPARE(account.namesIn("root"), (Strings{"first.txt", "second.txt"}));
+        QCOMPARE(appwise->localPath(), local->path());
+    }
+
     // "selectAll" selects every row of the table that holds the selection,
     // and nothing without one.
     void selectAll_data() {
