@@ -118,6 +118,13 @@ const std::map<std::string, Table, std::less<>>& tables() {
              {"Aborted by user", "Aborted by user"},
              {"Error sending files", "Error sending files"},
 
+             // Sending and receiving.
+             {" (aborting)", " (aborting)"},
+             {"UploadRefusedItems", "Some items were not sent"},
+             {"UploadRefusedItemsMsg",
+              "These items are not regular files or folders, could not be read, or have names that are not "
+              "valid UTF-8:"},
+
              // New account, terms, preferences and about.
              {"NewUserSheetTitle", "Create a Quorvel Account"},
              {"VerifyPasswordLabel", "Verify password:"},
