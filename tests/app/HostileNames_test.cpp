@@ -1,5 +1,7 @@
 // Names that look like markup, from the server and from other users, shown
-// as they are everywhere the program shows them: a remote file named
+// as they are everywhere the program shows them (the remote table, the path
+// bar, the share, information and rename sheets, the jobs list, the trusted
+// users and the alerts): a remote file named
 // `<b>x</b><img src="file:///etc/passwd">` with a MIME type in tags, and a
 // peer named `<i>p</i>`. A label that guesses rich text would draw "x" in
 // bold and ask for a local file; a tool tip is read as rich text whenever it
@@ -21,6 +23,7 @@
 #include <QTableView>
 #include <QTest>
 #include <QTextDocument>
+#include <QToolButton>
 
 #include <memory>
 #include <string>
@@ -33,11 +36,14 @@
 #include "StandInTestSupport.h"
 #include "app/Extensions/Localize.h"
 #include "app/account/UserProfileViewController.h"
+#include "app/utils/AppNotifications.h"
 #include "app/utils/Appwise.h"
 #include "app/utils/EngineBridge.h"
 #include "app/utils/RemoteTags.h"
 #include "app/utils/SelectedItems.h"
 #include "app/window/MainViewController.h"
+#include "app/window/MainWindow.h"
+#include "app/window/PathBar.h"
 #include "app/window/SceneFactory.h"
 #include "jobs/CommJobs.h"
 
@@ -98,6 +104,14 @@ bool toolTipsShowNamesAsTheyAre(const QWidget& root, QString* offender) {
     return true;
 }
 
+int rowOf(const QTableView& table, const QString& name) { return column(*table.model()).indexOf(name); }
+
+void doubleClick(QTableView& table, int row) {
+    const QPoint centre = table.visualRect(table.model()->index(row, 0)).center();
+    QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, centre);
+    QTest::mouseDClick(table.viewport(), Qt::LeftButton, {}, centre);
+}
+
 // The label shows `text` as it is, as plain text.
 void expectPlainLabel(const QWidget& sheet, const char* name, const QString& text) {
     const auto* label = sheet.findChild<QLabel*>(QString::fromLatin1(name));
@@ -136,7 +150,12 @@ private slots:
         QVERIFY(peer->grant(peerFile, *owner));
         QVERIFY(logIn(*appwise, *owner));
         QVERIFY(trust(*appwise, *peer));
-        appwise->selectedItems().setOwnElements(pick(listFolder(*appwise, "root"), {kFileName}));
+        ownListing = listFolder(*appwise, "root");
+    }
+
+    // The sheets work on the file, selected.
+    void init() {
+        appwise->selectedItems().setOwnElements(pick(ownListing, {kFileName}));
         QCOMPARE(appwise->selectedItems().ownElements().size(), std::size_t{1});
     }
 
@@ -144,33 +163,40 @@ private slots:
 
     void cleanup() { delete window; }
 
-    // The top folder, the users who share, and the peer's items.
-    void theRemoteTable() {
-        MainViewController view;
+    // The top folder, the users who share and the peer's items, browsed by
+    // double clicks in the window, and the path bar over them.
+    void theRemoteTableAndThePathBar() {
+        quorvel::MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        MainViewController& view = *window.viewController();
         auto* table = view.findChild<QTableView*>(QStringLiteral("remoteFiles"));
-        QVERIFY(table);
+        quorvel::PathBar* bar = view.remotePathView();
+        QVERIFY(table && bar);
         QString offender;
-        auto& path = appwise->remotePath();
-        path.clean();
-        appwise->setRemoteDirectoryInfo(folderListing(*appwise, "root"));
-        view.reloadRemoteFileList();
+        // As the login sheet does once logged in.
+        appwise->notifications()->post(quorvel::kActionRefreshNotification);
+        const QString shares = qs(quorvel::localize("SHARES"));
+        QTRY_VERIFY_WITH_TIMEOUT(rowOf(*table, shares) >= 0, kStandInGuardMs);
         QStringList top = column(*table->model());
         top.sort();
-        QCOMPARE(top, (QStringList{kFileName, qs(quorvel::localize("SHARES"))}));
+        QCOMPARE(top, (QStringList{kFileName, shares}));
         QVERIFY2(toolTipsShowNamesAsTheyAre(view, &offender), qPrintable(offender));
 
-        path.append(quorvel::kSharesNodeUUID, quorvel::kSharesNodeUUID);
-        view.setSharingPeers({{kPeerName, peer->owner()}});
-        view.reloadRemoteFileList();
-        QCOMPARE(column(*table->model()), QStringList{kPeerName});
+        doubleClick(*table, rowOf(*table, shares));
+        QTRY_COMPARE_WITH_TIMEOUT(column(*table->model()), QStringList{kPeerName}, kStandInGuardMs);
         QVERIFY2(toolTipsShowNamesAsTheyAre(view, &offender), qPrintable(offender));
 
-        path.append(kPeerName, peer->owner());
-        view.setSharedItems(sharedItems(*appwise));
-        view.reloadRemoteFileList();
-        QCOMPARE(column(*table->model()), QStringList{kFileName});
+        doubleClick(*table, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(column(*table->model()), QStringList{kFileName}, kStandInGuardMs);
+        QTRY_COMPARE_WITH_TIMEOUT(bar->items().back().title, QString(kPeerName), kStandInGuardMs);
+        const QToolButton* last = bar->button(static_cast<int>(bar->items().size()) - 1);
+        QVERIFY(last);
+        QCOMPARE(last->text(), QString(kPeerName));
         QVERIFY2(toolTipsShowNamesAsTheyAre(view, &offender), qPrintable(offender));
-        path.clean();
+        QVERIFY(!last->toolTip().isEmpty());
+        QCOMPARE(shownToolTip(last->toolTip()), QString(kPeerName));
+        appwise->remotePath().clean();
     }
 
     // The share sheet: the file in its header, the trusted peer in its
@@ -280,6 +306,7 @@ private:
     std::unique_ptr<StandInAccount> owner;
     std::unique_ptr<StandInAccount> peer;
     std::string ownFile;
+    std::vector<ostrelcomm::RemoteItemInfo> ownListing;
     TemporaryFolder downloads;
     QPointer<QWidget> window;
 };
