@@ -417,14 +417,21 @@ private slots:
             step = stepOf(*slow, *download);
             if (block < kBlocksBeforeHold) standIn().releaseStalls();
         }
-        // The failure turned the list to the failed jobs, which would
-        // silence its alarm as soon as the tab shows: all jobs first, then
-        // the tab, and the badge stays red.
+        // The failure turned the list to the failed jobs, which silences its
+        // alarm as soon as the tab shows them, and each redraw of the badge
+        // turns it there again while the alarm sounds. With nothing left to
+        // redraw (the held download does not move): all jobs first, then the
+        // tab, and the badge stays red.
+        QTRY_VERIFY_WITH_TIMEOUT(fastEngineIdle(), kGuardMs);
+        for (int round = 0; round < 4; ++round) QCoreApplication::sendPostedEvents();
         view->jobsToDisplay(0);
         QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(1).center());
         QTRY_VERIFY_WITH_TIMEOUT(jobsTable->model()->rowCount() == 2 && timeLeftKnown(*view, *download), kGuardMs);
-        QVERIFY(badge->isVisible() && view->failedJobs() == 1);
         QVERIFY(takePicture(kPictures[4]));
+        // What the picture shows.
+        QCOMPARE(view->jobsToList(), quorvel::MainViewController::JobsListItems::all);
+        QCOMPARE(jobsTable->model()->rowCount(), 2);
+        QVERIFY(badge->isVisible() && view->failedJobs() == 1);
         standIn().clearFaults();
         standIn().releaseStalls();
 
