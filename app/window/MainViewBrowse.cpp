@@ -4,7 +4,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QIcon>
 #include <QPalette>
 #include <QPointer>
 #include <QPushButton>
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "app/Extensions/Image.h"
+#include "app/Extensions/SystemColor.h"
 #include "app/Extensions/Localize.h"
 #include "app/utils/AppNotifications.h"
 #include "app/utils/Appwise.h"
@@ -41,7 +41,6 @@ namespace tree = ostrelcomm::tree;
 namespace shares = ostrelcomm::shares;
 
 constexpr char kRootNodeImage[] = "RootNodeIcon";
-constexpr int kThemeImageSide = 32;
 
 bool onMainThread() {
     const QCoreApplication* application = QCoreApplication::instance();
@@ -55,13 +54,11 @@ bool firstRegistration(bool& flag) {
     return true;
 }
 
+// The program's own folder image, whatever the desktop's theme, in the
+// colour of the text: the path bars look as the remote rows do on every
+// machine, on light and dark palettes.
 QImage folderImage() {
-    const QIcon icon = QIcon::fromTheme(QStringLiteral("folder"));
-    if (!icon.isNull()) {
-        const QImage image = icon.pixmap(QSize(kThemeImageSide, kThemeImageSide)).toImage();
-        if (!image.isNull()) return image;
-    }
-    return namedImage(QStringLiteral("GenericFolderIcon"));
+    return tintedImage(namedImage(QStringLiteral("GenericFolderIcon")), systemColor(SystemColor::label));
 }
 
 // Whether the remote pane shows the users who share with the user or one of
