@@ -19,7 +19,6 @@
 #include <malloc.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -40,7 +39,6 @@
 #include "platform/RegularFile.h"
 #include "platform/SystemLog.h"
 #include "thumbnail/ChildSandbox.h"
-#include "thumbnail/ThumbnailImage.h"
 #include "thumbnail/ThumbnailMakers.h"
 #include "thumbnail/ThumbnailOutput.h"
 #include "thumbnail/ThumbnailProtocol.h"
@@ -159,68 +157,37 @@ void leadOwnGroup() {
     makeInChild(request);
 }
 
-// A small photograph-like JPEG, made once by the helper, that each spare
-// makes a thumbnail of before it confines itself.
-Bytes warmUpPicture() {
-    constexpr int kWidth = 1024;
-    constexpr int kHeight = 768;
-    Bytes rgb(static_cast<std::size_t>(kWidth) * kHeight * 3);
-    for (int y = 0; y < kHeight; ++y) {
-        for (int x = 0; x < kWidth; ++x) {
-            std::uint8_t* p = rgb.data() + (static_cast<std::size_t>(y) * kWidth + x) * 3;
-            p[0] = static_cast<std::uint8_t>(x * 255 / kWidth);
-            p[1] = static_cast<std::uint8_t>(y * 255 / kHeight);
-            p[2] = static_cast<std::uint8_t>((x ^ y) & 0xff);
-        }
-    }
-    const auto image = ThumbnailImage::make({kWidth, kHeight}, ByteView(rgb));
-    auto jpeg = image ? image->jpegData(0.9f) : std::nullopt;
-    return jpeg ? std::move(*jpeg) : Bytes();
-}
-
 // A spare's warm-up, before it confines itself. A child forked from the
-// helper has none of the decoders' code in its page tables and an
-// allocator that has never held a picture, so a thumbnail made at once pays
-// a page fault for each page of code it runs and of memory it fills (the
-// file's bytes alone are some megabytes). The spare fills a heap and makes
-// the thumbnail of a picture of its own first; the request's thumbnail then
-// reuses that heap. Everything it maps is counted in the child's memory, so
-// only limits with room for it are warmed.
+// helper has an allocator that has never held a picture, so a thumbnail
+// made at once takes a page fault for each page it fills (the file's bytes
+// alone are some megabytes, read into one buffer). The spare faults a heap
+// in first and keeps what is freed; the request's thumbnail then reuses
+// that heap. What it maps is counted in the child's memory, so only limits
+// with room for it are warmed.
 constexpr std::size_t kWarmHeapBytes = std::size_t{16} << 20;
 constexpr std::uint64_t kWarmUpRoom = std::uint64_t{64} << 20;
 
-void warmUp(const Bytes& picture) {
+void warmUp() {
     // Allocations up to 32 MiB come from the heap, and what is freed stays
     // there: the process ends after one thumbnail anyway.
     ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
     ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
-    if (auto* heap = static_cast<std::uint8_t*>(std::malloc(kWarmHeapBytes))) {
-        const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-        for (std::size_t at = 0; at < kWarmHeapBytes; at += page) heap[at] = 0;
-        asm volatile("" : : "r"(heap) : "memory");
-        std::free(heap);
-    }
-    if (picture.empty()) return;
-    const int fd = ::memfd_create("quorvel-thumbnail-warm-up", MFD_CLOEXEC);
-    if (fd < 0) return;
-    auto file = RegularFile::adopt(fd);
-    if (!file) {
-        ::close(fd);
-        return;
-    }
-    if (!writeAll(fd, picture.data(), picture.size()) || ::lseek(fd, 0, SEEK_SET) != 0) return;
-    const SystemLogSink previous = setSystemLogSink([](const std::string&) {});
-    (void)makeThumbnail(ThumbnailKind::image, std::move(*file));
-    setSystemLogSink(previous);
+    auto* heap = static_cast<std::uint8_t*>(std::malloc(kWarmHeapBytes));
+    if (heap == nullptr) return;
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    for (std::size_t at = 0; at < kWarmHeapBytes; at += page) heap[at] = 0;
+    // Kept from being optimised away with the allocation.
+    asm volatile("" : : "r"(heap) : "memory");
+    std::free(heap);
 }
 
 // A spare child's life: warmed up and confined for `limits` before any
 // request, it says so with one byte on descriptor 3 and waits there for its
 // one request (the file and the output with it), then makes that thumbnail
 // and ends.
-[[noreturn]] void spareChild(const ThumbnailLimits& limits, const Bytes& picture) {
+[[noreturn]] void spareChild(const ThumbnailLimits& limits) {
     const std::uint64_t inUse = addressSpaceInUse();
-    if (limits.memoryBytes >= kWarmUpRoom) warmUp(picture);
+    if (limits.memoryBytes >= kWarmUpRoom) warmUp();
     if (!applyChildLimits(limits, inUse) || !forbidNetwork()) ::_exit(kNotConfined);
     const std::uint8_t ready = 1;
     if (::send(kSpareChannelDescriptor, &ready, sizeof ready, MSG_NOSIGNAL) != sizeof ready) ::_exit(kNoFile);
@@ -305,7 +272,7 @@ void dropSpare(std::optional<Spare>& spare) {
 }
 
 // Forks a spare for `limits`; nothing when the system refuses.
-std::optional<Spare> forkSpare(const ThumbnailLimits& limits, const Bytes& picture) {
+std::optional<Spare> forkSpare(const ThumbnailLimits& limits) {
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return std::nullopt;
     const pid_t pid = ::fork();
@@ -315,7 +282,7 @@ std::optional<Spare> forkSpare(const ThumbnailLimits& limits, const Bytes& pictu
         // child may hold, and nothing else of the helper stays open.
         if (::dup2(pair[1], kSpareChannelDescriptor) < 0) ::_exit(kNoFile);
         ::close_range(kSpareChannelDescriptor + 1, ~0u, 0);
-        spareChild(limits, picture);
+        spareChild(limits);
     }
     ::close(pair[1]);
     if (pid < 0) {
@@ -373,7 +340,6 @@ bool validRequest(const ThumbnailRequest& request) {
 struct Helper {
     std::vector<Child> children;
     std::optional<Spare> spare;
-    Bytes picture;  // the spares' warm-up
 };
 
 // Takes one request off the socket and gives it to the spare, or forks a
@@ -451,7 +417,7 @@ bool takeRequest(int control, Helper& helper) {
         helper.children.push_back(child);
     }
     // The next request's child, made while this one works.
-    if (!helper.spare) helper.spare = forkSpare(limitsOf(request), helper.picture);
+    if (!helper.spare) helper.spare = forkSpare(limitsOf(request));
     return true;
 }
 
@@ -526,9 +492,8 @@ int main() {
     if (::fstat(kThumbnailControlDescriptor, &status) != 0 || !S_ISSOCK(status.st_mode)) return 64;
     warmUpThumbnailMakers();
     Helper helper;
-    helper.picture = warmUpPicture();
     // The first request finds its spare too, for the limits a request has
     // unless a test asks for others.
-    helper.spare = forkSpare(ThumbnailLimits{}, helper.picture);
+    helper.spare = forkSpare(ThumbnailLimits{});
     return serve(kThumbnailControlDescriptor, helper);
 }
