@@ -18,8 +18,10 @@
 #include <vector>
 
 #include "app/local/Directory.h"
+#include "app/local/DirectoryMonitor.h"
 #include "app/local/Metadata.h"
 #include "app/utils/CommTasks.h"
+#include "app/window/PathBar.h"
 #include "app/window/RemoteItemsTableContent.h"
 #include "app/window/TransferPace.h"
 #include "jobs/CommJobs.h"
@@ -34,6 +36,7 @@ class QLabel;
 class QMenu;
 class QProgressBar;
 class QPushButton;
+class QShowEvent;
 class QStandardItemModel;
 class QTabWidget;
 class QTableView;
@@ -284,6 +287,28 @@ public:
     void appRelatedObservers();
 
     // --- browsing (MainViewBrowse.cpp) ---------------------------------------------
+    // A click on an item of the local path bar: its folder becomes the local
+    // folder on show, and the watcher follows it. No item, or one without a
+    // URL: nothing.
+    void setLocalPath(const PathBar::Item* clicked);
+    // A click on an item of the remote path bar: the remote path cut back to
+    // the level the item names, then listed again ("actionRefresh").
+    void setRemotePath(const PathBar::Item* clicked);
+    // A double click on a row of the local table: a folder (not an
+    // application bundle) is entered; anything else uploads the local
+    // selection.
+    void localTableViewDoubleClick(int row);
+    // A double click on a row of the remote table: a file downloads the
+    // remote selection; a folder, the shares node or a peer is entered and
+    // listed.
+    void remoteTableViewDoubleClick(int row);
+    // The remote path bar drawn from the remote path, enabled; or hidden.
+    void updateRemotePathView(bool visible);
+    PathBar* localPathView() const { return localPathView_; }
+    PathBar* remotePathView() const { return remotePathView_; }
+    // The watcher of the local folder on show.
+    const DirectoryMonitor& directoryMonitor() const { return *directoryMonitor_; }
+
     // Folder listings, peers, shared items, creations, edits and deletions of
     // the fast engine.
     void observeFolderResults();
@@ -343,7 +368,14 @@ public:
     // of another user never gets its hash or thumbnail written back.
     void recordDownloadRequest(const std::string& uuid, bool underShares);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    // Once the view is built: the observers, the local listing, the watcher.
+    void viewDidLoad();
+    // Each time the view comes on screen.
+    void viewDidAppear();
     void layOutFilesTab(QWidget* tab);
     void layOutJobsTab(QWidget* tab);
     QWidget* makeStatusCluster();
@@ -384,6 +416,18 @@ private:
     template <class Selected>
     void showSelection(QTableView* table, int rows, Selected selected);
 
+    // --- browsing (MainViewBrowse.cpp) ---------------------------------------------
+    // `handler` on the main thread for a notification of Appwise's center: at
+    // once when posted there, unless `queued`; else from the event loop.
+    void observeApplication(const char* name, std::function<void(MainViewController&)> handler, bool queued);
+    // The fast engine lists the remote folder on show again, for this view.
+    void refreshCurrentFolder();
+    // The local folder on show changed: the watcher starts over on it.
+    void restartDirectoryMonitor();
+    void showRemotePane();
+    // Empties the record of the selected remote items.
+    void clearRemoteSelection();
+
     // --- sending and receiving (MainViewSendReceive.cpp) ---------------------------
     // Observers of a center, removed when this goes.
     struct CenterObservations {
@@ -404,8 +448,8 @@ private:
     QTableView* localFilesTable_ = nullptr;
     QTableView* remoteFilesTable_ = nullptr;
     QTableView* jobsTable_ = nullptr;
-    QWidget* localPathView_ = nullptr;
-    QWidget* remotePathView_ = nullptr;
+    PathBar* localPathView_ = nullptr;
+    PathBar* remotePathView_ = nullptr;
     QProgressBar* progressSpinner_ = nullptr;
     QLabel* commStatusIndicator_ = nullptr;
     SegmentedControl* jobsToDisplay_ = nullptr;
@@ -436,6 +480,21 @@ private:
 
     bool commObserversRegistered_ = false;
     bool appObserversRegistered_ = false;
+    // Each browsing observer registers once.
+    struct BrowseObservers {
+        bool folderResults = false;
+        bool emptyQueues = false;
+        bool showFullLog = false;
+        bool localFolderRefresh = false;
+        bool authentication = false;
+        bool refresh = false;
+        bool pasteboard = false;
+        bool selectAll = false;
+    } browseObservers_;
+    // The registrations on Appwise's center, removed when the view goes.
+    std::shared_ptr<ostrelcomm::NotificationCenter> appCenter_;
+    std::vector<ostrelcomm::NotificationCenter::Token> appTokens_;
+    std::unique_ptr<DirectoryMonitor> directoryMonitor_;
 
     // --- transfer objects -------------------------------------------------------------
     std::shared_ptr<ostrelcomm::CopyDir> copyDirJob_;

@@ -397,6 +397,9 @@ private slots:
         appwise->setLocalPath(downloads.path());
         const auto file = writeFile(downloads.path() / "report.txt", "words");
         MainViewController view;
+        // The listing the view made at load is not the one looked for.
+        view.setLocalFiles(std::nullopt);
+        view.reloadLocalFileList();
         view.commRelatedObservers();
         // Registered once, however often asked.
         view.observeRemoteFileDownload();
@@ -450,6 +453,9 @@ private slots:
         TemporaryFolder other;
         appwise->setLocalPath(onShow.path() / "." / "");
         MainViewController view;
+        // The listing the view made at load is not the one looked for.
+        view.setLocalFiles(std::nullopt);
+        view.reloadLocalFileList();
         view.commRelatedObservers();
         LogCapture log;
         const fs::path destination = intoFolderOnShow ? onShow.path() : other.path();
