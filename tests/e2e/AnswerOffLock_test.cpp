@@ -94,7 +94,7 @@ TEST(AnswerOffLock, WhatArrivesWhileAListingIsReadOffTheLockDecidesItsEndOnce) {
             // lock is free for the window, and nothing is stored or ended.
             {
                 std::unique_lock lock(session.engine->mutex(), std::try_to_lock);
-                EXPECT_TRUE(lock.owns_lock());
+                ASSERT_TRUE(lock.owns_lock());
                 const auto context = contextOf(*session.engine, jobID);
                 ASSERT_TRUE(context);
                 EXPECT_EQ(context->remoteDirInfo, nullptr);
@@ -113,6 +113,7 @@ TEST(AnswerOffLock, WhatArrivesWhileAListingIsReadOffTheLockDecidesItsEndOnce) {
         EXPECT_EQ(job->status, c.status);
         const auto context = contextOf(*session.engine, jobID);
         ASSERT_TRUE(context);
+        std::lock_guard lock(session.engine->mutex());
         if (c.stored) {
             ASSERT_NE(context->remoteDirInfo, nullptr);
             ASSERT_EQ(context->remoteDirInfo->content.size(), 1u);
