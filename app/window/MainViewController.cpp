@@ -116,6 +116,7 @@ MainViewController::MainViewController(QWidget* parent) : QWidget(parent) {
         followSelection(table);
         followSortHeader(table);
     }
+    connect(sendingFileActionButton_, &QPushButton::clicked, this, [this] { sendingFileActionButton(); });
 }
 
 // The tables read the rows this view keeps: they go before the rows do. The

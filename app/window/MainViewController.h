@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -23,7 +24,9 @@
 #include "app/window/TransferPace.h"
 #include "jobs/CommJobs.h"
 #include "jobs/CommJobsItem.h"
+#include "platform/NotificationCenter.h"
 #include "shares/SharedItem.h"
+#include "tree/RemoteDirectoryBranch.h"
 #include "tree/CopyDir.h"
 #include "xfer/MultipleLocalFileSend.h"
 
@@ -303,6 +306,28 @@ public:
     // The toolbar's and menus' download and upload actions.
     void observeTransferActions();
 
+    // Uploads the local table's selected rows (application bundles left out)
+    // into the remote folder on show, on the slow engine. Refused, with
+    // nothing queued and the uploader left as it is, while an upload or a
+    // resumed transfer runs, and while the remote pane shows the shares node
+    // or a peer's items. The items the uploader refuses (links, FIFOs,
+    // vanished files, names that are not UTF-8) are named in one alert; with
+    // none accepted no run starts.
+    void sendLocalItemsToRemote();
+    // The upload strip's button: an idle strip closes; during an upload the
+    // first press asks the uploader to abort and says so, further presses do
+    // nothing.
+    void sendingFileActionButton();
+    // Downloads the selected remote items into the local folder on show, on
+    // the slow engine: shared items as files; own files as files, own
+    // folders through a query of their tree, which comes back to
+    // receiveDirFromRemote(). A selection reaching the root stops there.
+    void receiveFileFromRemote();
+    // Downloads one branch of a remote folder tree below `destURL`. Every
+    // folder's name is made one safe local name (safeLocalFileName), so no
+    // remote name leads outside `destURL`; an empty folder makes nothing.
+    void receiveDirFromRemote(const ostrelcomm::RemoteDirectoryBranch& item, const std::filesystem::path& destURL);
+
     // --- transfers on screen (MainViewTransfers.cpp) ---------------------------------
     // The observers of a download's, a folder copy's and a multi-file
     // upload's reports. Each registers once for the view's life; a second
@@ -359,6 +384,21 @@ private:
     template <class Selected>
     void showSelection(QTableView* table, int rows, Selected selected);
 
+    // --- sending and receiving (MainViewSendReceive.cpp) ---------------------------
+    // Observers of a center, removed when this goes.
+    struct CenterObservations {
+        std::shared_ptr<ostrelcomm::NotificationCenter> center;
+        std::vector<ostrelcomm::NotificationCenter::Token> tokens;
+        CenterObservations() = default;
+        ~CenterObservations();
+        CenterObservations(const CenterObservations&) = delete;
+        CenterObservations& operator=(const CenterObservations&) = delete;
+    };
+    // The download and upload actions on Appwise's center.
+    CenterObservations sendReceiveObservations_;
+    bool jobQueuesObserved_ = false;
+    bool folderTreeObserved_ = false;
+
     // --- interface elements ---------------------------------------------------------
     QTabWidget* mainTabView_ = nullptr;
     QTableView* localFilesTable_ = nullptr;
@@ -401,6 +441,13 @@ private:
     std::shared_ptr<ostrelcomm::CopyDir> copyDirJob_;
     std::unique_ptr<CopyDirBridge> copyDirBridge_;
     std::shared_ptr<ostrelcomm::MultipleLocalFileSend> multipleLocalToRemote_;
+
+    // --- transfers on screen (MainViewTransfers.cpp) -----------------------------------
+    // Which observers are registered, the downloads asked for, and the
+    // worker that makes thumbnails; made on first use.
+    struct Transfers;
+    Transfers& transfers();
+    std::shared_ptr<Transfers> transfers_;
 
     // --- jobs list --------------------------------------------------------------------
     QPushButton* cleanupButton_ = nullptr;
