@@ -352,9 +352,7 @@ private slots:
         MainViewController view;
         view.commRelatedObservers();
 
-        devserver::Fault held = devserver::Fault::stalled();
-        held.times = 1;
-        standIn().setFault("GET", "/filerecv/getblock/", held);
+        standIn().setFault("GET", "/filerecv/getblock/", once(devserver::Fault::stalled()));
         const auto& slow = appwise->engine(CommTasks::slowTask);
         view.recordDownloadRequest(uuid, true);
         QVERIFY(slow->fileReceive_add(uuid, downloads.path(), "shared.txt"));
@@ -541,9 +539,7 @@ private slots:
         });
 
         if (failing) {
-            devserver::Fault held = devserver::Fault::stalled();
-            held.times = 1;
-            standIn().setFault("PUT", "/file/copy_execute/", held);
+            standIn().setFault("PUT", "/file/copy_execute/", once(devserver::Fault::stalled()));
         }
         view.copyDirJob()->copy("F", source, destination);
         if (failing) {
@@ -633,9 +629,7 @@ private slots:
         MainViewController view;
         view.observeMultipleLocalFileSend();
         StripWatch watch(*appwise, view);
-        devserver::Fault held = devserver::Fault::stalled();
-        held.times = 1;
-        standIn().setFault("PUT", "/filesend/store/", held);
+        standIn().setFault("PUT", "/filesend/store/", once(devserver::Fault::stalled()));
 
         startUpload(*appwise, view, local.path(), {file});
         QVERIFY(standIn().waitForStalledRequests(1, kGuard));
