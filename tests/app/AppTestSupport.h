@@ -146,6 +146,13 @@ Widget* outlet(const QObject* parent, const char* name) {
     return widget;
 }
 
+// The child of `parent` named `name`, of the kind asked for; none if it has
+// no such child.
+template <class Widget>
+Widget* child(const QObject& parent, const char* name) {
+    return parent.findChild<Widget*>(QString::fromLatin1(name));
+}
+
 // `fault` for the next matching request alone.
 inline devserver::Fault once(devserver::Fault fault) {
     fault.times = 1;

@@ -90,11 +90,6 @@ int rowOf(const MainViewController& view, const std::string& jobID) {
     return -1;
 }
 
-template <class T>
-T* child(const MainViewController& view, const char* name) {
-    return view.findChild<T*>(QString::fromLatin1(name));
-}
-
 // The menu of the job's row, selected in the jobs tab.
 std::unique_ptr<QMenu> menuOf(MainViewController& view, const std::string& jobID) {
     child<QTabWidget>(view, "mainTabView")->setCurrentIndex(1);

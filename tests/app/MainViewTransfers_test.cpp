@@ -62,11 +62,6 @@ constexpr char kBarrier[] = "Barrier";
 
 QString localized(const char* key) { return QString::fromStdString(quorvel::localize(key)); }
 
-template <class T>
-T* child(const MainViewController& view, const char* name) {
-    return view.findChild<T*>(QString::fromLatin1(name));
-}
-
 std::string pngPicture() {
     QImage image(64, 48, QImage::Format_RGB32);
     image.fill(Qt::red);
