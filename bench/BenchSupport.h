@@ -9,15 +9,18 @@
 // sides of a comparison alike instead of whichever happened to run last.
 
 #include <benchmark/benchmark.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace benchsupport {
@@ -104,5 +107,35 @@ inline int run(int argc, char** argv, const std::function<void(const TimesReport
     benchmark::Shutdown();
     return 0;
 }
+
+// The name of item `n` of a listing of `count` items, of mixed scripts and
+// forms, so the name order meets both the plain ASCII path and normalisation.
+inline std::string mixedName(int n, int count) {
+    static const char* stems[] = {"Rapport %05d.pdf", "R\xc3\xa9sum\xc3\xa9 %05d.docx", "Photo %05d.jpg",
+                                  "A\xcc\x8a %05d", "\xe5\x86\x99\xe7\x9c\x9f %05d.png", "notes-%05d.txt"};
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, stems[n % 6], (n * 7919) % count);
+    return buffer;
+}
+
+// A settings folder of the run's own, named after `stem`, so the benchmark
+// leaves no settings file behind.
+class ConfigFolder {
+public:
+    explicit ConfigFolder(const std::string& stem) {
+        std::string pattern = (std::filesystem::temp_directory_path() / (stem + "-XXXXXX")).string();
+        if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+        if (!path_.empty()) ::setenv("XDG_CONFIG_HOME", path_.c_str(), 1);
+    }
+    ~ConfigFolder() {
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    }
+    ConfigFolder(const ConfigFolder&) = delete;
+    ConfigFolder& operator=(const ConfigFolder&) = delete;
+
+private:
+    std::filesystem::path path_;
+};
 
 }  // namespace benchsupport

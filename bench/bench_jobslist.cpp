@@ -99,28 +99,10 @@ void BM_Reference_CopyAndSortByDate(benchmark::State& state) {
 BENCHMARK(BM_Ours_BuildJobsList)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Reference_CopyAndSortByDate)->Unit(benchmark::kMillisecond);
 
-// A settings folder of the run's own, so the benchmark leaves no settings
-// file behind.
-class ConfigFolder {
-public:
-    ConfigFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "bench-jobslist-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-        if (!path_.empty()) ::setenv("XDG_CONFIG_HOME", path_.c_str(), 1);
-    }
-    ~ConfigFolder() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-
-private:
-    std::filesystem::path path_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    ConfigFolder config;
+    benchsupport::ConfigFolder config("bench-jobslist");
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
     quorvel::Appwise::installShared(std::make_unique<quorvel::Appwise>(

@@ -29,15 +29,7 @@ namespace {
 
 constexpr int kItems = 10000;
 
-// Names of mixed scripts and forms, so the name order meets both the plain
-// ASCII path and normalisation.
-std::string nameOf(int n) {
-    static const char* stems[] = {"Rapport %05d.pdf", "R\xc3\xa9sum\xc3\xa9 %05d.docx", "Photo %05d.jpg",
-                                  "A\xcc\x8a %05d", "\xe5\x86\x99\xe7\x9c\x9f %05d.png", "notes-%05d.txt"};
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, stems[n % 6], (n * 7919) % kItems);
-    return buffer;
-}
+std::string nameOf(int n) { return benchsupport::mixedName(n, kItems); }
 
 // A listing of kItems items as the library reads it from the server's body.
 std::shared_ptr<RemoteDirInfo> makeListing() {
@@ -91,28 +83,10 @@ void BM_Library_CopyAndSortListing(benchmark::State& state) {
 BENCHMARK(BM_Ours_ReloadRemoteTable)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Library_CopyAndSortListing)->Unit(benchmark::kMillisecond);
 
-// A settings folder of the run's own, so the benchmark leaves no settings
-// file behind.
-class ConfigFolder {
-public:
-    ConfigFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "bench-tables-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-        if (!path_.empty()) ::setenv("XDG_CONFIG_HOME", path_.c_str(), 1);
-    }
-    ~ConfigFolder() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-
-private:
-    std::filesystem::path path_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    ConfigFolder config;
+    benchsupport::ConfigFolder config("bench-tables");
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
     quorvel::Appwise::installShared(std::make_unique<quorvel::Appwise>(

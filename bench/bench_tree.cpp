@@ -38,15 +38,7 @@ std::pair<Bytes, Bytes> wrapParts(const std::string& text) {
             *devserver::base64Decode(json["key"].get<std::string>())};
 }
 
-// Names of mixed scripts and forms, so the name order meets both the plain
-// ASCII path and normalisation.
-std::string nameOf(int n) {
-    static const char* stems[] = {"Rapport %05d.pdf", "R\xc3\xa9sum\xc3\xa9 %05d.docx", "Photo %05d.jpg",
-                                  "A\xcc\x8a %05d", "\xe5\x86\x99\xe7\x9c\x9f %05d.png", "notes-%05d.txt"};
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, stems[n % 6], (n * 7919) % kItems);
-    return buffer;
-}
+std::string nameOf(int n) { return benchsupport::mixedName(n, kItems); }
 
 const Listing& listing() {
     static const Listing built = [] {

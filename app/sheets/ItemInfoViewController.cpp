@@ -2,7 +2,6 @@
 
 #include <QAbstractItemView>
 #include <QContextMenuEvent>
-#include <QFont>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -21,9 +20,9 @@
 
 #include "app/Extensions/Formatters.h"
 #include "app/Extensions/Image.h"
-#include "app/Extensions/Localize.h"
 #include "app/Extensions/SystemColor.h"
 #include "app/sheets/InformationAnswer.h"
+#include "app/sheets/SheetParts.h"
 #include "app/utils/Appwise.h"
 #include "app/utils/RunOnMain.h"
 #include "app/utils/SelectedItems.h"
@@ -78,23 +77,12 @@ std::optional<std::string> faultText(const AnswerTexts& texts, InformationAnswer
     return std::nullopt;
 }
 
-QString text(const char* key) { return QString::fromStdString(localize(key)); }
+using sheet::fastEngine;
+using sheet::iconPixmap;
+using sheet::text;
 
-ostrelcomm::SrvComm& fastEngine() { return *Appwise::shared().engine(CommTasks::fastTask); }
-
-QPixmap iconPixmap(const QImage& image, int side) {
-    if (image.isNull()) return {};
-    return QPixmap::fromImage(image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation));
-}
-
-QLabel* plainLabel(QWidget* parent, const char* name) {
-    auto* label = new QLabel(parent);
-    label->setObjectName(QString::fromLatin1(name));
-    // Names and types come from remote metadata: never read as markup.
-    label->setTextFormat(Qt::PlainText);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    return label;
-}
+// Names and types come from remote metadata: never read as markup.
+QLabel* plainLabel(QWidget* parent, const char* name) { return sheet::selectablePlainLabel(parent, name); }
 
 QString fullDate(std::chrono::sys_seconds when) {
     return Formatters::date(when, Formatters::DateStyle::full, Formatters::DateStyle::long_);
@@ -113,15 +101,8 @@ ItemInfoViewController::~ItemInfoViewController() { stopObserving(); }
 void ItemInfoViewController::buildView() {
     setWindowTitle(text("ItemInfoSheetTitle"));
 
-    thumbnail_ = new QLabel(this);
-    thumbnail_->setObjectName(QStringLiteral("thumbnail"));
-    thumbnail_->setFixedSize(kThumbnailSide, kThumbnailSide);
-    thumbnail_->setAlignment(Qt::AlignCenter);
-    itemName_ = plainLabel(this, "itemName");
-    QFont bold = itemName_->font();
-    bold.setBold(true);
-    itemName_->setFont(bold);
-    itemName_->setWordWrap(true);
+    thumbnail_ = sheet::itemImageLabel(this, "thumbnail", kThumbnailSide);
+    itemName_ = sheet::itemNameLabel(plainLabel(this, "itemName"));
     creationDate_ = plainLabel(this, "creationDate");
     modifcationDate_ = plainLabel(this, "modifcationDate");
     itemSize_ = plainLabel(this, "itemSize");

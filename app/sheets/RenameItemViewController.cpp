@@ -11,8 +11,8 @@
 #include <chrono>
 #include <utility>
 
-#include "app/Extensions/Localize.h"
 #include "app/sheets/InformationAnswer.h"
+#include "app/sheets/SheetParts.h"
 #include "app/utils/Appwise.h"
 #include "app/utils/RunOnMain.h"
 #include "app/utils/SelectedItems.h"
@@ -63,9 +63,8 @@ std::optional<std::string> faultText(const AnswerTexts& texts, InformationAnswer
     return std::nullopt;
 }
 
-QString text(const char* key) { return QString::fromStdString(localize(key)); }
-
-ostrelcomm::SrvComm& fastEngine() { return *Appwise::shared().engine(CommTasks::fastTask); }
+using sheet::fastEngine;
+using sheet::text;
 
 }  // namespace
 

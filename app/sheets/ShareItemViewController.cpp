@@ -1,7 +1,6 @@
 #include "app/sheets/ShareItemViewController.h"
 
 #include <QAbstractItemView>
-#include <QFont>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelection>
@@ -23,9 +22,9 @@
 
 #include "app/Extensions/Formatters.h"
 #include "app/Extensions/Image.h"
-#include "app/Extensions/Localize.h"
 #include "app/Extensions/SystemColor.h"
 #include "app/Extensions/TrimmedOfSpaces.h"
+#include "app/sheets/SheetParts.h"
 #include "app/utils/AlertPresenter.h"
 #include "app/utils/Appwise.h"
 #include "app/utils/SelectedItems.h"
@@ -44,9 +43,9 @@ constexpr char kAlertIcon[] = "NSInfo";
 constexpr int kIconSide = 64;
 constexpr int kRowIconSide = 20;
 
-QString text(const char* key) { return QString::fromStdString(localize(key)); }
-
-ostrelcomm::SrvComm& fastEngine() { return *Appwise::shared().engine(CommTasks::fastTask); }
+using sheet::fastEngine;
+using sheet::iconPixmap;
+using sheet::text;
 
 // Sizes come from metadata that any of the user's clients wrote: a sum that
 // would leave the range stops at its end.
@@ -56,18 +55,8 @@ std::int64_t saturatedSum(std::int64_t a, std::int64_t b) {
     return b > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
 }
 
-QPixmap iconPixmap(const QImage& image, int side) {
-    if (image.isNull()) return {};
-    return QPixmap::fromImage(image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation));
-}
-
-QLabel* plainLabel(QWidget* parent, const char* name) {
-    auto* label = new QLabel(parent);
-    label->setObjectName(QString::fromLatin1(name));
-    // Names come from remote metadata: never read as markup.
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
+// Names come from remote metadata: never read as markup.
+using sheet::plainLabel;
 
 }  // namespace
 
@@ -90,15 +79,8 @@ ShareItemViewController::~ShareItemViewController() { stopObserving(); }
 void ShareItemViewController::buildView() {
     setWindowTitle(text("ShareSheetTitle"));
 
-    itemIcon_ = new QLabel(this);
-    itemIcon_->setObjectName(QStringLiteral("itemIcon"));
-    itemIcon_->setFixedSize(kIconSide, kIconSide);
-    itemIcon_->setAlignment(Qt::AlignCenter);
-    itemName_ = plainLabel(this, "itemName");
-    QFont bold = itemName_->font();
-    bold.setBold(true);
-    itemName_->setFont(bold);
-    itemName_->setWordWrap(true);
+    itemIcon_ = sheet::itemImageLabel(this, "itemIcon", kIconSide);
+    itemName_ = sheet::itemNameLabel(plainLabel(this, "itemName"));
     modificationDate_ = plainLabel(this, "modificationDate");
     itemSize_ = plainLabel(this, "itemSize");
 

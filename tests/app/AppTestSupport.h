@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QMetaObject>
+#include <QObject>
 #include <QString>
 #include <QThread>
 
@@ -24,6 +25,7 @@
 
 #include "app/utils/AlertPresenter.h"
 #include "app/utils/Appwise.h"
+#include "devserver/Fault.h"
 #include "platform/SystemLog.h"
 
 namespace apptest {
@@ -134,6 +136,33 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
 };
+
+// The child of `parent` named `name`, of the kind asked for: a window that
+// lacks it stops the test here, not at a null pointer later.
+template <class Widget>
+Widget* outlet(const QObject* parent, const char* name) {
+    Widget* widget = parent->findChild<Widget*>(QString::fromLatin1(name));
+    if (!widget) qFatal("%s has no %s", parent->metaObject()->className(), name);
+    return widget;
+}
+
+// The child of `parent` named `name`, of the kind asked for; none if it has
+// no such child.
+template <class Widget>
+Widget* child(const QObject& parent, const char* name) {
+    return parent.findChild<Widget*>(QString::fromLatin1(name));
+}
+
+// `fault` for the next matching request alone.
+inline devserver::Fault once(devserver::Fault fault) {
+    fault.times = 1;
+    return fault;
+}
+
+// A server error, for the next matching request alone.
+inline devserver::Fault failingOnce() {
+    return once(devserver::Fault::exception(500, "InternalServerError", "the stand-in fails this request"));
+}
 
 // A settings suite no other test of the program uses.
 inline std::string uniqueSuite(const std::string& stem) {

@@ -69,15 +69,6 @@ QString fullDate(std::chrono::sys_seconds when) {
 
 QString localized(const char* key) { return QString::fromStdString(quorvel::localize(key)); }
 
-devserver::Fault failing() {
-    devserver::Fault fault;
-    fault.status = 500;
-    fault.exceptionName = "InternalServerError";
-    fault.exceptionMessage = "the stand-in fails this request";
-    fault.times = 1;
-    return fault;
-}
-
 }  // namespace
 
 Q_DECLARE_METATYPE(ostrelcomm::Bytes)
@@ -249,7 +240,7 @@ private slots:
         fileOfA();
         QVERIFY(logIn(*appwise, *a));
         appwise->selectedItems().setOwnElements(pick(listFolder(*appwise, "root"), {"f"}));
-        standIn().setFault("GET", path.toStdString(), failing());
+        standIn().setFault("GET", path.toStdString(), failingOnce());
 
         const QPointer<ItemInfoViewController> sheet = open();
         if (mainWindowListing) {

@@ -104,9 +104,7 @@ struct OpenSheet {
 
     template <class Widget>
     Widget* outlet(const char* name) const {
-        Widget* widget = sheet->findChild<Widget*>(QString::fromLatin1(name));
-        if (!widget) qFatal("The sheet has no %s", name);
-        return widget;
+        return apptest::outlet<Widget>(sheet, name);
     }
     QLineEdit* txtUsername() const { return outlet<QLineEdit>("txtUsername"); }
     QLineEdit* txtPassword() const { return outlet<QLineEdit>("txtPassword"); }
@@ -319,9 +317,7 @@ private slots:
         const std::string user = makeUser("cancel");
         OpenSheet s;
         s.type(user, kPassword);
-        devserver::Fault stall = devserver::Fault::stalled();
-        stall.times = 1;
-        server().setFault("POST", "/authenticate/", stall);
+        server().setFault("POST", "/authenticate/", once(devserver::Fault::stalled()));
         s.ok();
         QVERIFY(server().waitForStalledRequests(1, std::chrono::milliseconds(kGuardMs)));
         QCOMPARE(fast->authStatus(), ostrelcomm::UserAuthStatus::inProgress);
@@ -347,9 +343,7 @@ private slots:
         const std::string user = makeUser("no-abort");
         fast->auth_add(user, SecretBytes::fromText(kPassword), ostrelcomm::SRPAuthMode::new_);
         QTRY_VERIFY_WITH_TIMEOUT(appwise->authenticated(), kGuardMs);
-        devserver::Fault stall = devserver::Fault::stalled();
-        stall.times = 1;
-        server().setFault("GET", "/userprofile/getprofile/", stall);
+        server().setFault("GET", "/userprofile/getprofile/", once(devserver::Fault::stalled()));
         const std::string profile = fast->user_addGetProfile();
         QVERIFY(server().waitForStalledRequests(1, std::chrono::milliseconds(kGuardMs)));
 
@@ -462,9 +456,7 @@ private slots:
         quorvel::QuorvelCredentials stored;
         QVERIFY(stored.storeCredentials(appwise->keychainID(), user, SecretBytes::fromText(kPassword)));
         setAutomaticAccess(true);
-        devserver::Fault stall = devserver::Fault::stalled();
-        stall.times = 1;
-        server().setFault("GET", "/authenticate/", stall);
+        server().setFault("GET", "/authenticate/", once(devserver::Fault::stalled()));
         auto queueCenter = fast->queue()->notifications();
         auto* engine = fast;
         const auto token =

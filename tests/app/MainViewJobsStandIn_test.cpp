@@ -90,11 +90,6 @@ int rowOf(const MainViewController& view, const std::string& jobID) {
     return -1;
 }
 
-template <class T>
-T* child(const MainViewController& view, const char* name) {
-    return view.findChild<T*>(QString::fromLatin1(name));
-}
-
 // The menu of the job's row, selected in the jobs tab.
 std::unique_ptr<QMenu> menuOf(MainViewController& view, const std::string& jobID) {
     child<QTabWidget>(view, "mainTabView")->setCurrentIndex(1);
@@ -143,9 +138,7 @@ private slots:
 
         MainViewController view;
         feed(*appwise, view);
-        devserver::Fault held = devserver::Fault::stalled();
-        held.times = 1;
-        standIn().setFault("GET", "/filerecv/getblock/", held);
+        standIn().setFault("GET", "/filerecv/getblock/", once(devserver::Fault::stalled()));
         const auto jobID = slow->fileReceive_add(item, downloads.path(), "held.bin");
         QVERIFY(jobID);
         QVERIFY(standIn().waitForStalledRequests(1, kGuard));
@@ -188,9 +181,8 @@ private slots:
         feed(*appwise, view);
         testsupport::NotificationRecorder transfers(appwise->notifications(),
                                                     {quorvel::kFileXferInProgressNotification});
-        devserver::Fault refused = devserver::Fault::exception(500, "InternalServerError", "Disk full");
-        refused.times = 1;
-        standIn().setFault("PUT", "/filesend/store/", refused);
+        standIn().setFault("PUT", "/filesend/store/",
+                           once(devserver::Fault::exception(500, "InternalServerError", "Disk full")));
         const auto& slow = appwise->engine(CommTasks::slowTask);
         const auto jobID = slow->fileSend_add(path, std::nullopt);
         QVERIFY(jobID);
@@ -234,9 +226,8 @@ private slots:
         feed(*appwise, view);
         testsupport::NotificationRecorder transfers(appwise->notifications(),
                                                     {quorvel::kFileXferInProgressNotification});
-        devserver::Fault refused = devserver::Fault::exception(500, "InternalServerError", "Not now");
-        refused.times = 1;
-        standIn().setFault("GET", "/dir/list/", refused);
+        standIn().setFault("GET", "/dir/list/",
+                           once(devserver::Fault::exception(500, "InternalServerError", "Not now")));
         const auto& fast = appwise->engine(CommTasks::fastTask);
         const std::string jobID = fast->directory_getInfo("root", std::string(kTestSource));
         QTRY_VERIFY_WITH_TIMEOUT(statusOf(view, jobID) == JobStatus::error, kStandInGuardMs);

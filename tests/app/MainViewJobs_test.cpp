@@ -86,11 +86,6 @@ void hand(MainViewController& view, MainViewController::JobsList slow, MainViewC
     view.buildJobsList();
 }
 
-template <class T>
-T* child(const MainViewController& view, const char* name) {
-    return view.findChild<T*>(QString::fromLatin1(name));
-}
-
 QVariant cell(const MainViewController& view, int row, int column, int role) {
     QAbstractItemModel* model = child<QTableView>(view, "jobsTable")->model();
     return model->data(model->index(row, column), role);

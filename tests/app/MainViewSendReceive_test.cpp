@@ -416,9 +416,7 @@ private slots:
         selectLocal(view, local.path(), {"held.bin"});
         testsupport::NotificationRecorder runs(appwise->notifications(),
                                                {ostrelcomm::xfer::kMultipleLocalFileSendNotification});
-        devserver::Fault held = devserver::Fault::stalled();
-        held.times = 1;
-        standIn().setFault("PUT", "/filesend/store/", held);
+        standIn().setFault("PUT", "/filesend/store/", once(devserver::Fault::stalled()));
         view.sendLocalItemsToRemote();
         QVERIFY(standIn().waitForStalledRequests(1, kGuard));
         const auto& slow = appwise->engine(CommTasks::slowTask);
@@ -470,9 +468,7 @@ private slots:
         selectLocal(view, local.path(), {"held.bin"});
         testsupport::NotificationRecorder runs(appwise->notifications(),
                                                {ostrelcomm::xfer::kMultipleLocalFileSendNotification});
-        devserver::Fault held = devserver::Fault::stalled();
-        held.times = 1;
-        standIn().setFault("PUT", "/filesend/store/", held);
+        standIn().setFault("PUT", "/filesend/store/", once(devserver::Fault::stalled()));
         view.sendLocalItemsToRemote();
         QCOMPARE(strip->maximumHeight(), 80);
         QVERIFY(standIn().waitForStalledRequests(1, kGuard));

@@ -62,11 +62,6 @@ constexpr char kBarrier[] = "Barrier";
 
 QString localized(const char* key) { return QString::fromStdString(quorvel::localize(key)); }
 
-template <class T>
-T* child(const MainViewController& view, const char* name) {
-    return view.findChild<T*>(QString::fromLatin1(name));
-}
-
 std::string pngPicture() {
     QImage image(64, 48, QImage::Format_RGB32);
     image.fill(Qt::red);
@@ -352,9 +347,7 @@ private slots:
         MainViewController view;
         view.commRelatedObservers();
 
-        devserver::Fault held = devserver::Fault::stalled();
-        held.times = 1;
-        standIn().setFault("GET", "/filerecv/getblock/", held);
+        standIn().setFault("GET", "/filerecv/getblock/", once(devserver::Fault::stalled()));
         const auto& slow = appwise->engine(CommTasks::slowTask);
         view.recordDownloadRequest(uuid, true);
         QVERIFY(slow->fileReceive_add(uuid, downloads.path(), "shared.txt"));
@@ -541,9 +534,7 @@ private slots:
         });
 
         if (failing) {
-            devserver::Fault held = devserver::Fault::stalled();
-            held.times = 1;
-            standIn().setFault("PUT", "/file/copy_execute/", held);
+            standIn().setFault("PUT", "/file/copy_execute/", once(devserver::Fault::stalled()));
         }
         view.copyDirJob()->copy("F", source, destination);
         if (failing) {
@@ -633,9 +624,7 @@ private slots:
         MainViewController view;
         view.observeMultipleLocalFileSend();
         StripWatch watch(*appwise, view);
-        devserver::Fault held = devserver::Fault::stalled();
-        held.times = 1;
-        standIn().setFault("PUT", "/filesend/store/", held);
+        standIn().setFault("PUT", "/filesend/store/", once(devserver::Fault::stalled()));
 
         startUpload(*appwise, view, local.path(), {file});
         QVERIFY(standIn().waitForStalledRequests(1, kGuard));

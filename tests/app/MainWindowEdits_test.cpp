@@ -82,13 +82,6 @@ Lines itemsNamed(const std::vector<devserver::RecordedRequest>& requests, const 
 
 QString localized(const char* key) { return QString::fromStdString(quorvel::localize(key)); }
 
-devserver::Fault stall() {
-    devserver::Fault fault;
-    fault.stall = true;
-    fault.times = 1;
-    return fault;
-}
-
 int countOf(const testsupport::NotificationRecorder& recorder, const char* name) {
     int n = 0;
     for (const auto& posted : recorder.all()) n += posted.name == name;
@@ -125,7 +118,7 @@ private slots:
         window.toolbarItem(ToolbarItem::tbCopyItem)->trigger();
         appwise->remotePath().append("D", destination);
         account.newRequests();
-        standIn().setFault("PUT", "/file/copy_execute/", stall());
+        standIn().setFault("PUT", "/file/copy_execute/", once(devserver::Fault::stalled()));
 
         QAction* paste = window.toolbarItem(ToolbarItem::tbPasteItem);
         QVERIFY(paste->isEnabled());
@@ -211,7 +204,7 @@ private slots:
         window.toolbarItem(ToolbarItem::tbCopyItem)->trigger();
         appwise->remotePath().append("D", destination);
         account.newRequests();
-        standIn().setFault("GET", "/dir/tree/", stall());
+        standIn().setFault("GET", "/dir/tree/", once(devserver::Fault::stalled()));
 
         window.toolbarItem(ToolbarItem::tbPasteItem)->trigger();
         QVERIFY(standIn().waitForStalledRequests(1, kGuard));

@@ -78,9 +78,7 @@ struct OpenSheet {
 
     template <class Widget>
     Widget* outlet(const char* name) const {
-        Widget* widget = sheet->findChild<Widget*>(QString::fromLatin1(name));
-        if (!widget) qFatal("The sheet has no %s", name);
-        return widget;
+        return apptest::outlet<Widget>(sheet, name);
     }
     QLineEdit* username() const { return outlet<QLineEdit>("username"); }
     QLineEdit* password() const { return outlet<QLineEdit>("fullAccessPassword"); }
@@ -277,9 +275,7 @@ private slots:
         LogCapture log;
         OpenSheet s;
         s.type(QString::fromStdString(user), QStringLiteral("pw"), QStringLiteral("pw"));
-        devserver::Fault stall = devserver::Fault::stalled();
-        stall.times = 1;
-        server().setFault("PUT", "/user/create/", stall);
+        server().setFault("PUT", "/user/create/", once(devserver::Fault::stalled()));
         s.clickCreate();
         QVERIFY(server().waitForStalledRequests(1, std::chrono::milliseconds(kGuardMs)));
 

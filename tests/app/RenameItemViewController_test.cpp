@@ -72,21 +72,6 @@ std::string stored(std::chrono::system_clock::time_point when) {
     return text;
 }
 
-devserver::Fault failing() {
-    devserver::Fault fault;
-    fault.status = 500;
-    fault.exceptionName = "InternalServerError";
-    fault.exceptionMessage = "the stand-in fails this request";
-    fault.times = 1;
-    return fault;
-}
-
-devserver::Fault stalledOnce() {
-    devserver::Fault fault = devserver::Fault::stalled();
-    fault.times = 1;
-    return fault;
-}
-
 std::string aborted(const std::string& text) { return text + "\nOperation will be aborted."; }
 
 // A malformed, foreign or well-formed answer, as the bridge would hand it.
@@ -283,7 +268,7 @@ private slots:
         a->folder("F");
         select(file ? "f" : "F");
         auto& fast = *appwise->engine(CommTasks::fastTask);
-        standIn().setFault("GET", path.toStdString(), failing());
+        standIn().setFault("GET", path.toStdString(), failingOnce());
         if (otherRequester == "itemInfo") fast.file_getFileInfo(a->uuidIn("root", "f"), std::string("itemInfo"));
         if (otherRequester == "mainWindow") fast.directory_getInfo("root", std::string("mainWindow"));
 
@@ -303,7 +288,7 @@ private slots:
     void renameWaitsForAFilesMetadata() {
         a->file("f");
         select("f");
-        standIn().setFault("GET", "/file/info/", stalledOnce());
+        standIn().setFault("GET", "/file/info/", once(devserver::Fault::stalled()));
         a->newRequests();
 
         const QPointer<RenameItemViewController> sheet = open();
@@ -339,7 +324,7 @@ private slots:
         const auto listing = folderListing(*appwise, folder);
         QVERIFY(listing && listing->informations);
         select(answer.fileInfo ? "f" : "crafted");
-        standIn().setFault("GET", answer.fileInfo ? "/file/info/" : "/dir/list/", stalledOnce());
+        standIn().setFault("GET", answer.fileInfo ? "/file/info/" : "/dir/list/", once(devserver::Fault::stalled()));
 
         const QPointer<RenameItemViewController> sheet = open();
         QTRY_COMPARE_WITH_TIMEOUT(standIn().stalledRequests(), std::size_t{1}, kStandInGuardMs);

@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "AccountWindowSupport.h"
 #include "AppTestSupport.h"
 #include "FakeBiometryProvider.h"
 #include "StandInTestSupport.h"
@@ -115,20 +116,10 @@ void installBiometry(BiometrySupport support) {
 
 QColor colourOf(const QLabel* label) { return label->palette().color(QPalette::WindowText); }
 
-// The account window opened on a window, as the main window opens it.
-struct OpenWindow {
-    explicit OpenWindow(QWidget* on = nullptr) : window(on ? on : &ownWindow) {
-        window->show();
-        sheet = qobject_cast<UserProfileViewController*>(quorvel::SceneFactory::shared().open("userProfile", window));
-        if (!sheet) qFatal("The scene userProfile opened no account window");
-    }
+// The account window, with the outlets these tests read.
+struct OpenWindow : AccountWindow {
+    using AccountWindow::AccountWindow;
 
-    template <class Widget>
-    Widget* outlet(const char* name) const {
-        Widget* widget = sheet->findChild<Widget*>(QString::fromLatin1(name));
-        if (!widget) qFatal("The account window has no %s", name);
-        return widget;
-    }
     QCheckBox* keyring() const { return outlet<QCheckBox>("cbCredentialsInKeyring"); }
     QRadioButton* automatic() const { return outlet<QRadioButton>("rbAutoAccessAtStartup"); }
     QRadioButton* biometric() const { return outlet<QRadioButton>("rbBiometricLogin"); }
@@ -139,17 +130,12 @@ struct OpenWindow {
     QLabel* equality() const { return outlet<QLabel>("newDataAccessPwEqualityIndicator"); }
     QPushButton* change() const { return outlet<QPushButton>("btnChangeDataAccessPassword"); }
     QProgressBar* spinner() const { return outlet<QProgressBar>("secProgressSpinner"); }
-    bool filled() const { return sheet && !outlet<QLabel>("lblCurrentPlan")->text().isEmpty(); }
 
     void typePasswords(const QString& actual, const QString& wanted) const {
         QTest::keyClicks(oldPassword(), actual);
         QTest::keyClicks(newPassword(), wanted);
         QTest::keyClicks(check(), wanted);
     }
-
-    QWidget ownWindow;
-    QWidget* window;
-    QPointer<UserProfileViewController> sheet;
 };
 
 // The last alert, as "title | message".
@@ -741,9 +727,7 @@ private slots:
         {
             OpenWindow w(&mainWindow);
             QTRY_VERIFY_WITH_TIMEOUT(w.filled(), kGuardMs);
-            auto held = devserver::Fault::stalled();
-            held.times = 1;
-            server().setFault("GET", "/authenticate/", held);
+            server().setFault("GET", "/authenticate/", once(devserver::Fault::stalled()));
             w.typePasswords(QStringLiteral("not-the-password"), QStringLiteral("A-new-password-1"));
             QTest::mouseClick(w.change(), Qt::LeftButton);
             QVERIFY(server().waitForStalledRequests(1, std::chrono::milliseconds(kGuardMs)));

@@ -39,11 +39,7 @@ struct OpenSheet {
         sheet = qobject_cast<TOSViewController*>(quorvel::SceneFactory::shared().open("gcAcceptance", &window));
         if (!sheet) qFatal("No terms sheet");
     }
-    QPushButton* button(const char* name) const {
-        auto* found = sheet->findChild<QPushButton*>(QString::fromLatin1(name));
-        if (!found) qFatal("The sheet has no %s", name);
-        return found;
-    }
+    QPushButton* button(const char* name) const { return outlet<QPushButton>(sheet, name); }
     void click(const char* name) const { QTest::mouseClick(button(name), Qt::LeftButton); }
     bool open() const { return sheet && sheet->isVisible(); }
 

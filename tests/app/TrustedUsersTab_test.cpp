@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "AccountWindowSupport.h"
 #include "AppTestSupport.h"
 #include "FakeCameraProvider.h"
 #include "StandInTestSupport.h"
@@ -142,28 +143,15 @@ QImage premultiplied(const QImage& image) {
     return pixels;
 }
 
-// The account window opened on a window of its own, as the main window
-// opens it.
-struct OpenWindow {
-    OpenWindow() {
-        ownWindow.show();
-        sheet = qobject_cast<UserProfileViewController*>(
-            quorvel::SceneFactory::shared().open("userProfile", &ownWindow));
-        if (!sheet) qFatal("The scene userProfile opened no account window");
-    }
+// The account window, with the outlets these tests read.
+struct OpenWindow : AccountWindow {
+    using AccountWindow::AccountWindow;
 
-    template <class Widget>
-    Widget* outlet(const char* name) const {
-        Widget* widget = sheet->findChild<Widget*>(QString::fromLatin1(name));
-        if (!widget) qFatal("The account window has no %s", name);
-        return widget;
-    }
     QPushButton* addButton() const { return outlet<QPushButton>("btnAddTrustedUser"); }
     QLabel* cameraImage() const { return outlet<QLabel>("imgCameraAvailability"); }
     QTableView* table() const { return outlet<QTableView>("tblTrustedUser"); }
     void showTab(int index) const { outlet<QTabWidget>("tabView")->setCurrentIndex(index); }
     void clickAdd() const { QTest::mouseClick(addButton(), Qt::LeftButton); }
-    bool filled() const { return sheet && !outlet<QLabel>("lblCurrentPlan")->text().isEmpty(); }
     QStringList rows() const {
         QStringList names;
         auto* model = table()->model();
@@ -186,9 +174,6 @@ struct OpenWindow {
         return sheet->captureInProgress() && addButton()->text() == localized("Reading...") &&
                addButton()->isChecked() && cameraImage()->isHidden();
     }
-
-    QWidget ownWindow;
-    QPointer<UserProfileViewController> sheet;
 };
 
 }  // namespace

@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "AccountWindowSupport.h"
 #include "AppTestSupport.h"
 #include "app/Extensions/Formatters.h"
 #include "app/Extensions/Localize.h"
@@ -101,33 +102,16 @@ std::string headerOf(const devserver::RecordedRequest& request, const char* name
     return values.empty() ? std::string("(none)") : values.front();
 }
 
-// The account window opened on a window, as the main window opens it.
-struct OpenWindow {
-    explicit OpenWindow(QWidget* on = nullptr) : window(on ? on : &ownWindow) {
-        window->show();
-        sheet = qobject_cast<UserProfileViewController*>(quorvel::SceneFactory::shared().open("userProfile", window));
-        if (!sheet) qFatal("The scene userProfile opened no account window");
-    }
+// The account window, with the outlets these tests read.
+struct OpenWindow : AccountWindow {
+    using AccountWindow::AccountWindow;
 
-    template <class Widget>
-    Widget* outlet(const char* name) const {
-        Widget* widget = sheet->findChild<Widget*>(QString::fromLatin1(name));
-        if (!widget) qFatal("The account window has no %s", name);
-        return widget;
-    }
     QString label(const char* name) const { return outlet<QLabel>(name)->text(); }
     LevelIndicator* usedSpace() const { return outlet<LevelIndicator>("cliUsedSpace"); }
     QAbstractItemModel* activities() const { return outlet<QTableView>("tblActivity")->model(); }
     QVariant activityCell(int row, int column, int role = Qt::DisplayRole) const {
         return activities()->data(activities()->index(row, column), role);
     }
-    bool open() const { return sheet && sheet->isVisible(); }
-    // The profile reached the window.
-    bool filled() const { return sheet && !label("lblCurrentPlan").isEmpty(); }
-
-    QWidget ownWindow;
-    QWidget* window;
-    QPointer<UserProfileViewController> sheet;
 };
 
 // The trust code the window shows as a QR code, read back.
