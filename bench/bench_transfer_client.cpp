@@ -13,11 +13,17 @@
 // its end; the login is not counted). profile times, on the same bytes and
 // with the library's own primitives, each piece of work an upload does to a
 // block before it is sent: the breakdown beside the upload's wall time.
+// upload and download also print "longest-hold-ms", the longest the engine's
+// lock was held at a time while the transfer ran (the window queues its jobs
+// under that lock, so it is the longest a window call could wait), timed by
+// this program's own pthread mutex functions, as bench_multiupload does.
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <any>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -42,10 +48,45 @@
 #include "xfer/FileSendContext.h"
 #include "xfer/XferNotifications.h"
 
+// The C library's own functions under their second names (glibc, x86-64).
+extern "C" int realMutexLock(pthread_mutex_t* mutex);
+extern "C" int realMutexTrylock(pthread_mutex_t* mutex);
+extern "C" int realMutexUnlock(pthread_mutex_t* mutex);
+__asm__(".symver realMutexLock, __pthread_mutex_lock@GLIBC_2.2.5");
+__asm__(".symver realMutexTrylock, __pthread_mutex_trylock@GLIBC_2.2.5");
+__asm__(".symver realMutexUnlock, __pthread_mutex_unlock@GLIBC_2.2.5");
+
 namespace {
 
 using namespace ostrelcomm;
 using Clock = std::chrono::steady_clock;
+
+// Each hold of the one watched (recursive) mutex, from a thread's first
+// acquisition to its last release; only the holder touches depth and start.
+namespace holdtimer {
+std::atomic<pthread_mutex_t*> watched{nullptr};
+thread_local int depth = 0;
+thread_local Clock::time_point acquired;
+std::atomic<std::int64_t> longestNs{0};
+
+void onAcquired(pthread_mutex_t* mutex) {
+    if (mutex == nullptr || mutex != watched.load(std::memory_order_relaxed)) return;
+    if (depth++ == 0) acquired = Clock::now();
+}
+void onReleasing(pthread_mutex_t* mutex) {
+    if (mutex == nullptr || mutex != watched.load(std::memory_order_relaxed) || depth == 0) return;
+    if (--depth != 0) return;
+    const std::int64_t held = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - acquired).count();
+    std::int64_t longest = longestNs.load(std::memory_order_relaxed);
+    while (held > longest && !longestNs.compare_exchange_weak(longest, held)) {
+    }
+}
+void watch(std::recursive_mutex& mutex) {
+    longestNs = 0;
+    watched = mutex.native_handle();
+}
+double longestMs() { return static_cast<double>(longestNs.load()) / 1e6; }
+}  // namespace holdtimer
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -119,6 +160,7 @@ bool login(SrvComm& engine, const std::string& user, const std::string& password
 int upload(SrvComm& engine, const std::filesystem::path& file) {
     EndWaiter waiter(engine.notifications(), xfer::kLocalFileUploadNotification,
                      {xfer::kSent, xfer::kError, xfer::kAborted});
+    holdtimer::watch(engine.mutex());
     const auto start = Clock::now();
     if (!engine.fileSend_add(file, std::nullopt, std::nullopt, std::nullopt, std::nullopt, "bench")) {
         std::fprintf(stderr, "upload not queued: %s\n", lastEvent(engine).c_str());
@@ -130,13 +172,15 @@ int upload(SrvComm& engine, const std::filesystem::path& file) {
         std::fprintf(stderr, "upload ended %s: %s\n", result.c_str(), lastEvent(engine).c_str());
         return 1;
     }
-    std::printf("uuid %s\nseconds %.3f\n", entry<std::string>(data, xfer::kUUIDKey).value_or("").c_str(), seconds);
+    std::printf("uuid %s\nseconds %.3f\nlongest-hold-ms %.2f\n",
+                entry<std::string>(data, xfer::kUUIDKey).value_or("").c_str(), seconds, holdtimer::longestMs());
     return 0;
 }
 
 int download(SrvComm& engine, const std::string& uuid, const std::filesystem::path& folder) {
     EndWaiter waiter(engine.notifications(), xfer::kRemoteFileDownloadNotification,
                      {xfer::kReceived, xfer::kError, xfer::kAborted});
+    holdtimer::watch(engine.mutex());
     const auto start = Clock::now();
     if (!engine.fileReceive_add(uuid, folder, "bench", "bench")) {
         std::fprintf(stderr, "download not queued: %s\n", lastEvent(engine).c_str());
@@ -148,8 +192,9 @@ int download(SrvComm& engine, const std::string& uuid, const std::filesystem::pa
         std::fprintf(stderr, "download ended %s: %s\n", result.c_str(), lastEvent(engine).c_str());
         return 1;
     }
-    std::printf("path %s\nseconds %.3f\n",
-                entry<std::string>(data, xfer::kDownloadLocalURLKey).value_or("").c_str(), seconds);
+    std::printf("path %s\nseconds %.3f\nlongest-hold-ms %.2f\n",
+                entry<std::string>(data, xfer::kDownloadLocalURLKey).value_or("").c_str(), seconds,
+                holdtimer::longestMs());
     return 0;
 }
 
@@ -219,6 +264,21 @@ void usage() {
 }
 
 }  // namespace
+
+extern "C" int pthread_mutex_lock(pthread_mutex_t* mutex) {
+    const int result = realMutexLock(mutex);
+    if (result == 0) holdtimer::onAcquired(mutex);
+    return result;
+}
+extern "C" int pthread_mutex_trylock(pthread_mutex_t* mutex) {
+    const int result = realMutexTrylock(mutex);
+    if (result == 0) holdtimer::onAcquired(mutex);
+    return result;
+}
+extern "C" int pthread_mutex_unlock(pthread_mutex_t* mutex) {
+    holdtimer::onReleasing(mutex);
+    return realMutexUnlock(mutex);
+}
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "DownloadTestSupport.h"
 #include "devserver/DevServer.h"
@@ -137,6 +138,45 @@ TEST(TransferWorkers, AnUploadThatFailsWithItsNextBlockPreparedResumesToTheSameF
     EXPECT_TRUE(readFile(back.localURL()) == content);
     EXPECT_EQ(back.value<std::string>(xfer::kComputedFileHashKey), sha256Hex(content));
     EXPECT_TRUE(FileSendBlockPrefetch::waitForNoLiveWorkers(kGuard));
+}
+
+// Two blocks are prepared side by side while one is sent; the first of them
+// is held in its preparation while the one after it reads on. The blocks go
+// out in their order, each once, and the file's digest takes each once.
+TEST(TransferWorkers, BlocksPreparedSideBySideGoOutInOrderWhicheverIsSlower) {
+    for (const std::uint64_t slow : {1u, 2u}) {
+        SCOPED_TRACE("held block " + std::to_string(slow));
+        DownloadSession session(slow == 1 ? "side-by-side-1" : "side-by-side-2");
+        const Bytes content = patterned(3 * kBlock + 77, 5);
+        const fs::path path = session.folder.root / "four.bin";
+        writeFile(path, content);
+        HeldPreparation held(slow);
+        server().clearRequests();
+        const auto id = upload(session, path);
+        ASSERT_TRUE(id);
+        ASSERT_TRUE(held.gate->waitForArrivals());
+        held.open();
+        ASSERT_TRUE(session.recorder.waitIdle());
+        ASSERT_EQ(lastUploadResult(session), xfer::kSent);
+
+        std::vector<std::string> sent;
+        for (const auto& request : server().requests()) {
+            if (request.path != kStore) continue;
+            for (const auto& [name, value] : request.headers)
+                if (name == "x-sb-blocknum") sent.push_back(value);
+        }
+        EXPECT_EQ(sent, (std::vector<std::string>{"0", "1", "2", "3"}));
+        const std::string uuid = uploadedUuid(session);
+        const auto item = session.stored(uuid);
+        ASSERT_TRUE(item);
+        const auto metadata = session.oracle().openMetadata(item->itemkey, item->metadata);
+        ASSERT_TRUE(metadata);
+        EXPECT_EQ((*metadata)["filehash-SHA256"], sha256Hex(content));
+        const Outcome back = session.download(uuid);
+        ASSERT_EQ(back.result, xfer::kReceived);
+        EXPECT_TRUE(readFile(back.localURL()) == content);
+        EXPECT_TRUE(FileSendBlockPrefetch::waitForNoLiveWorkers(kGuard));
+    }
 }
 
 // The download is aborted (by an observer, on the engine's thread), or its
