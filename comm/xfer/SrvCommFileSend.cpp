@@ -242,6 +242,10 @@ void SrvComm::fileSend_sendBlock() {
     requestStep<FileSendContext, Server_SendBlockAnswer>(*this, kSendBlock, {
         .before = [this](FileSendContext& context) -> std::optional<Next> {
             context.lastStatus = JobsSteps::fileSend_sendBlock;
+            // The block sent before is let go now rather than when the next
+            // request replaces it, so that no more than the block on its way
+            // and the ones prepared ahead are held.
+            if (context.httpSession) context.httpSession->releaseHttp();
             context.pendingBlock.reset();
             context.pendingBodyDigest.reset();
             context.awaitedBlock.reset();
