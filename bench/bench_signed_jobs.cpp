@@ -205,7 +205,9 @@ void BM_Http_SignedGet(benchmark::State& state) {
         state.SkipWithError("login failed");
         return;
     }
-    auto http = Http::forJob("https");
+    // One session for every run, its connection opened by an untimed request
+    // first, as the jobs' pool's is by the login.
+    static const std::shared_ptr<Http> http = Http::forJob("https");
     const std::map<std::string, std::string> headers{{"username", kUser}, {"sessionid", *id}};
     struct Chain {
         std::mutex mutex;
@@ -229,15 +231,19 @@ void BM_Http_SignedGet(benchmark::State& state) {
                 if (more) next();
             });
     };
-    for (auto _ : state) {
+    const auto runChain = [&](int requests) {
         {
             std::lock_guard lock(chain->mutex);
-            chain->left = kJobs;
+            chain->left = requests;
         }
         next();
         std::unique_lock lock(chain->mutex);
         chain->ended.wait_for(lock, kGuard, [&] { return chain->left <= 0 || chain->failed; });
-        if (chain->failed || chain->left > 0) state.SkipWithError("a request failed");
+        return !chain->failed && chain->left <= 0;
+    };
+    if (!runChain(1)) state.SkipWithError("a request failed");
+    for (auto _ : state) {
+        if (!runChain(kJobs)) state.SkipWithError("a request failed");
     }
     state.SetItemsProcessed(state.iterations() * kJobs);
 }

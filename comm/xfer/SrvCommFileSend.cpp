@@ -27,6 +27,7 @@
 #include "jobs/RequestStep.h"
 #include "jobs/SrvComm.h"
 #include "platform/FileDescriptor.h"
+#include "platform/ReusedThreads.h"
 #include "platform/SystemLog.h"
 #include "tree/RemoteItemMetadata.h"
 #include "tree/RemoteItemThumbnail.h"
@@ -244,8 +245,11 @@ void SrvComm::fileSend_sendBlock() {
             context.lastStatus = JobsSteps::fileSend_sendBlock;
             // The block sent before is let go now rather than when the next
             // request replaces it, so that no more than the block on its way
-            // and the ones prepared ahead are held.
-            if (context.httpSession) context.httpSession->releaseHttp();
+            // and the ones prepared ahead are held; on a kept thread, as
+            // handing megabytes back to the system is no work for the
+            // engine's lock (without a thread it goes here).
+            if (context.httpSession && context.httpSession->task)
+                ReusedThreads::run([sent = std::exchange(context.httpSession->task, nullptr)]() mutable { sent.reset(); });
             context.pendingBlock.reset();
             context.pendingBodyDigest.reset();
             context.awaitedBlock.reset();
