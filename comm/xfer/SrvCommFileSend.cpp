@@ -221,10 +221,6 @@ void SrvComm::fileSend_prepare() {
             return std::nullopt;
         },
         .request = [this](FileSendContext& context, const Session::Signing*) {
-            // The first blocks are prepared while the server names the file.
-            if (context.fileKey)
-                context.prefetch.start(context.localURL, context.fileSize, context.blockSize, context.blockNum,
-                                       *context.fileKey, context.clearHash, context.hashedBlocks);
             return Outgoing{.headers = {{"encoder-version", encoderVersion},
                                         {"algorythm", kAlgorithm},
                                         {"parent-uuid", context.remoteParentUUID.value_or(kRootFolder)},
@@ -232,6 +228,11 @@ void SrvComm::fileSend_prepare() {
         },
         .answer = [](FileSendContext& context, Server_SendPrepareAnswer&& answer, const AnswerMeta&) {
             context.itemUUID = std::move(answer.answer.itemUUID);
+            // The first blocks are prepared on their threads; the block step
+            // waits for the first one without the engine's lock.
+            if (context.fileKey)
+                context.prefetch.start(context.localURL, context.fileSize, context.blockSize, context.blockNum,
+                                       *context.fileKey, context.clearHash, context.hashedBlocks);
             return Next::go(JobsSteps::fileSend_sendBlock);
         },
         .beforeChecks = nullptr,

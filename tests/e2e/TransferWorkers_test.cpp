@@ -140,6 +140,29 @@ TEST(TransferWorkers, AnUploadThatFailsWithItsNextBlockPreparedResumesToTheSameF
     EXPECT_TRUE(FileSendBlockPrefetch::waitForNoLiveWorkers(kGuard));
 }
 
+// The job waits, with nothing in flight, for its first block's preparation
+// (held) when the abort comes: it ends aborted once the block is ready, sends
+// no block, and drops the file the server named.
+TEST(TransferWorkers, AnUploadAbortedWhileItWaitsForABlockEndsWithoutSendingIt) {
+    DownloadSession session("prep-wait-abort");
+    const fs::path path = session.folder.root / "two.bin";
+    writeFile(path, patterned(kBlock + 10));
+    HeldPreparation held(0);
+    server().clearRequests();
+    const auto id = upload(session, path);
+    ASSERT_TRUE(id);
+    ASSERT_TRUE(held.gate->waitForArrivals());
+    // The prepare answer has been taken (the block is started from it).
+    EXPECT_TRUE(session.engine->abortJobs({*id}).at(*id));
+    held.open();
+    ASSERT_TRUE(session.recorder.waitIdle());
+    EXPECT_EQ(lastUploadResult(session), xfer::kAborted);
+    std::vector<std::string> lines;
+    for (const auto& request : server().requests()) lines.push_back(request.method + " " + request.path);
+    EXPECT_EQ(lines, (std::vector<std::string>{"GET /filesend/prepare/", "DELETE /filesend/"}));
+    EXPECT_TRUE(FileSendBlockPrefetch::waitForNoLiveWorkers(kGuard));
+}
+
 // Two blocks are prepared side by side while one is sent; the first of them
 // is held in its preparation while the one after it reads on. The blocks go
 // out in their order, each once, and the file's digest takes each once.
@@ -237,6 +260,38 @@ TEST(TransferWorkers, ADownloadAbortedWhileABlockIsWrittenLeavesNothingBehind) {
             EXPECT_EQ(entriesOf(destination), std::set<std::string>{});
         }
     }
+}
+
+// Block 1's answer arrives while block 0 is held on its way to the disk, and
+// waits for it; the abort comes as it arrives (before or after it is set to
+// wait). Either way the download ends aborted once block 0 is done, block 1
+// is never written, no further block is asked for, and nothing is left.
+TEST(TransferWorkers, ADownloadAbortedWhileAnAnswerWaitsForTheBlockBeforeLeavesNothingBehind) {
+    DownloadSession session("answer-wait-abort");
+    const StoredFile file = session.store(patterned(kBlock * 3), "waiting.bin");
+    const fs::path destination = session.folder.destination();
+    const fs::path temporary = session.temporaryFile(file.uuid);
+    auto gate = std::make_shared<testsupport::WorkerGate>();
+    FileReceiveBlockWriter::replaceWorkerHook([gate] { gate->arriveAndWait(); });
+    server().clearRequests();
+    const auto id = session.engine->fileReceive_add(file.uuid, destination, "n", std::nullopt);
+    ASSERT_TRUE(id);
+    ASSERT_TRUE(gate->waitForArrivals());
+    // The preparation, block 0, block 1.
+    ASSERT_TRUE(server().waitForRequestCount(3, kGuard));
+    EXPECT_TRUE(session.engine->abortJobs({*id}).at(*id));
+    FileReceiveBlockWriter::replaceWorkerHook(nullptr);
+    gate->open();
+    ASSERT_TRUE(session.recorder.waitIdle());
+    auto end = session.transfers.last(xfer::kRemoteFileDownloadNotification);
+    ASSERT_TRUE(end);
+    EXPECT_EQ(end->result, xfer::kAborted);
+    std::size_t blockRequests = 0;
+    for (const auto& request : server().requests()) blockRequests += request.path == "/filerecv/getblock/";
+    EXPECT_EQ(blockRequests, 2u);
+    EXPECT_TRUE(FileReceiveBlockWriter::waitForNoLiveWorkers(kGuard));
+    EXPECT_FALSE(fs::exists(temporary));
+    EXPECT_EQ(entriesOf(destination), std::set<std::string>{});
 }
 
 // Block 0 does not decrypt (its body, fingerprinted as it is, cut short of a
