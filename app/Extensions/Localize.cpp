@@ -109,6 +109,21 @@ const std::map<std::string, Table, std::less<>>& tables() {
              {"TimeLeftHours", "%1 h %2 min left"},
 
              // Transfers: the download report and the upload strip.
+             {"SendingMultipleFileProgress", "Sending item %1 of %2 (%3/s)"},
+             {"hours", "h"},
+             {"minutes", "min"},
+             {"seconds", "s"},
+             {" left", " left"},
+             {"All files sent", "All files sent"},
+             {"Aborted by user", "Aborted by user"},
+             {"Error sending files", "Error sending files"},
+
+             // Sending and receiving.
+             {" (aborting)", " (aborting)"},
+             {"UploadRefusedItems", "Some items were not sent"},
+             {"UploadRefusedItemsMsg",
+              "These items are not regular files or folders, could not be read, or have names that are not "
+              "valid UTF-8:"},
 
              // New account, terms, preferences and about.
              {"NewUserSheetTitle", "Create a Quorvel Account"},

@@ -102,12 +102,32 @@ void gatherJob(QueueChanges& changes, const UserInfo& info) {
     }
 }
 
-void gatherNewJob(QueueChanges& changes, const UserInfo& info) {
+// Only these change which jobs the queue holds. The queue also announces
+// "JobsQueueChanged" at every store of a job, each step of a transfer
+// included: taken for a change of the list, it would have the whole queue
+// copied at nearly every turn of the event loop.
+void gatherNewJob(QueueChanges& changes, const UserInfo& info, const ostrelcomm::CommJobs&) {
     changes.listChanged = true;
     gatherJob(changes, info);
 }
 
-void gatherListChange(QueueChanges& changes, const UserInfo&) { changes.listChanged = true; }
+void gatherListChange(QueueChanges& changes, const UserInfo&, const ostrelcomm::CommJobs&) {
+    changes.listChanged = true;
+}
+
+void gatherChangedJob(QueueChanges& changes, const UserInfo& info, const ostrelcomm::CommJobs&) {
+    gatherJob(changes, info);
+}
+
+// "JobResumed" names the job only: its record is read from the queue, whose
+// lock the poster holds.
+void gatherResumedJob(QueueChanges& changes, const UserInfo& info, const ostrelcomm::CommJobs& queue) {
+    const auto* jobID = userInfoValue<std::string>(info, "id");
+    if (!jobID) return;
+    std::optional<ostrelcomm::CommJobsItem> job = queue.getJobData(*jobID);
+    if (job) job->context.reset();
+    changes.jobs.insert_or_assign(*jobID, std::move(job));
+}
 
 }  // namespace
 
@@ -187,9 +207,9 @@ EngineBridge::EngineBridge(std::shared_ptr<ostrelcomm::SrvComm> engine, QObject*
                                                         }));
 
     relayQueue(ostrelcomm::kNewJobAvailableNotification, &gatherNewJob);
-    relayQueue(ostrelcomm::kJobChangedNotification, &gatherJob);
+    relayQueue(ostrelcomm::kJobChangedNotification, &gatherChangedJob);
+    relayQueue(ostrelcomm::kJobResumedNotification, &gatherResumedJob);
     relayQueue(ostrelcomm::kJobCleanupNotification, &gatherListChange);
-    relayQueue(ostrelcomm::kJobsQueueChangedNotification, &gatherListChange);
 }
 
 EngineBridge::~EngineBridge() {
@@ -217,14 +237,19 @@ void EngineBridge::relay(const char* name, Event (*read)(const ostrelcomm::UserI
     }));
 }
 
-void EngineBridge::relayQueue(const char* name, void (*gather)(QueueChanges&, const ostrelcomm::UserInfo&)) {
-    const auto center = engine_->queue()->notifications();
+void EngineBridge::relayQueue(const char* name, QueueGatherer gather) {
+    const auto queue = engine_->queue();
+    const auto center = queue->notifications();
+    // The queue is held weakly: it holds the center that holds this observer.
+    const std::weak_ptr<ostrelcomm::CommJobs> weakQueue = queue;
     observers_.emplace_back(
-        center, center->addObserver(name, [link = link_, gather](const ostrelcomm::Notification& notification) {
+        center, center->addObserver(name, [link = link_, gather, weakQueue](const ostrelcomm::Notification& notification) {
+            const auto queue = weakQueue.lock();
+            if (!queue) return;
             std::lock_guard lock(link->mutex);
             EngineBridge* bridge = link->bridge;
             if (!bridge) return;
-            gather(link->pending, notification.userInfo);
+            gather(link->pending, notification.userInfo, *queue);
             if (link->flushQueued) return;
             link->flushQueued = true;
             QMetaObject::invokeMethod(bridge, &EngineBridge::flushQueueChanges, Qt::QueuedConnection);

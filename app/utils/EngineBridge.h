@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "http/HTTPError.h"
+#include "jobs/CommJobs.h"
 #include "jobs/CommJobsItem.h"
 #include "jobs/SrvComm.h"
 #include "platform/NotificationCenter.h"
@@ -85,12 +86,14 @@ using SharedItemsEvent = JobEvent<ostrelcomm::shares::SharedItemsPayload>;
 
 // What changed in an engine's queue since the last queueChanged signal.
 struct QueueChanges {
-    // The latest data of each job announced ("NewJobAvailable", "JobChanged"),
-    // by job identifier; absent for a job the queue no longer knows. The
-    // copies carry no context: a job's context belongs to its engine's thread.
+    // The latest data of each job announced ("NewJobAvailable", "JobChanged",
+    // "JobResumed"), by job identifier; absent for a job the queue no longer
+    // knows. The copies carry no context: a job's context belongs to its
+    // engine's thread.
     std::map<std::string, std::optional<ostrelcomm::CommJobsItem>> jobs;
-    // Jobs were added or dropped ("NewJobAvailable", "JobCleanup",
-    // "JobsQueueChanged"): read the whole list again (CommJobs::getJobsList).
+    // Jobs were added or dropped ("NewJobAvailable", "JobCleanup"): read the
+    // whole list again (CommJobs::getJobsList). A turn of mere changes of
+    // jobs leaves it false.
     bool listChanged = false;
 };
 
@@ -162,7 +165,10 @@ private:
     template <class Event>
     void relay(const char* name, Event (*read)(const ostrelcomm::UserInfo&),
                void (EngineBridge::*signal)(const Event&));
-    void relayQueue(const char* name, void (*gather)(QueueChanges&, const ostrelcomm::UserInfo&));
+    // Adds one queue notification to the pending changes; run on the poster's
+    // thread with the queue's lock held.
+    using QueueGatherer = void (*)(QueueChanges&, const ostrelcomm::UserInfo&, const ostrelcomm::CommJobs&);
+    void relayQueue(const char* name, QueueGatherer gather);
     void flushQueueChanges();
 
     std::shared_ptr<ostrelcomm::SrvComm> engine_;

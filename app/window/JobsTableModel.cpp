@@ -58,6 +58,11 @@ void JobsTableModel::reload(const std::function<void()>& change) {
     endResetModel();
 }
 
+void JobsTableModel::cellChanged(int row, int column) {
+    const QModelIndex cell = index(row, column);
+    emit dataChanged(cell, cell);
+}
+
 std::optional<std::uint64_t> JobsTableModel::percentDone(const ostrelcomm::CommJobsItem& job) {
     if (job.jobSteps == 0) return std::nullopt;
     const auto done = static_cast<std::uint64_t>(job.actStep);

@@ -60,6 +60,8 @@ public:
 
     // Runs `change` of the rows as one reset of the model.
     void reload(const std::function<void()>& change);
+    // One cell of the rows shows something new.
+    void cellChanged(int row, int column);
 
     // The description of one job's cell in `column`: column 0 the status's
     // icon and tint with the job's type (for a transfer, with what it

@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
+#include <QShowEvent>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTabWidget>
@@ -11,10 +12,12 @@
 #include <QVBoxLayout>
 
 #include "app/Extensions/Localize.h"
+#include "app/utils/AppNotifications.h"
 #include "app/utils/Appwise.h"
 #include "app/utils/CopyDirBridge.h"
 #include "app/window/JobsTableModel.h"
 #include "app/window/LocalFilesTableModel.h"
+#include "app/window/PathBar.h"
 #include "app/window/RemoteFilesTableModel.h"
 #include "app/window/SegmentedControl.h"
 
@@ -63,15 +66,9 @@ void sizeFileColumns(QTableView* table) {
     header->resizeSection(2, metrics.horizontalAdvance(QStringLiteral("Sep 30, 2026, 12:59 PM")) + 24);
 }
 
-// A path bar's place: the path's items go in its row.
-QWidget* makePathView(const char* identifier, QWidget* parent) {
-    auto* bar = new QWidget(parent);
+PathBar* makePathView(const char* identifier, QWidget* parent) {
+    auto* bar = new PathBar(parent);
     bar->setObjectName(QString::fromLatin1(identifier));
-    auto* layout = new QHBoxLayout(bar);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(2);
-    layout->addStretch();
-    bar->setMinimumHeight(bar->fontMetrics().height() + 10);
     return bar;
 }
 
@@ -116,12 +113,36 @@ MainViewController::MainViewController(QWidget* parent) : QWidget(parent) {
         followSelection(table);
         followSortHeader(table);
     }
+    connect(localFilesTable_, &QTableView::doubleClicked, this,
+            [this](const QModelIndex& index) { localTableViewDoubleClick(index.row()); });
+    connect(remoteFilesTable_, &QTableView::doubleClicked, this,
+            [this](const QModelIndex& index) { remoteTableViewDoubleClick(index.row()); });
+    // The item is copied: what its click leads to redraws the bar.
+    const auto clickedItem = [](const PathBar* bar, int index) -> std::optional<PathBar::Item> {
+        const auto& items = bar->items();
+        if (index < 0 || static_cast<std::size_t>(index) >= items.size()) return std::nullopt;
+        return items[static_cast<std::size_t>(index)];
+    };
+    connect(localPathView_, &PathBar::itemClicked, this, [this, clickedItem](int index) {
+        const auto item = clickedItem(localPathView_, index);
+        setLocalPath(item ? &*item : nullptr);
+    });
+    connect(remotePathView_, &PathBar::itemClicked, this, [this, clickedItem](int index) {
+        const auto item = clickedItem(remotePathView_, index);
+        setRemotePath(item ? &*item : nullptr);
+    });
+    connect(sendingFileActionButton_, &QPushButton::clicked, this, [this] { sendingFileActionButton(); });
+    viewDidLoad();
 }
 
 // The tables read the rows this view keeps: they go before the rows do. The
 // bridge, declared after the copier, goes before the copier: it stops
 // following the copier before the copier may go.
 MainViewController::~MainViewController() {
+    // An observer running now on another thread reaches the view only
+    // through a guarded pointer, on the main thread.
+    for (const auto token : appTokens_) appCenter_->removeObserver(token);
+    directoryMonitor_.reset();
     // Taking the tabs down changes the current tab: no tab is selected then.
     disconnect(mainTabView_, nullptr, this, nullptr);
     delete mainTabView_;
@@ -130,10 +151,33 @@ MainViewController::~MainViewController() {
     delete jobsModel_;
 }
 
+void MainViewController::viewDidLoad() {
+    appCenter_ = Appwise::shared().notifications();
+    commRelatedObservers();
+    appRelatedObservers();
+    // The local listing is built by its observer.
+    appCenter_->post(kRefreshLocalFilesListNotification);
+    directoryMonitor_ = std::make_unique<DirectoryMonitor>();
+    directoryMonitor_->setDelegate(this);
+    directoryMonitor_->startMonitoring(Appwise::shared().localPath());
+}
+
+void MainViewController::viewDidAppear() {
+    if (!Appwise::shared().gcAccepted()) appCenter_->post(kShowTOSSheetNotification);
+    setSendingFileInfoHeight(0);
+}
+
+void MainViewController::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // A window given back by the desktop (restored from the dock) is no new
+    // appearance.
+    if (!event->spontaneous()) viewDidAppear();
+}
+
 void MainViewController::layOutFilesTab(QWidget* tab) {
     auto* splitter = new QSplitter(Qt::Horizontal, tab);
     splitter->setChildrenCollapsible(false);
-    const auto pane = [splitter](QWidget*& pathView, const char* pathName, QTableView*& table,
+    const auto pane = [splitter](PathBar*& pathView, const char* pathName, QTableView*& table,
                                  const char* tableName) {
         auto* side = new QWidget(splitter);
         auto* column = new QVBoxLayout(side);

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -17,13 +18,17 @@
 #include <vector>
 
 #include "app/local/Directory.h"
+#include "app/local/DirectoryMonitor.h"
 #include "app/local/Metadata.h"
 #include "app/utils/CommTasks.h"
+#include "app/window/PathBar.h"
 #include "app/window/RemoteItemsTableContent.h"
 #include "app/window/TransferPace.h"
 #include "jobs/CommJobs.h"
 #include "jobs/CommJobsItem.h"
+#include "platform/NotificationCenter.h"
 #include "shares/SharedItem.h"
+#include "tree/RemoteDirectoryBranch.h"
 #include "tree/CopyDir.h"
 #include "xfer/MultipleLocalFileSend.h"
 
@@ -31,6 +36,7 @@ class QLabel;
 class QMenu;
 class QProgressBar;
 class QPushButton;
+class QShowEvent;
 class QStandardItemModel;
 class QTabWidget;
 class QTableView;
@@ -281,6 +287,28 @@ public:
     void appRelatedObservers();
 
     // --- browsing (MainViewBrowse.cpp) ---------------------------------------------
+    // A click on an item of the local path bar: its folder becomes the local
+    // folder on show, and the watcher follows it. No item, or one without a
+    // URL: nothing.
+    void setLocalPath(const PathBar::Item* clicked);
+    // A click on an item of the remote path bar: the remote path cut back to
+    // the level the item names, then listed again ("actionRefresh").
+    void setRemotePath(const PathBar::Item* clicked);
+    // A double click on a row of the local table: a folder (not an
+    // application bundle) is entered; anything else uploads the local
+    // selection.
+    void localTableViewDoubleClick(int row);
+    // A double click on a row of the remote table: a file downloads the
+    // remote selection; a folder, the shares node or a peer is entered and
+    // listed.
+    void remoteTableViewDoubleClick(int row);
+    // The remote path bar drawn from the remote path, enabled; or hidden.
+    void updateRemotePathView(bool visible);
+    PathBar* localPathView() const { return localPathView_; }
+    PathBar* remotePathView() const { return remotePathView_; }
+    // The watcher of the local folder on show.
+    const DirectoryMonitor& directoryMonitor() const { return *directoryMonitor_; }
+
     // Folder listings, peers, shared items, creations, edits and deletions of
     // the fast engine.
     void observeFolderResults();
@@ -303,6 +331,28 @@ public:
     // The toolbar's and menus' download and upload actions.
     void observeTransferActions();
 
+    // Uploads the local table's selected rows (application bundles left out)
+    // into the remote folder on show, on the slow engine. Refused, with
+    // nothing queued and the uploader left as it is, while an upload or a
+    // resumed transfer runs, and while the remote pane shows the shares node
+    // or a peer's items. The items the uploader refuses (links, FIFOs,
+    // vanished files, names that are not UTF-8) are named in one alert; with
+    // none accepted no run starts.
+    void sendLocalItemsToRemote();
+    // The upload strip's button: an idle strip closes; during an upload the
+    // first press asks the uploader to abort and says so, further presses do
+    // nothing.
+    void sendingFileActionButton();
+    // Downloads the selected remote items into the local folder on show, on
+    // the slow engine: shared items as files; own files as files, own
+    // folders through a query of their tree, which comes back to
+    // receiveDirFromRemote(). A selection reaching the root stops there.
+    void receiveFileFromRemote();
+    // Downloads one branch of a remote folder tree below `destURL`. Every
+    // folder's name is made one safe local name (safeLocalFileName), so no
+    // remote name leads outside `destURL`; an empty folder makes nothing.
+    void receiveDirFromRemote(const ostrelcomm::RemoteDirectoryBranch& item, const std::filesystem::path& destURL);
+
     // --- transfers on screen (MainViewTransfers.cpp) ---------------------------------
     // The observers of a download's, a folder copy's and a multi-file
     // upload's reports. Each registers once for the view's life; a second
@@ -318,7 +368,14 @@ public:
     // of another user never gets its hash or thumbnail written back.
     void recordDownloadRequest(const std::string& uuid, bool underShares);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    // Once the view is built: the observers, the local listing, the watcher.
+    void viewDidLoad();
+    // Each time the view comes on screen.
+    void viewDidAppear();
     void layOutFilesTab(QWidget* tab);
     void layOutJobsTab(QWidget* tab);
     QWidget* makeStatusCluster();
@@ -359,13 +416,40 @@ private:
     template <class Selected>
     void showSelection(QTableView* table, int rows, Selected selected);
 
+    // --- browsing (MainViewBrowse.cpp) ---------------------------------------------
+    // `handler` on the main thread for a notification of Appwise's center: at
+    // once when posted there, unless `queued`; else from the event loop.
+    void observeApplication(const char* name, std::function<void(MainViewController&)> handler, bool queued);
+    // The fast engine lists the remote folder on show again, for this view.
+    void refreshCurrentFolder();
+    // The local folder on show changed: the watcher starts over on it.
+    void restartDirectoryMonitor();
+    void showRemotePane();
+    // Empties the record of the selected remote items.
+    void clearRemoteSelection();
+
+    // --- sending and receiving (MainViewSendReceive.cpp) ---------------------------
+    // Observers of a center, removed when this goes.
+    struct CenterObservations {
+        std::shared_ptr<ostrelcomm::NotificationCenter> center;
+        std::vector<ostrelcomm::NotificationCenter::Token> tokens;
+        CenterObservations() = default;
+        ~CenterObservations();
+        CenterObservations(const CenterObservations&) = delete;
+        CenterObservations& operator=(const CenterObservations&) = delete;
+    };
+    // The download and upload actions on Appwise's center.
+    CenterObservations sendReceiveObservations_;
+    bool jobQueuesObserved_ = false;
+    bool folderTreeObserved_ = false;
+
     // --- interface elements ---------------------------------------------------------
     QTabWidget* mainTabView_ = nullptr;
     QTableView* localFilesTable_ = nullptr;
     QTableView* remoteFilesTable_ = nullptr;
     QTableView* jobsTable_ = nullptr;
-    QWidget* localPathView_ = nullptr;
-    QWidget* remotePathView_ = nullptr;
+    PathBar* localPathView_ = nullptr;
+    PathBar* remotePathView_ = nullptr;
     QProgressBar* progressSpinner_ = nullptr;
     QLabel* commStatusIndicator_ = nullptr;
     SegmentedControl* jobsToDisplay_ = nullptr;
@@ -396,11 +480,33 @@ private:
 
     bool commObserversRegistered_ = false;
     bool appObserversRegistered_ = false;
+    // Each browsing observer registers once.
+    struct BrowseObservers {
+        bool folderResults = false;
+        bool emptyQueues = false;
+        bool showFullLog = false;
+        bool localFolderRefresh = false;
+        bool authentication = false;
+        bool refresh = false;
+        bool pasteboard = false;
+        bool selectAll = false;
+    } browseObservers_;
+    // The registrations on Appwise's center, removed when the view goes.
+    std::shared_ptr<ostrelcomm::NotificationCenter> appCenter_;
+    std::vector<ostrelcomm::NotificationCenter::Token> appTokens_;
+    std::unique_ptr<DirectoryMonitor> directoryMonitor_;
 
     // --- transfer objects -------------------------------------------------------------
     std::shared_ptr<ostrelcomm::CopyDir> copyDirJob_;
     std::unique_ptr<CopyDirBridge> copyDirBridge_;
     std::shared_ptr<ostrelcomm::MultipleLocalFileSend> multipleLocalToRemote_;
+
+    // --- transfers on screen (MainViewTransfers.cpp) -----------------------------------
+    // Which observers are registered, the downloads asked for, and the
+    // worker that makes thumbnails; made on first use.
+    struct Transfers;
+    Transfers& transfers();
+    std::shared_ptr<Transfers> transfers_;
 
     // --- jobs list --------------------------------------------------------------------
     QPushButton* cleanupButton_ = nullptr;

@@ -28,6 +28,7 @@
 #include "app/window/JobsTableModel.h"
 #include "app/window/MainViewController.h"
 #include "app/window/SegmentedControl.h"
+#include "app/window/StatusBadge.h"
 #include "jobs/JobType.h"
 #include "tree/NameOrder.h"
 
@@ -74,19 +75,6 @@ QPixmap statusDot(const QColor& color) {
     }
     dot.setDevicePixelRatio(ratio);
     return dot;
-}
-
-// The badge: `count` in white on a rounded `color`.
-void showBadge(QLabel* badge, int count, const QColor& color) {
-    badge->setText(QString::number(count));
-    badge->setStyleSheet(QStringLiteral("QLabel#jobsNumber { background-color: %1; color: white; "
-                                        "border-radius: 7px; padding: 0px 5px; font-weight: bold; }")
-                             .arg(color.name()));
-    QPalette palette = badge->palette();
-    palette.setColor(QPalette::Window, color);
-    palette.setColor(QPalette::WindowText, Qt::white);
-    badge->setPalette(palette);
-    badge->show();
 }
 
 // The `maxCount` newest of `rows`, newest first, as a full sort by date
@@ -311,7 +299,37 @@ void MainViewController::setJobTypeLabelLookup(JobTypeLabelLookup lookup) {
     showJobsRows(sortJobs(jobsViewList_, jobsSortType_, jobsSortOrder_));
 }
 
+namespace {
+
+// The columns of a job's row whose cells show what differs between two of
+// its records: the status and the description; the date queued; the
+// progress and the information text.
+std::vector<int> changedColumns(const CommJobsItem& was, const CommJobsItem& is) {
+    std::vector<int> columns;
+    if (was.status != is.status || was.jobDetails != is.jobDetails) columns.push_back(0);
+    if (was.timestamp != is.timestamp) columns.push_back(1);
+    if (was.status != is.status || was.actStep != is.actStep || was.jobSteps != is.jobSteps ||
+        was.jobInfo != is.jobInfo)
+        columns.push_back(2);
+    return columns;
+}
+
+}  // namespace
+
 void MainViewController::showJobsRows(std::vector<CommJob> rows) {
+    // The same jobs in the same order: only the cells that changed are
+    // drawn again, and the selection stays as it is. A running transfer
+    // changes one cell at each block.
+    const bool sameRows = std::equal(rows.begin(), rows.end(), jobsViewList_.begin(), jobsViewList_.end(),
+                                     [](const CommJob& a, const CommJob& b) { return a.uuid == b.uuid; });
+    if (sameRows) {
+        std::vector<CommJob> previous = std::exchange(jobsViewList_, std::move(rows));
+        for (std::size_t row = 0; row < jobsViewList_.size(); ++row)
+            for (const int column : changedColumns(previous[row].jobdata, jobsViewList_[row].jobdata))
+                jobsModel_->cellChanged(static_cast<int>(row), column);
+        return;
+    }
+
     std::optional<std::string> selected;
     for (const QModelIndex& index : jobsTable_->selectionModel()->selectedRows())
         if (static_cast<std::size_t>(index.row()) < jobsViewList_.size())

@@ -21,6 +21,10 @@ std::string base64Encode(ByteView bytes);
 // the end, no whitespace or line breaks. Absent on any violation.
 std::optional<Bytes> base64Decode(std::string_view text);
 
+// Well-formed UTF-8 (RFC 3629): no overlong forms, no surrogates, nothing
+// above U+10FFFF, no sequence cut short.
+bool isValidUtf8(std::string_view text);
+
 // Equality whose running time depends only on the lengths, for signatures,
 // digests and proofs received from the other side.
 bool constantTimeEquals(ByteView a, ByteView b);

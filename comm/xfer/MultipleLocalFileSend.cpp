@@ -12,6 +12,7 @@
 #include <system_error>
 #include <utility>
 
+#include "encoding/Encoding.h"
 #include "jobs/SrvComm.h"
 #include "jobs/VirtualPath.h"
 #include "platform/SerialQueue.h"
@@ -83,9 +84,11 @@ std::optional<std::vector<std::string>> visibleNames(const fs::path& folder) {
     return names;
 }
 
-// Items found by a walk, before they join the source list.
+// Items found by a walk, before they join the source list, and the entries
+// it skipped for their names.
 struct Found {
     std::vector<std::shared_ptr<LocalItemInfo>> items;
+    std::vector<fs::path> refused;
     std::int64_t bytes = 0;
 
     void addFolder(const fs::path& url) {
@@ -99,7 +102,8 @@ struct Found {
 
 // A folder and everything it holds, depth first, each folder before its
 // contents. Hidden entries are left out and hidden folders not entered;
-// symbolic links, FIFOs, sockets and devices are skipped. The first entry
+// symbolic links, FIFOs, sockets and devices are skipped, and so is an entry
+// whose name is not UTF-8, which is listed as refused. The first entry
 // that cannot be read ends the walk with what was found before it. Uses no
 // lock: a large folder takes a while.
 Found walkFolder(const fs::path& folder) {
@@ -130,7 +134,13 @@ Found walkFolder(const fs::path& folder) {
             levels.pop_back();
             continue;
         }
-        const fs::path entry = level.folder / level.names[level.next++];
+        const std::string& name = level.names[level.next++];
+        const fs::path entry = level.folder / name;
+        if (!isValidUtf8(name)) {
+            systemLog("Skipping a name that is not UTF-8: " + entry.string());
+            found.refused.push_back(entry);
+            continue;
+        }
         const std::optional<FileData> data = fileData(entry);
         if (!data) {
             systemLog("Error reading file attributes: " + entry.string());
@@ -229,31 +239,48 @@ void MultipleLocalFileSend::setAbortOperation(bool abortOperation) {
 
 std::optional<std::size_t> MultipleLocalFileSend::appendToSource(const fs::path& localURL) {
     const fs::path url = absolutePath(localURL);
+    const auto refuse = [this, &url](const std::string& reason) -> std::optional<std::size_t> {
+        systemLog(reason + url.string());
+        Lock lock(srvComm_->mutex());
+        refusedItems_.push_back(url);
+        return std::nullopt;
+    };
     const std::optional<FileData> data = fileData(url);
     if (!data) {
         systemLog("Unable to get properties for local URL " + url.string() + ".");
+        Lock lock(srvComm_->mutex());
+        refusedItems_.push_back(url);
         return std::nullopt;
     }
+    if (!data->isDirectory && !(data->isRegularFile && data->size))
+        return refuse("Error reading file attributes: ");
+    if (!isValidUtf8(url.filename().string())) return refuse("Skipping a name that is not UTF-8: ");
+
     Found found;
     if (data->isDirectory) {
         found = walkFolder(url);
-    } else if (data->isRegularFile && data->size) {
-        found.addFile(url, *data->size);
     } else {
-        systemLog("Error reading file attributes: " + url.string());
-        return std::nullopt;
+        found.addFile(url, *data->size);
     }
 
     Lock lock(srvComm_->mutex());
     sourceItems_.insert(sourceItems_.end(), std::make_move_iterator(found.items.begin()),
                         std::make_move_iterator(found.items.end()));
+    refusedItems_.insert(refusedItems_.end(), std::make_move_iterator(found.refused.begin()),
+                         std::make_move_iterator(found.refused.end()));
     bytesToSend_ += found.bytes;
     return sourceItems_.size();
+}
+
+std::vector<fs::path> MultipleLocalFileSend::refusedItems() const {
+    Lock lock(srvComm_->mutex());
+    return refusedItems_;
 }
 
 void MultipleLocalFileSend::clearSource() {
     Lock lock(srvComm_->mutex());
     sourceItems_.clear();
+    refusedItems_.clear();
     destinationDirsMap_.clear();
     bytesToSend_ = 0;
     bytesSent_ = 0;

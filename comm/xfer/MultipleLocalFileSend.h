@@ -132,10 +132,26 @@ public:
     // of those would block or never end). Otherwise, or when its properties
     // cannot be read, nothing is added, the reason goes to the system log
     // and the result is none.
+    //
+    // Every name that becomes a remote name (the chosen item's own, and each
+    // entry's name in a walk) must be UTF-8: the metadata sealed with each
+    // upload cannot hold anything else, and a file found out only once its
+    // blocks are stored would fail the run and leave them behind. A chosen
+    // item with such a name is refused like a link; a walk skips such an
+    // entry, and a folder with all it holds.
+    //
+    // Every item refused, and every entry a walk skipped for its name, is
+    // listed by refusedItems().
     std::optional<std::size_t> appendToSource(const std::filesystem::path& localURL);
 
-    // Empties the source list and the destination folder map, sets both byte
-    // counters to 0 and forgets the start time. Nothing else changes.
+    // The items appendToSource() refused since the last clearSource(), in the
+    // order met: chosen items it did not add, and the entries of walked
+    // folders skipped for a name that is not UTF-8. Absolute paths.
+    std::vector<std::filesystem::path> refusedItems() const;
+
+    // Empties the source list, the refused items and the destination folder
+    // map, sets both byte counters to 0 and forgets the start time. Nothing
+    // else changes.
     void clearSource();
 
     // Starts a run that sends the source list into the remote folder that the
@@ -229,6 +245,7 @@ private:
     std::atomic<bool> abortOperation_{false};
     std::optional<std::filesystem::path> baseSourceURL_;
     std::vector<std::shared_ptr<LocalItemInfo>> sourceItems_;
+    std::vector<std::filesystem::path> refusedItems_;
     // Relative to the destination folder: folder names joined by "/"; empty
     // for the destination folder itself.
     std::string actDestPath_;

@@ -34,10 +34,11 @@ bool onMainThread() { return QThread::currentThread() == QCoreApplication::insta
 
 // Posts on the engine's own center from a thread of its own, with the
 // engine's lock held, as a job's step does.
-void postFromEngineThread(SrvComm& engine, const std::string& name, const UserInfo& userInfo) {
+void postFromEngineThread(SrvComm& engine, const std::string& name, const UserInfo& userInfo,
+                          bool onQueue = false) {
     std::thread poster([&] {
         std::lock_guard lock(engine.mutex());
-        engine.notifications()->post(name, userInfo);
+        (onQueue ? engine.queue()->notifications() : engine.notifications())->post(name, userInfo);
     });
     poster.join();
 }
@@ -57,7 +58,8 @@ class EngineBridgeTest : public QObject {
 
 private slots:
     // 10,000 queue announcements from an engine thread become one signal,
-    // holding the last state of each job and no job's context.
+    // holding the last state of each job and no job's context. Steps and
+    // stores of jobs change no list: nothing asks for a copy of the queue.
     void aBurstOfQueueNotificationsIsOneSignal() {
         auto engine = std::make_shared<SrvComm>();
         EngineBridge bridge(engine);
@@ -89,13 +91,65 @@ private slots:
         QCOMPARE(received.size(), std::size_t{1});
         QVERIFY(allOnMain);
         const auto& changes = received.front();
-        QVERIFY(changes.listChanged);
+        QVERIFY(!changes.listChanged);
         QCOMPARE(changes.jobs.size(), std::size_t{10});
         for (std::size_t j = 0; j < 10; ++j) {
             const auto& job = changes.jobs.at("JOB-" + std::to_string(j));
             QVERIFY(job.has_value());
             QCOMPARE(job->actStep, 9'990 + j);
             QVERIFY(!job->context);
+        }
+    }
+
+    // Only a new job and a clean-up change which jobs the queue holds; a
+    // resumed job comes as its record, read from the queue.
+    void whichAnnouncementsChangeTheList_data() {
+        QTest::addColumn<QString>("notification");
+        QTest::addColumn<bool>("listChanged");
+        QTest::addColumn<bool>("jobRecord");
+        QTest::newRow("new job") << QString(ostrelcomm::kNewJobAvailableNotification) << true << true;
+        QTest::newRow("clean-up") << QString(ostrelcomm::kJobCleanupNotification) << true << false;
+        QTest::newRow("store") << QString(ostrelcomm::kJobsQueueChangedNotification) << false << false;
+        QTest::newRow("change") << QString(ostrelcomm::kJobChangedNotification) << false << true;
+        QTest::newRow("resumed") << QString(ostrelcomm::kJobResumedNotification) << false << true;
+    }
+    void whichAnnouncementsChangeTheList() {
+        QFETCH(QString, notification);
+        QFETCH(bool, listChanged);
+        QFETCH(bool, jobRecord);
+        auto engine = std::make_shared<SrvComm>();
+        EngineBridge bridge(engine);
+        std::vector<quorvel::QueueChanges> received;
+        connect(&bridge, &EngineBridge::queueChanged,
+                [&](const quorvel::QueueChanges& changes) { received.push_back(changes); });
+        // Without a context, so that the engine, which takes a resumed job
+        // at once, finds nothing to run.
+        const std::string jobID = "JOB-1";
+        CommJobsItem stored(ostrelcomm::JobType::getProfile, 4, nullptr, ostrelcomm::JobPriority::Normal, 0);
+        stored.actStep = 1;
+        engine->queue()->setQueue({{jobID, stored}});
+        QCoreApplication::processEvents();
+        received.clear();
+
+        // Another job's change, so that every turn has its signal.
+        postFromEngineThread(*engine, ostrelcomm::kJobChangedNotification,
+                             {{"id", std::string("OTHER")}, {"data", jobItem(0)}}, true);
+        postFromEngineThread(*engine, notification.toStdString(), {}, true);
+        if (notification == ostrelcomm::kNewJobAvailableNotification ||
+            notification == ostrelcomm::kJobChangedNotification) {
+            CommJobsItem item = jobItem(1);
+            postFromEngineThread(*engine, notification.toStdString(), {{"id", jobID}, {"data", item}}, true);
+        } else if (notification == ostrelcomm::kJobResumedNotification) {
+            postFromEngineThread(*engine, notification.toStdString(), {{"id", jobID}}, true);
+        }
+        QTRY_COMPARE(received.size(), std::size_t{1});
+        QCOMPARE(received.front().listChanged, listChanged);
+        const auto& jobs = received.front().jobs;
+        QCOMPARE(jobs.count(jobID) == 1, jobRecord);
+        if (jobRecord) {
+            QVERIFY(jobs.at(jobID).has_value());
+            QCOMPARE(jobs.at(jobID)->actStep, std::size_t{1});
+            QVERIFY(!jobs.at(jobID)->context);
         }
     }
 

@@ -451,6 +451,9 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         QTableView* local = table(view, "localFiles");
 
+        // The view lists the local folder on show at load; without a listing
+        // there are no rows.
+        view.setLocalFiles(std::nullopt);
         view.reloadLocalFileList();
         QVERIFY(!view.directoryItems());
         QCOMPARE(local->model()->rowCount(), 0);

@@ -219,6 +219,8 @@ private slots:
     void scenesOpenWindowModalOncePerTrigger() {
         QFETCH(SceneTrigger, trigger);
         QFETCH(QString, scene);
+        // Terms never accepted are asked for as the window appears.
+        appwise->setGcAccepted(true);
         MainWindow window;
         window.show();
         const auto fire = [&] {

@@ -1,10 +1,11 @@
 // Every application test program links this: at exit it waits, bounded, for
-// QtTest's watchdog thread to be gone before the leak check runs.
+// the threads Qt itself ended to be gone before the leak check runs.
 //
-// QTest ends its watchdog with QThread::wait(), which returns once the
-// thread's run has finished but before the thread has released its
-// thread-local data; the program may then exit while that thread is still
-// unwinding. The leak check, which runs last at exit, then finds the
+// Qt ends its own threads (QtTest's watchdog, the global thread pool's
+// threads, which QImage uses to scale and convert large pictures) with
+// QThread::wait(), which returns once the thread's run has finished but
+// before the thread has released its thread-local data; the program may then
+// exit while that thread is still unwinding. The leak check, which runs last at exit, then finds the
 // thread's data (allocated inside Qt) referenced by nobody and reports it.
 // Waiting here until the kernel has let the thread go removes the race
 // instead of hiding the report.
@@ -19,11 +20,17 @@
 
 namespace {
 
-// The thread is named after its object, "QtTest Watchdog" (a thread name
-// holds 15 characters).
-constexpr char kWatchDogThreadName[] = "QtTest Watchdog";
+// Qt names a thread after its object (a thread name holds 15 characters).
+constexpr const char* kQtThreadNames[] = {"QtTest Watchdog", "Thread (pooled)"};
 
-bool watchDogAlive() {
+bool isQtThread(const std::string& name) {
+    for (const char* qtName : kQtThreadNames) {
+        if (name == qtName) return true;
+    }
+    return false;
+}
+
+bool qtThreadAlive() {
     DIR* tasks = opendir("/proc/self/task");
     if (!tasks) return false;
     bool alive = false;
@@ -31,7 +38,7 @@ bool watchDogAlive() {
         if (entry->d_name[0] == '.') continue;
         std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
         std::string name;
-        if (std::getline(comm, name) && name == kWatchDogThreadName) {
+        if (std::getline(comm, name) && isQtThread(name)) {
             alive = true;
             break;
         }
@@ -40,13 +47,13 @@ bool watchDogAlive() {
     return alive;
 }
 
-void waitForWatchDog() {
+void waitForQtThreads() {
     // A thread past its run ends within microseconds; a few seconds bound a
     // machine under heavy load.
     const timespec pause{0, 1'000'000};
-    for (int i = 0; i < 5'000 && watchDogAlive(); ++i) nanosleep(&pause, nullptr);
+    for (int i = 0; i < 5'000 && qtThreadAlive(); ++i) nanosleep(&pause, nullptr);
 }
 
-const bool registered = [] { return std::atexit(waitForWatchDog) == 0; }();
+const bool registered = [] { return std::atexit(waitForQtThreads) == 0; }();
 
 }  // namespace

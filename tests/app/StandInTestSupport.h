@@ -10,7 +10,10 @@
 #include <QObject>
 #include <QTest>
 
+#include <openssl/evp.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +26,7 @@
 #include "devserver/AccountEndpoints.h"
 #include "devserver/DevServer.h"
 #include "devserver/ItemStore.h"
+#include "devserver/TransferEndpoints.h"
 #include "support/EngineRequests.h"
 #include "support/FileOracle.h"
 #include "support/ListingOracle.h"
@@ -88,6 +92,49 @@ public:
         return seed(name, devserver::ItemKind::file, parent);
     }
 
+    // A file holding `content` (less than one 4 MiB block), stored as another
+    // client would have left it: the block encrypted under a fresh item key
+    // on OpenSSL, the metadata without a file hash or thumbnail; its
+    // identifier (empty when the store refused it).
+    std::string storeFile(const std::string& name, const std::string& content,
+                          const std::string& parent = devserver::kRootFolder) {
+        testsupport::ListingOracle::Item item;
+        const auto& key = item.itemKey;
+        const ostrelcomm::Bytes clear(content.begin(), content.end());
+        devserver::Item stored;
+        std::vector<std::string> bodies;
+        if (!clear.empty()) {
+            const ostrelcomm::Bytes cipher = testsupport::oracleCbcEncrypt(
+                ostrelcomm::Bytes(key.begin() + 16, key.end()), ostrelcomm::Bytes(key.begin(), key.begin() + 16), clear);
+            stored.chunks.push_back(devserver::Chunk{0, clear.size() - 1, sha256Hex(cipher)});
+            bodies.emplace_back(cipher.begin(), cipher.end());
+        }
+        const std::string treehash = devserver::treeHashHex(stored.chunks);
+        auto metadata = nlohmann::json::parse(testsupport::metadataText(name));
+        metadata["fileSize"] = clear.size();
+        metadata["treehash-SHA256"] = treehash;
+        item.metadata = metadata.dump();
+        const auto chain = oracle();
+        stored.owner = owner();
+        stored.kind = devserver::ItemKind::file;
+        stored.parent = parent;
+        stored.itemkey = chain.wrappedItemKey(item);
+        stored.metadata = chain.sealedMetadata(item);
+        stored.size = clear.size();
+        stored.treehash = treehash;
+        const auto added = devserver::storeFile(standIn(), stored, bodies);
+        if (!added) return {};
+        keys_.push_back({added->uuid, item});
+        return added->uuid;
+    }
+    // The clear metadata an item of the account stores, read back under the
+    // account's keys; absent when it is not there or does not open.
+    std::optional<nlohmann::json> storedMetadata(const std::string& uuid) const {
+        const auto found = standIn().items().find(owner(), uuid);
+        if (!found) return std::nullopt;
+        return oracle().openMetadata(found->itemkey, found->metadata);
+    }
+
     // Grants `reader` this account's seeded item: its key wrapped under the
     // key the two accounts share.
     bool grant(const std::string& uuid, const StandInAccount& reader) const {
@@ -136,6 +183,19 @@ public:
     }
 
 private:
+    static std::string sha256Hex(const ostrelcomm::Bytes& bytes) {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
+        std::string hex;
+        char pair[3];
+        for (unsigned int i = 0; i < length; ++i) {
+            std::snprintf(pair, sizeof pair, "%02x", digest[i]);
+            hex += pair;
+        }
+        return hex;
+    }
+
     struct SeededKey {
         std::string uuid;
         testsupport::ListingOracle::Item item;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 using namespace ostrelcomm;
 
 TEST(Base64, Rfc4648Section10) {
@@ -47,4 +49,28 @@ TEST(ConstantTimeEquals, ComparesContentAndLength) {
     EXPECT_FALSE(constantTimeEquals(std::string_view("abc"), std::string_view("abd")));
     EXPECT_FALSE(constantTimeEquals(std::string_view("abc"), std::string_view("abcd")));
     EXPECT_TRUE(constantTimeEquals(std::string_view(""), std::string_view("")));
+}
+
+TEST(IsValidUtf8, TakesWellFormedTextOnly) {
+    struct Row {
+        const char* what;
+        std::string text;
+        bool valid;
+    };
+    const Row rows[] = {
+        {"empty", "", true},
+        {"ASCII", "report.txt", true},
+        {"two, three and four bytes", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", true},
+        {"highest code point", "\xF4\x8F\xBF\xBF", true},
+        {"Latin-1 byte", "caf\xE9", false},
+        {"lone continuation", "\x80", false},
+        {"cut short at the end", "caf\xC3", false},
+        {"cut short inside", "\xE2\x82x", false},
+        {"overlong slash", "\xC0\xAF", false},
+        {"overlong three bytes", "\xE0\x80\xAF", false},
+        {"surrogate", "\xED\xA0\x80", false},
+        {"above U+10FFFF", "\xF4\x90\x80\x80", false},
+        {"invalid lead", "\xF8\x88\x80\x80\x80", false},
+    };
+    for (const auto& row : rows) EXPECT_EQ(isValidUtf8(row.text), row.valid) << row.what;
 }

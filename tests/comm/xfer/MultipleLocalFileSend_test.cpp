@@ -240,12 +240,51 @@ TEST_F(MultipleLocalFileSendTest, AnItemChosenDirectlyMustBeARegularFileOrAFolde
             EXPECT_EQ(count, std::optional<std::size_t>(1));
             EXPECT_EQ(listed(sender_->sourceItems()), std::vector<Item>{*row.added});
             EXPECT_EQ(sender_->bytesToSend(), row.added->size);
+            EXPECT_TRUE(sender_->refusedItems().empty());
         } else {
             EXPECT_EQ(count, std::nullopt);
             EXPECT_TRUE(sender_->sourceItems().empty());
             EXPECT_EQ(sender_->bytesToSend(), 0);
+            EXPECT_EQ(sender_->refusedItems(), std::vector<fs::path>{row.url});
         }
     }
+}
+
+// A remote name must be UTF-8: a name in another encoding ("caf\xE9" in
+// Latin-1) is refused before anything goes out, chosen directly or met in a
+// walk, where the rest of the folder still comes.
+TEST_F(MultipleLocalFileSendTest, NamesThatAreNotUtf8AreRefusedAndListed) {
+    const fs::path w = folder("W");
+    file("W/a", 1);
+    file("W/b", 2);
+    file("W/caf\xE9", 3);
+    file("W/d\xE9/z", 4);
+    file("W/e/caf\xE9", 5);
+    file("W/e/f", 6);
+    file("caf\xE9", 7);
+    folder("d\xE9");
+
+    SystemLogCapture log;
+    EXPECT_EQ(sender_->appendToSource(w), std::optional<std::size_t>(5));
+    EXPECT_EQ(listed(sender_->sourceItems()), (std::vector<Item>{{w, ItemType::directory, 0},
+                                                                 {w / "a", ItemType::file, 1},
+                                                                 {w / "b", ItemType::file, 2},
+                                                                 {w / "e", ItemType::directory, 0},
+                                                                 {w / "e" / "f", ItemType::file, 6}}));
+    EXPECT_EQ(sender_->bytesToSend(), 9);
+    EXPECT_EQ(sender_->refusedItems(),
+              (std::vector<fs::path>{w / "caf\xE9", w / "d\xE9", w / "e" / "caf\xE9"}));
+
+    // Chosen directly, a file or a folder so named adds nothing.
+    EXPECT_EQ(sender_->appendToSource(dir_ / "caf\xE9"), std::nullopt);
+    EXPECT_EQ(sender_->appendToSource(dir_ / "d\xE9"), std::nullopt);
+    EXPECT_EQ(sender_->sourceItems().size(), 5u);
+    EXPECT_EQ(sender_->refusedItems(), (std::vector<fs::path>{w / "caf\xE9", w / "d\xE9", w / "e" / "caf\xE9",
+                                                              dir_ / "caf\xE9", dir_ / "d\xE9"}));
+    EXPECT_EQ(log.lines().size(), 5u);
+
+    sender_->clearSource();
+    EXPECT_TRUE(sender_->refusedItems().empty());
 }
 
 TEST_F(MultipleLocalFileSendTest, AFolderThatCannotBeReadEndsTheWalkKeepingWhatCameBefore) {
