@@ -449,8 +449,13 @@ struct PoolCore {
     // use: making and cleaning up a handle per session costs more than a
     // short request's own work. Null when none is kept.
     CURL* takeSpareHandle();
-    // Keeps the handle for another session; false when enough are kept.
+    // Keeps the handle for another session; false when enough are kept or
+    // the pool's owner is gone.
     bool keepSpareHandle(CURL* easy);
+    // The owner is gone: the kept handles are cleaned up now, on its thread,
+    // and no more are kept, so that the last session's thread has no more to
+    // release than the pool itself.
+    void releaseSpareHandles();
 
     CURLM* multi = nullptr;
     CURLSH* share = nullptr;
@@ -471,6 +476,7 @@ private:
     std::vector<PooledTransfer*> active;
     // Under `mutex`.
     std::vector<CURL*> spareHandles;
+    bool ownerGone = false;
 };
 
 // Handles kept beyond that many are cleaned up.
@@ -547,9 +553,22 @@ CURL* PoolCore::takeSpareHandle() {
 
 bool PoolCore::keepSpareHandle(CURL* easy) {
     std::lock_guard lock(mutex);
-    if (spareHandles.size() >= kSpareHandles) return false;
+    if (ownerGone || spareHandles.size() >= kSpareHandles) return false;
     spareHandles.push_back(easy);
     return true;
+}
+
+void PoolCore::releaseSpareHandles() {
+    std::vector<CURL*> kept;
+    {
+        std::lock_guard lock(mutex);
+        ownerGone = true;
+        kept.swap(spareHandles);
+    }
+    for (CURL* easy : kept) {
+        curl_easy_cleanup(easy);
+        globals().liveHandles.fetch_sub(1);
+    }
 }
 
 void PoolCore::perform(PooledTransfer& t) {
@@ -1244,7 +1263,7 @@ bool UrlSession::useConnectionPool(const ConnectionPool& pool) { return core_->a
 
 ConnectionPool::ConnectionPool() : core_(std::make_shared<PoolCore>()) {}
 
-ConnectionPool::~ConnectionPool() = default;
+ConnectionPool::~ConnectionPool() { core_->releaseSpareHandles(); }
 
 std::size_t UrlSession::liveWorkerThreads() {
     std::lock_guard lock(globals().mutex);
