@@ -4,13 +4,12 @@
 // SHA-256, nothing sent), then again after one byte of the large file changed
 // (compared, deleted, sent again), to the in-process stand-in server.
 //
-// Each hold is timed by a wrapper around the engine's mutex: this program's
-// own pthread mutex functions, through which the library's locks go, time the
-// watched mutex from a thread's first acquisition to its last release. The
-// window queues its jobs under that lock, so the longest hold is the longest
-// a click can wait. Target: at most 50 ms, however large the file. Beside
-// it, OpenSSL's SHA-256 of the large file alone (the work the comparison
-// cannot avoid) and the large file's upload job alone.
+// Each hold is timed by the shared wrapper around the engine's mutex
+// (LockHoldTimer.h). The window queues its jobs under that lock, so the
+// longest hold is the longest a click can wait. Target: at most 50 ms,
+// however large the file. Beside it, OpenSSL's SHA-256 of the large file
+// alone (the work the comparison cannot avoid) and the large file's upload
+// job alone.
 //
 // A whole-process run: bench_multiupload [--small-only] (the latter without
 // the large file, for a quick look).
@@ -36,6 +35,7 @@
 #include <thread>
 #include <vector>
 
+#include "LockHoldTimer.h"
 #include "auth/SRPAuthMode.h"
 #include "devserver/AccountEndpoints.h"
 #include "devserver/DevServer.h"
@@ -50,14 +50,6 @@ using namespace ostrelcomm;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// The C library's own functions under their second names (glibc, x86-64).
-extern "C" int realMutexLock(pthread_mutex_t* mutex);
-extern "C" int realMutexTrylock(pthread_mutex_t* mutex);
-extern "C" int realMutexUnlock(pthread_mutex_t* mutex);
-__asm__(".symver realMutexLock, __pthread_mutex_lock@GLIBC_2.2.5");
-__asm__(".symver realMutexTrylock, __pthread_mutex_trylock@GLIBC_2.2.5");
-__asm__(".symver realMutexUnlock, __pthread_mutex_unlock@GLIBC_2.2.5");
-
 namespace {
 
 constexpr const char* kUser = "bench-multi";
@@ -68,43 +60,6 @@ constexpr std::size_t kSmallSize = 2048;
 constexpr auto kGuard = std::chrono::minutes(10);
 
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-// The timed wrapper around the engine's mutex: this program's own
-// pthread_mutex_lock / trylock / unlock, which every lock of the library goes
-// through, time each hold of the one mutex watched from its first
-// acquisition by a thread to its last release (it is recursive).
-namespace holdtimer {
-std::atomic<pthread_mutex_t*> watched{nullptr};
-// Touched only by the thread holding the watched mutex.
-int depth = 0;
-Clock::time_point acquired;
-std::atomic<std::int64_t> longestNs{0};
-std::atomic<std::uint64_t> holds{0};
-
-void onAcquired(pthread_mutex_t* mutex) {
-    if (mutex != watched.load(std::memory_order_relaxed)) return;
-    if (depth++ == 0) acquired = Clock::now();
-}
-void onReleasing(pthread_mutex_t* mutex) {
-    if (mutex != watched.load(std::memory_order_relaxed)) return;
-    if (--depth != 0) return;
-    const std::int64_t held = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - acquired).count();
-    holds.fetch_add(1, std::memory_order_relaxed);
-    std::int64_t longest = longestNs.load(std::memory_order_relaxed);
-    while (held > longest && !longestNs.compare_exchange_weak(longest, held)) {
-    }
-}
-}  // namespace holdtimer
-
-// Measures the longest hold while it lives.
-class LockProbe {
-public:
-    explicit LockProbe(std::recursive_mutex&) {
-        holdtimer::longestNs = 0;
-        holdtimer::holds = 0;
-    }
-    Clock::duration stopAndJoin() { return std::chrono::nanoseconds(holdtimer::longestNs.load()); }
-};
 
 // The end of each run.
 class Ends {
@@ -162,21 +117,6 @@ double sha256Seconds(const fs::path& path) {
 
 }  // namespace
 
-extern "C" int pthread_mutex_lock(pthread_mutex_t* mutex) {
-    const int result = realMutexLock(mutex);
-    if (result == 0) holdtimer::onAcquired(mutex);
-    return result;
-}
-extern "C" int pthread_mutex_trylock(pthread_mutex_t* mutex) {
-    const int result = realMutexTrylock(mutex);
-    if (result == 0) holdtimer::onAcquired(mutex);
-    return result;
-}
-extern "C" int pthread_mutex_unlock(pthread_mutex_t* mutex) {
-    holdtimer::onReleasing(mutex);
-    return realMutexUnlock(mutex);
-}
-
 int main(int argc, char** argv) {
     const bool smallOnly = argc > 1 && std::strcmp(argv[1], "--small-only") == 0;
 
@@ -199,7 +139,7 @@ int main(int argc, char** argv) {
         auto engine = std::make_shared<SrvComm>();
         // Watched from before the engine's first job, so that every hold is
         // seen from its start.
-        holdtimer::watched = engine->mutex().native_handle();
+        holdtimer::watch(engine->mutex());
         {
             std::mutex mutex;
             std::condition_variable done;

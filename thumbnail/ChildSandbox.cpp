@@ -39,8 +39,9 @@ std::uint64_t addressSpaceInUse() {
     return pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
 }
 
-bool applyChildLimits(const ThumbnailLimits& limits) {
-    const std::uint64_t inUse = addressSpaceInUse();
+bool applyChildLimits(const ThumbnailLimits& limits) { return applyChildLimits(limits, addressSpaceInUse()); }
+
+bool applyChildLimits(const ThumbnailLimits& limits, std::uint64_t inUse) {
     if (inUse == 0) return false;
     const auto seconds = static_cast<rlim_t>(limits.processor.count() > 0 ? limits.processor.count() : 1);
     // Past the soft processor limit the kernel sends SIGXCPU, which ends the

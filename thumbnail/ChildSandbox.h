@@ -14,6 +14,10 @@ namespace ostrelcomm {
 // time, and no core file (a decoder that crashes on a hostile file must not
 // leave its memory on disk).
 bool applyChildLimits(const ThumbnailLimits& limits);
+// The same with the memory counted from `inUse`, an address space measured
+// earlier: what the process mapped since then is taken from the limits'
+// memory.
+bool applyChildLimits(const ThumbnailLimits& limits, std::uint64_t inUse);
 
 // The address space this process holds, in bytes; 0 when it cannot be read.
 std::uint64_t addressSpaceInUse();

@@ -4,10 +4,12 @@
 // library starts the helper once, with one end of a socket pair on
 // descriptor 3, and sends it one ThumbnailRequest per thumbnail with three
 // descriptors: the file (read-only), the write end of a pipe for the output
-// (ThumbnailOutput) and a socket for the ending. The helper forks a child
-// for the request, which confines itself and makes the thumbnail; when the
-// child is gone the helper sends one ThumbnailEnding on that socket and
-// closes it. Both sides are built from this header in one build.
+// (ThumbnailOutput) and a socket for the ending. The helper gives the
+// request to a child of its own, confined before it gets the file (a spare
+// forked ahead, or one forked for the request), which makes that one
+// thumbnail and ends; when the child is gone the helper sends one
+// ThumbnailEnding on that socket and closes it. Both sides are built from
+// this header in one build.
 
 #include <chrono>
 #include <cstdint>

@@ -81,6 +81,9 @@ std::optional<SrvComm::HandOverSession> SrvComm::sessionForHandOver() const { re
 
 std::string SrvComm::auth_logout() {
     Lock lock(mutex());
+    // A job's answer still being read off the lock is not delivered to a
+    // user who has asked to leave.
+    ++logoutsAsked_;
     return queue_->addNewJob(JobType::logout, 1, JobPriority::Normal,
                              std::make_shared<CommJobBasicContext>(JobsSteps::auth_logout, nullptr,
                                                                    auth::kUserLogoutNotification),

@@ -90,6 +90,52 @@ bool abortRequested(const SrvComm& engine, const CommJobsContext& context) {
     return item && item->status == JobStatus::reqAbort;
 }
 
+bool offLockResultWanted(SrvComm& engine, const std::shared_ptr<CommJobsContext>& context, JobsSteps step,
+                         std::uint64_t sessionMark) {
+    const std::optional<std::string> running = engine.runningJob();
+    const std::optional<std::string> jobID = context->getJobID();
+    if (!running || !jobID || *jobID != *running) return false;
+    // The result was made with the keys of a session that has ended or
+    // changed hands: the job stops as if its abort had been asked.
+    if (engine.sessionMark() != sessionMark) engine.queue()->abortJob(*jobID);
+    if (abortRequested(engine, *context)) {
+        // Any move of a job whose abort was asked ends it as the abort says.
+        engine.setNextStep(step, JobStatus::inProgress, false, context);
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+struct OffLockHookSlot {
+    std::mutex mutex;
+    OffLockHook hook;
+};
+
+OffLockHookSlot& offLockHookSlot() {
+    static OffLockHookSlot slot;
+    return slot;
+}
+
+}  // namespace
+
+void setOffLockHook(OffLockHook hook) {
+    OffLockHookSlot& slot = offLockHookSlot();
+    std::lock_guard guard(slot.mutex);
+    slot.hook = std::move(hook);
+}
+
+void runOffLockHook(JobsSteps step) {
+    OffLockHook hook;
+    {
+        OffLockHookSlot& slot = offLockHookSlot();
+        std::lock_guard guard(slot.mutex);
+        hook = slot.hook;
+    }
+    if (hook) hook(step);
+}
+
 }  // namespace steps
 
 }  // namespace ostrelcomm

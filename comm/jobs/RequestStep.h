@@ -13,6 +13,23 @@
 // as retry step, the step's answer lines, a throw ending the job; and the
 // closing moves of the job.
 //
+// An answer whose handling grows with its size (a listing of thousands of
+// items, many keys to open) is not handled under the lock: the window queues
+// its jobs under it and would wait that long. Such a step gives `offLock` in
+// place of `answer`: under the lock it copies what the work needs, the work
+// runs with the lock let go, and its result is stored under the lock again,
+// unless an abort or a change of session came meanwhile:
+//
+//     .offLock = [this](ListingContext&, Server_Listing&& answer, const AnswerMeta&) {
+//         return OffLockWork<ListingContext>([key = passwordKey(), answer = std::move(answer)] {
+//             auto listing = Listing::decrypt(answer, key);   // no lock held
+//             return StoreLines<ListingContext>([listing](ListingContext& c) {
+//                 c.listing = listing;                         // under the lock
+//                 return Next::done();
+//             });
+//         });
+//     },
+//
 // Each area keeps its rows as one table at the top of its source, so step →
 // endpoint → action reads in one place:
 //
@@ -31,6 +48,7 @@
 //             }});
 //     }
 
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <map>
@@ -160,6 +178,17 @@ struct Outgoing {
     std::optional<Bytes> bodyDigest;
 };
 
+// The lines that store a heavy stage's finished result into the job's
+// context and decide the job's next move; they run under the engine's lock.
+template <class Context>
+using StoreLines = std::function<Next(Context&)>;
+
+// A heavy stage's work: runs without the engine's lock and returns the lines
+// that store its result. A throw ends the job in error (unless the job was
+// aborted meanwhile).
+template <class Context>
+using OffLockWork = std::function<StoreLines<Context>()>;
+
 // What an accepted answer came with besides its value.
 struct AnswerMeta {
     const HttpHeaders& headers;
@@ -167,8 +196,9 @@ struct AnswerMeta {
     const Bytes& bodyDigest;
 };
 
-// A step's own lines. `request` and `answer` are required; the others are
-// the lower layer for steps that must act whatever the checks say.
+// A step's own lines. `request` and `answer` (or `offLock`) are required;
+// the others are the lower layer for steps that must act whatever the checks
+// say.
 template <class Context, class Answer>
 struct RequestStep {
     // A local decision before anything is read or sent: a move ends the step.
@@ -177,6 +207,16 @@ struct RequestStep {
     std::function<Outgoing(Context&, const Session::Signing* session)> request;
     // What the step does with an accepted answer.
     std::function<Next(Context&, Answer&&, const AnswerMeta&)> answer;
+    // In place of `answer`, for an answer whose handling grows with its size
+    // (decrypting a listing, opening many keys). Under the engine's lock,
+    // right after the checks, it takes the answer, copies what the work needs
+    // from the context and the engine (keys, the password key) and returns
+    // the work, never a reference into the context. The work runs without the
+    // lock, on the thread the answer came on, and returns the lines that
+    // store its result; those run under the lock, unless the job's abort was
+    // asked meanwhile or the session changed hands (sessionMark): then the
+    // result is dropped and the job ends as an abort ends it.
+    std::function<OffLockWork<Context>(Context&, Answer&&, const AnswerMeta&)> offLock;
     // Sees a request error of the running job before the answer checks; a
     // move returned ends the handling (the checks do not run).
     std::function<std::optional<Next>(Context&, const HTTPError&)> beforeChecks;
@@ -219,6 +259,53 @@ std::shared_ptr<Context> beginStep(SrvComm& engine, JobsSteps step, bool needsSe
 // True when the abort of the context's job was asked (reqAbort) and the
 // engine has not taken it yet.
 bool abortRequested(const SrvComm& engine, const CommJobsContext& context);
+
+// Under the engine's lock, once a heavy stage's work is done: whether its
+// result may be stored. False when the job is not the running one any more,
+// or when its abort was asked or the session changed since `sessionMark` was
+// read; the job is then ended as its abort says (a session change asks the
+// abort first).
+bool offLockResultWanted(SrvComm& engine, const std::shared_ptr<CommJobsContext>& context, JobsSteps step,
+                         std::uint64_t sessionMark);
+
+// For tests: called on the heavy stage's thread, without the engine's lock,
+// right before a heavy stage's work runs, with the step's row; a test holds
+// the stage there. None is set in the application.
+using OffLockHook = std::function<void(JobsSteps step)>;
+void setOffLockHook(OffLockHook hook);
+void runOffLockHook(JobsSteps step);
+
+// Runs a heavy stage's work and stores its result (see RequestStep::offLock).
+// Called without the engine's lock; takes it for the storing.
+template <class Context>
+void finishOffLock(const std::weak_ptr<SrvComm>& weakEngine, const std::shared_ptr<std::recursive_mutex>& lock,
+                   const std::shared_ptr<Context>& context, const RequestSpec& spec, std::uint64_t sessionMark,
+                   const OffLockWork<Context>& work) {
+    runOffLockHook(spec.step);
+    StoreLines<Context> store;
+    try {
+        store = work();
+    } catch (const StepFailure& failure) {
+        store = [message = std::string(failure.what())](Context&) { return Next::fail(message); };
+    } catch (const std::exception& failure) {
+        store = [message = answerHandlingMessage(spec.step, failure)](Context&) { return Next::fail(message); };
+    }
+    std::lock_guard guard(*lock);
+    // Declared after the guard: if this was the last owner, the engine goes
+    // while the lock is still held.
+    std::shared_ptr<SrvComm> engine = weakEngine.lock();
+    if (!engine) return;
+    if (!offLockResultWanted(*engine, context, spec.step, sessionMark)) return;
+    Next next = Next::handled();
+    try {
+        next = store ? store(*context) : Next::fail(answerHandlingMessage(spec.step, std::runtime_error("no result")));
+    } catch (const StepFailure& failure) {
+        next = Next::fail(failure.what());
+    } catch (const std::exception& failure) {
+        next = Next::fail(answerHandlingMessage(spec.step, failure));
+    }
+    apply(*engine, context, next, spec.holdAllowed);
+}
 
 }  // namespace steps
 
@@ -292,9 +379,11 @@ void requestStep(SrvComm& engine, const RequestSpec& spec, RequestStep<Context, 
 
     auto shared = std::make_shared<RequestStep<Context, Answer>>(std::move(parts));
     SrvComm* enginePointer = &engine;
-    // Runs under the engine's lock, and only while the engine exists.
+    // Runs under the engine's lock, and only while the engine exists. A
+    // heavy stage's work is handed back, to run once the lock is let go.
     auto onOutcome = [enginePointer, context, spec, shared](std::optional<Answer> answer, HttpHeaders answerHeaders,
-                                                            std::optional<HTTPError> error, Bytes digest) {
+                                                            std::optional<HTTPError> error,
+                                                            Bytes digest) -> std::function<void()> {
         SrvComm& engine = *enginePointer;
         context->httpError = error;
         if (error && shared->beforeChecks) {
@@ -308,16 +397,32 @@ void requestStep(SrvComm& engine, const RequestSpec& spec, RequestStep<Context, 
                 }
                 if (move) {
                     steps::apply(engine, context, *move, spec.holdAllowed);
-                    return;
+                    return nullptr;
                 }
             }
         }
         const bool usable = engine.afterCommChecks(error, spec.step, context, spec.action, answerHeaders, spec.isSigned);
         if (shared->afterChecks) shared->afterChecks(*context, usable);
-        if (!usable) return;
+        if (!usable) return nullptr;
         if (!answer) {
             steps::apply(engine, context, Next::fail(shared->noAnswer), false);
-            return;
+            return nullptr;
+        }
+        if (shared->offLock) {
+            OffLockWork<Context> work;
+            try {
+                work = shared->offLock(*context, std::move(*answer), AnswerMeta{answerHeaders, digest});
+            } catch (const StepFailure& failure) {
+                steps::apply(engine, context, Next::fail(failure.what()), false);
+                return nullptr;
+            } catch (const std::exception& failure) {
+                steps::apply(engine, context, Next::fail(steps::answerHandlingMessage(spec.step, failure)), false);
+                return nullptr;
+            }
+            return [weakEngine = engine.weak_from_this(), lock = engine.queue()->sharedMutex(), context, spec,
+                    mark = engine.sessionMark(), work = std::move(work)] {
+                steps::finishOffLock<Context>(weakEngine, lock, context, spec, mark, work);
+            };
         }
         Next next = Next::handled();
         try {
@@ -328,20 +433,36 @@ void requestStep(SrvComm& engine, const RequestSpec& spec, RequestStep<Context, 
             next = Next::fail(steps::answerHandlingMessage(spec.step, failure));
         }
         steps::apply(engine, context, next, spec.holdAllowed);
+        return nullptr;
     };
 
+    // The locked part first (the engine's lockedHandler, which also makes it
+    // wait for the step that sent the request), then a heavy stage's work
+    // with the lock let go.
+    auto handler = [locked = engine.lockedHandler([onOutcome = std::move(onOutcome)](
+                                                      std::optional<Answer> answer, HttpHeaders answerHeaders,
+                                                      std::optional<HTTPError> error, Bytes digest,
+                                                      std::function<void()>& offLock) mutable {
+                        offLock = onOutcome(std::move(answer), std::move(answerHeaders), std::move(error),
+                                            std::move(digest));
+                    })](std::optional<Answer> answer, HttpHeaders answerHeaders, std::optional<HTTPError> error,
+                        Bytes digest) mutable {
+        std::function<void()> offLock;
+        locked(std::move(answer), std::move(answerHeaders), std::move(error), std::move(digest), offLock);
+        if (offLock) offLock();
+    };
     if (outgoing.body) {
         context->httpSession->template queryWithPayload<Answer>(
             spec.path, spec.method, headers, outgoing.contentType, std::move(*outgoing.body), std::move(key),
-            outgoing.answerType, engine.lockedHandler(std::move(onOutcome)), outgoing.progressTimeout,
-            outgoing.maximumAnswerSize, std::move(outgoing.bodyDigest));
+            outgoing.answerType, std::move(handler), outgoing.progressTimeout, outgoing.maximumAnswerSize,
+            std::move(outgoing.bodyDigest));
     } else {
         context->httpSession->template query<Answer>(
             spec.path, spec.method, headers, std::move(key), outgoing.answerType,
-            engine.lockedHandler([onOutcome = std::move(onOutcome)](std::optional<Answer> answer, HttpHeaders answerHeaders,
-                                                                    std::optional<HTTPError> error) mutable {
-                onOutcome(std::move(answer), std::move(answerHeaders), std::move(error), Bytes{});
-            }),
+            [handler = std::move(handler)](std::optional<Answer> answer, HttpHeaders answerHeaders,
+                                           std::optional<HTTPError> error) mutable {
+                handler(std::move(answer), std::move(answerHeaders), std::move(error), Bytes{});
+            },
             outgoing.progressTimeout, outgoing.maximumAnswerSize);
     }
     engine.setNextStep(spec.waitStep, spec.waitStatus, false, context);

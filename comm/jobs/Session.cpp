@@ -19,7 +19,7 @@ std::optional<std::string> Session::username() const {
 
 void Session::setUsername(std::optional<std::string> username) {
     Guard guard(mutex_);
-    username_ = std::move(username);
+    changeUser(std::move(username), password_);
 }
 
 std::optional<SecretBytes> Session::password() const {
@@ -29,7 +29,7 @@ std::optional<SecretBytes> Session::password() const {
 
 void Session::setPassword(std::optional<SecretBytes> password) {
     Guard guard(mutex_);
-    password_ = std::move(password);
+    changeUser(username_, std::move(password));
 }
 
 UserAuthStatus Session::status() const {
@@ -64,8 +64,7 @@ void Session::setSessionKey(std::optional<SecretBytes> sessionKey) {
 
 void Session::setCredentials(std::string username, SecretBytes password) {
     Guard guard(mutex_);
-    username_ = std::move(username);
-    password_ = std::move(password);
+    changeUser(std::move(username), std::move(password));
 }
 
 std::optional<Session::Credentials> Session::credentials() const {
@@ -107,8 +106,7 @@ Session::ExchangeState Session::exchangeState() const {
 
 void Session::complete(Whole session) {
     Guard guard(mutex_);
-    username_ = std::move(session.username);
-    password_ = std::move(session.password);
+    changeUser(std::move(session.username), std::move(session.password));
     sessionID_ = std::move(session.sessionID);
     sessionKey_ = std::move(session.sessionKey);
     status_ = UserAuthStatus::authFullAccess;
@@ -146,13 +144,13 @@ Session::Loan Session::lendPassword(const SecretBytes& typed) {
     loan.sessionKey = sessionKey_;
     loan.status = status_;
     loan.lent = typed;
-    password_ = typed;
+    changeUser(username_, typed);
     return loan;
 }
 
 void Session::giveBack(const Loan& loan) {
     Guard guard(mutex_);
-    if (password_ && *password_ == loan.lent) password_ = loan.password;
+    if (password_ && *password_ == loan.lent) changeUser(username_, loan.password);
     if (!sessionKey_ && username_ == loan.username) {
         sessionID_ = loan.sessionID;
         sessionKey_ = loan.sessionKey;
@@ -160,10 +158,21 @@ void Session::giveBack(const Loan& loan) {
     }
 }
 
+std::uint64_t Session::userEpoch() const {
+    Guard guard(mutex_);
+    return userEpoch_;
+}
+
+void Session::changeUser(std::optional<std::string> username, std::optional<SecretBytes> password) {
+    if (username == username_ && password == password_) return;
+    username_ = std::move(username);
+    password_ = std::move(password);
+    ++userEpoch_;
+}
+
 void Session::clear() {
     Guard guard(mutex_);
-    username_.reset();
-    password_.reset();
+    changeUser(std::nullopt, std::nullopt);
     sessionID_.reset();
     sessionKey_.reset();
     status_ = UserAuthStatus::notAuthenticated;

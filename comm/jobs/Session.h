@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -121,8 +122,18 @@ public:
     // Logout: nothing of the session stays.
     void clear();
 
+    // Counts the changes of user or password (a logout, another user's
+    // session handed over, a new password), not those of the session
+    // identifier and key: what was read with the keys the password opens
+    // belongs to the user of the epoch it was read in.
+    std::uint64_t userEpoch() const;
+
 private:
+    // Under the mutex: the user and password, the epoch counted on a change.
+    void changeUser(std::optional<std::string> username, std::optional<SecretBytes> password);
+
     mutable std::mutex mutex_;
+    std::uint64_t userEpoch_ = 0;
     std::optional<std::string> username_;
     std::optional<SecretBytes> password_;
     UserAuthStatus status_ = UserAuthStatus::notAuthenticated;

@@ -217,6 +217,12 @@ bool SrvComm::registerStep(JobsSteps step, StepOperation operation) {
     return true;
 }
 
+std::uint64_t SrvComm::sessionMark() const {
+    Lock lock(mutex());
+    // Both only grow, so their sum changes whenever either does.
+    return session_.userEpoch() + logoutsAsked_;
+}
+
 [[noreturn]] void SrvComm::fatalError(const std::string& message) {
     comLog_.addFatal(message);
     systemLog("Fatal error: " + message);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
@@ -244,6 +245,13 @@ public:
 
     // Logs the message as a fatal event and stops the program.
     [[noreturn]] void fatalError(const std::string& message);
+
+    // Changes when the user's session ends or changes hands: a logout asked
+    // for (already when it is queued), another user or password set. Read
+    // under the engine's lock. A step's work done off the lock with the keys
+    // of one session compares it before and after, and drops its result when
+    // it changed.
+    std::uint64_t sessionMark() const;
 
     // --- answer checks (defined with the login) -----------------------------------
 
@@ -641,6 +649,9 @@ private:
 
     // The connections this engine's jobs share, and no other engine's.
     ConnectionPool connectionPool_;
+
+    // Logouts asked for (auth_logout), under the engine's lock.
+    std::uint64_t logoutsAsked_ = 0;
 };
 
 std::string_view name(SrvComm::HoldStatus hold);

@@ -141,11 +141,22 @@ void SrvComm::share_queryForSharedItems_query() {
             if (context.peerUUID) outgoing.headers.emplace("peer-uuid", *context.peerUUID);
             return outgoing;
         },
-        .answer = [this](GetSharedItemsContext& context, Server_GetSharedItems&& answer, const AnswerMeta&) {
-            context.userPrivateKey.emplace(answer.userprivatekey, passwordKey(password()).view());
-            if (!context.userPrivateKey->KeyValue()) return Next::fail(kUndecryptablePrivateKey);
-            context.shares = answer.decryptKeys(*context.userPrivateKey);
-            return Next::done();
+        .answer = nullptr,
+        // The private key unwrapped, and each item's shared key, item key and
+        // metadata opened, off the lock.
+        .offLock = [this](GetSharedItemsContext&, Server_GetSharedItems&& answer, const AnswerMeta&) {
+            return OffLockWork<GetSharedItemsContext>(
+                [key = passwordKey(password()), answer = std::move(answer)]() -> StoreLines<GetSharedItemsContext> {
+                    PrivateKey privateKey(answer.userprivatekey, key.view());
+                    if (!privateKey.KeyValue()) throw StepFailure(kUndecryptablePrivateKey);
+                    std::vector<SharedItem> items = answer.decryptKeys(privateKey);
+                    return [privateKey = std::move(privateKey),
+                            items = std::move(items)](GetSharedItemsContext& context) mutable {
+                        context.userPrivateKey.emplace(std::move(privateKey));
+                        context.shares = std::move(items);
+                        return Next::done();
+                    };
+                });
         },
         .beforeChecks = nullptr,
         .afterChecks = nullptr,

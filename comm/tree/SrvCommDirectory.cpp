@@ -108,14 +108,22 @@ void SrvComm::directory_getInfoQuery() {
         .request = [](DirectoryWorksContext& context, const Session::Signing*) {
             return Outgoing{.headers = {{"item-uuid", *context.uuid}}};
         },
-        .answer = [this](DirectoryWorksContext& context, Server_DirectoryInformations&& answer, const AnswerMeta&) {
-            const SecretBytes key = passwordKey(password());
-            try {
-                context.remoteDirInfo = RemoteDirInfo::create(answer.jsonAnswer, key.view());
-            } catch (const std::exception&) {
-                return Next::fail(kUndecryptableListing);
-            }
-            return Next::done();
+        .answer = nullptr,
+        // Every item key unwrapped and every metadata decrypted: off the lock.
+        .offLock = [this](DirectoryWorksContext&, Server_DirectoryInformations&& answer, const AnswerMeta&) {
+            return OffLockWork<DirectoryWorksContext>(
+                [key = passwordKey(password()), answer = std::move(answer)]() -> StoreLines<DirectoryWorksContext> {
+                    std::shared_ptr<RemoteDirInfo> listing;
+                    try {
+                        listing = RemoteDirInfo::create(answer.jsonAnswer, key.view());
+                    } catch (const std::exception&) {
+                        throw StepFailure(kUndecryptableListing);
+                    }
+                    return [listing = std::move(listing)](DirectoryWorksContext& context) {
+                        context.remoteDirInfo = listing;
+                        return Next::done();
+                    };
+                });
         },
         .beforeChecks = nullptr,
         .afterChecks = nullptr,

@@ -64,13 +64,21 @@ void SrvComm::directory_getDirectoryTreeQuery() {
         },
         // One entry that does not open fails the whole tree: unlike a
         // listing, a tree has no placeholder.
-        .answer = [this](DirectoryTreeContext& context, Server_DirectoryTreeInformations&& answer, const AnswerMeta&) {
-            try {
-                context.tree = answer.decryptAnswer(passwordKey(password()).view());
-            } catch (const std::exception&) {
-                return Next::fail(kUndecryptableTree);
-            }
-            return Next::done();
+        .answer = nullptr,
+        .offLock = [this](DirectoryTreeContext&, Server_DirectoryTreeInformations&& answer, const AnswerMeta&) {
+            return OffLockWork<DirectoryTreeContext>(
+                [key = passwordKey(password()), answer = std::move(answer)]() mutable -> StoreLines<DirectoryTreeContext> {
+                    std::vector<std::shared_ptr<RemoteDirectoryBranch>> tree;
+                    try {
+                        tree = answer.decryptAnswer(key.view());
+                    } catch (const std::exception&) {
+                        throw StepFailure(kUndecryptableTree);
+                    }
+                    return [tree = std::move(tree)](DirectoryTreeContext& context) mutable {
+                        context.tree = std::move(tree);
+                        return Next::done();
+                    };
+                });
         },
         .beforeChecks = nullptr,
         .afterChecks = nullptr,

@@ -103,16 +103,24 @@ void SrvComm::file_getInfoQuery() {
     requestStep<FileWorksContext, Server_FileInformations>(*this, kGetInfo, {
         .before = nullptr,
         .request = [](FileWorksContext& context, const Session::Signing*) { return aboutTheFile(context); },
-        .answer = [this](FileWorksContext& context, Server_FileInformations&& answer, const AnswerMeta&) {
-            try {
-                // Only the metadata is wanted here; the key goes with the answer.
-                answer.decryptMetadata(passwordKey(password()).view());
-            } catch (const std::exception& error) {
-                return Next::fail(kDecryptMetadata + std::string(error.what()));
-            }
-            context.metadata = std::move(answer.fileMetadata);
-            context.metadataIsPlaceholder = !answer.metadataDecrypted();
-            return Next::done();
+        .answer = nullptr,
+        // The key chain, the metadata and the thumbnail opened off the lock.
+        .offLock = [this](FileWorksContext&, Server_FileInformations&& answer, const AnswerMeta&) {
+            return OffLockWork<FileWorksContext>(
+                [key = passwordKey(password()), answer = std::move(answer)]() mutable -> StoreLines<FileWorksContext> {
+                    try {
+                        // Only the metadata is wanted here; the key goes with the answer.
+                        answer.decryptMetadata(key.view());
+                    } catch (const std::exception& error) {
+                        throw StepFailure(kDecryptMetadata + std::string(error.what()));
+                    }
+                    return [metadata = std::move(answer.fileMetadata),
+                            placeholder = !answer.metadataDecrypted()](FileWorksContext& context) mutable {
+                        context.metadata = std::move(metadata);
+                        context.metadataIsPlaceholder = placeholder;
+                        return Next::done();
+                    };
+                });
         },
         .beforeChecks = nullptr,
         .afterChecks = nullptr,
@@ -123,18 +131,28 @@ void SrvComm::file_modifyPrepare() {
     requestStep<FileWorksContext, Server_FileInformations>(*this, kModifyPrepare, {
         .before = nullptr,
         .request = [](FileWorksContext& context, const Session::Signing*) { return aboutTheFile(context); },
-        .answer = [this](FileWorksContext& context, Server_FileInformations&& answer, const AnswerMeta&) {
-            // Without the file key nothing can be sealed: the stored file
-            // stays as it is.
-            try {
-                context.fileKey = answer.decryptMetadata(passwordKey(password()).view());
-            } catch (const std::exception& error) {
-                return Next::fail(kDecryptMetadata + std::string(error.what()));
-            }
-            context.attrib = std::move(answer.infos.attrib);
-            context.metadata = std::move(answer.fileMetadata);
-            context.metadataIsPlaceholder = !answer.metadataDecrypted();
-            return Next::go(JobsSteps::file_modifyExecute);
+        .answer = nullptr,
+        .offLock = [this](FileWorksContext&, Server_FileInformations&& answer, const AnswerMeta&) {
+            return OffLockWork<FileWorksContext>(
+                [key = passwordKey(password()), answer = std::move(answer)]() mutable -> StoreLines<FileWorksContext> {
+                    // Without the file key nothing can be sealed: the stored
+                    // file stays as it is.
+                    std::optional<EncryptionKey> fileKey;
+                    try {
+                        fileKey = answer.decryptMetadata(key.view());
+                    } catch (const std::exception& error) {
+                        throw StepFailure(kDecryptMetadata + std::string(error.what()));
+                    }
+                    return [fileKey = std::move(fileKey), attrib = std::move(answer.infos.attrib),
+                            metadata = std::move(answer.fileMetadata),
+                            placeholder = !answer.metadataDecrypted()](FileWorksContext& context) mutable {
+                        context.fileKey = std::move(fileKey);
+                        context.attrib = std::move(attrib);
+                        context.metadata = std::move(metadata);
+                        context.metadataIsPlaceholder = placeholder;
+                        return Next::go(JobsSteps::file_modifyExecute);
+                    };
+                });
         },
         .beforeChecks = nullptr,
         .afterChecks = nullptr,

@@ -71,20 +71,30 @@ void SrvComm::file_copyPrepare() {
         .request = [](FileWorksContext& context, const Session::Signing*) {
             return Outgoing{.headers = {{"item-uuid", context.uuid}}};
         },
-        .answer = [this](FileWorksContext& context, Server_CopyPrepare&& answer, const AnswerMeta&) {
-            // The copy's key goes under the user's own master key, also for
-            // a shared file: without it nothing is sent.
-            try {
-                context.umk = answer.decryptUserKey(passwordKey(password()).view());
-            } catch (const std::exception& error) {
-                return Next::fail(kDecryptUserKey + std::string(error.what()));
-            }
-            try {
-                context.fileKey = answer.decryptFileKey(passwordKey(password()).view());
-            } catch (const std::exception& error) {
-                return Next::fail(kDecryptFileKey + std::string(error.what()));
-            }
-            return Next::go(JobsSteps::file_copyExecute);
+        .answer = nullptr,
+        .offLock = [this](FileWorksContext&, Server_CopyPrepare&& answer, const AnswerMeta&) {
+            return OffLockWork<FileWorksContext>(
+                [key = passwordKey(password()), answer = std::move(answer)]() -> StoreLines<FileWorksContext> {
+                    // The copy's key goes under the user's own master key,
+                    // also for a shared file: without it nothing is sent.
+                    std::optional<EncryptionKey> umk;
+                    std::optional<EncryptionKey> fileKey;
+                    try {
+                        umk = answer.decryptUserKey(key.view());
+                    } catch (const std::exception& error) {
+                        throw StepFailure(kDecryptUserKey + std::string(error.what()));
+                    }
+                    try {
+                        fileKey = answer.decryptFileKey(key.view());
+                    } catch (const std::exception& error) {
+                        throw StepFailure(kDecryptFileKey + std::string(error.what()));
+                    }
+                    return [umk = std::move(umk), fileKey = std::move(fileKey)](FileWorksContext& context) mutable {
+                        context.umk = std::move(umk);
+                        context.fileKey = std::move(fileKey);
+                        return Next::go(JobsSteps::file_copyExecute);
+                    };
+                });
         },
         .beforeChecks = nullptr,
         .afterChecks = nullptr,

@@ -1,6 +1,7 @@
 #include "thumbnail/ChildSandbox.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -58,6 +59,24 @@ TEST(ChildSandbox, LimitsCountFromTheAddressSpaceInUse) {
             return 11;
         if (processor.rlim_cur != 2 || processor.rlim_max != 3) return 12;
         return core.rlim_max == 0 ? 0 : 13;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+// Memory mapped between the measure and the limits (a spare child's
+// warm-up) is taken from the limits' memory, not added to it.
+TEST(ChildSandbox, MemoryMappedSinceTheMeasureCountsInTheLimit) {
+    const int status = inChild([] {
+        const std::uint64_t before = addressSpaceInUse();
+        void* early = ::mmap(nullptr, 32u << 20, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (before == 0 || early == MAP_FAILED) return 10;
+        ThumbnailLimits limits;
+        limits.memoryBytes = std::uint64_t{64} << 20;
+        if (!applyChildLimits(limits, before)) return 11;
+        void* tooMuch = ::mmap(nullptr, 40u << 20, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (tooMuch != MAP_FAILED) return 12;
+        void* withinLimit = ::mmap(nullptr, 16u << 20, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        return withinLimit != MAP_FAILED ? 0 : 13;
     });
     EXPECT_EQ(status, 0);
 }

@@ -2,16 +2,21 @@
 //
 // It serves ThumbnailRequests arriving on the socket at descriptor 3 until
 // that socket closes (the library's process ended), then ends its children
-// and itself. For each request it forks a child, which confines itself (its
-// own process group, an address-space and a processor limit, no core file,
-// no socket) before it opens a decoder, makes the thumbnail of the file it
-// was given and writes it (ThumbnailOutput) to the pipe it was given. The
-// helper ends a child whose wall time is up or whose requester went away,
-// reaps every child and reports each ending. It starts no thread, so that
-// forking it is sound; loading the decoders' libraries once here is what
-// keeps a thumbnail from paying for them each time.
+// and itself. Each request gets a child of its own, which confines itself
+// (its own process group, an address-space and a processor limit, no core
+// file, no socket) before it reads the file it was given, makes the
+// thumbnail and writes it (ThumbnailOutput) to the pipe it was given, then
+// ends: no child sees two files. The child is forked ahead of its request
+// as a spare, which warms up and confines itself while the child before
+// works, and waits for its request; a request that finds no spare ready
+// for its limits gets a child forked for it. The helper ends a child whose
+// wall time is up or whose requester went away, reaps every child and
+// reports each ending. It starts no thread, so that forking it is sound;
+// loading the decoders' libraries once here is what keeps a thumbnail from
+// paying for them each time.
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -25,6 +30,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -46,6 +52,9 @@ constexpr int kNotConfined = 65;
 constexpr int kNoFile = 66;
 constexpr int kNotWritten = 67;
 constexpr int kFailingStatus = 68;
+
+// Where a spare child waits for its request.
+constexpr int kSpareChannelDescriptor = 3;
 
 bool writeAll(int fd, const std::uint8_t* bytes, std::size_t length) {
     std::size_t written = 0;
@@ -105,12 +114,23 @@ bool writeAll(int fd, const std::uint8_t* bytes, std::size_t length) {
     ::_exit(0);
 }
 
-// The child's whole life: descriptor 1 is the output, 3 the file.
-[[noreturn]] void makeInChild(const ThumbnailRequest& request) {
+ThumbnailLimits limitsOf(const ThumbnailRequest& request) {
     ThumbnailLimits limits;
     limits.memoryBytes = request.memoryBytes;
     limits.processor = std::chrono::seconds(request.processorSeconds);
-    if (!applyChildLimits(limits) || !forbidNetwork()) ::_exit(kNotConfined);
+    return limits;
+}
+
+// A child's first steps, whether it is forked for a request or as a spare.
+void leadOwnGroup() {
+    ::setpgid(0, 0);
+    // Nothing to make once the helper is gone.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() == 1) ::_exit(kNoFile);
+}
+
+// The rest of a confined child's life: descriptor 1 is the output, 3 the file.
+[[noreturn]] void makeInChild(const ThumbnailRequest& request) {
     auto file = RegularFile::adopt(kThumbnailInputDescriptor);
     if (!file) ::_exit(kNoFile);
 
@@ -130,6 +150,76 @@ bool writeAll(int fd, const std::uint8_t* bytes, std::size_t length) {
     ::_exit(writeAll(STDOUT_FILENO, bytes.data(), bytes.size()) ? 0 : kNotWritten);
 }
 
+// A child forked for a request that no spare could take: descriptor 1 is
+// the output, 3 the file.
+[[noreturn]] void coldChild(const ThumbnailRequest& request) {
+    if (!applyChildLimits(limitsOf(request)) || !forbidNetwork()) ::_exit(kNotConfined);
+    makeInChild(request);
+}
+
+// A spare's warm-up, before it confines itself. A child forked from the
+// helper has an allocator that has never held a picture, so a thumbnail
+// made at once takes a page fault for each page it fills (the file's bytes
+// alone are some megabytes, read into one buffer). The spare faults a heap
+// in first and keeps what is freed; the request's thumbnail then reuses
+// that heap. What it maps is counted in the child's memory, so only limits
+// with room for it are warmed.
+constexpr std::size_t kWarmHeapBytes = std::size_t{16} << 20;
+constexpr std::uint64_t kWarmUpRoom = std::uint64_t{64} << 20;
+
+void warmUp() {
+    // Allocations up to 32 MiB come from the heap, and what is freed stays
+    // there: the process ends after one thumbnail anyway.
+    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
+    auto* heap = static_cast<std::uint8_t*>(std::malloc(kWarmHeapBytes));
+    if (heap == nullptr) return;
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    for (std::size_t at = 0; at < kWarmHeapBytes; at += page) heap[at] = 0;
+    // Kept from being optimised away with the allocation.
+    asm volatile("" : : "r"(heap) : "memory");
+    std::free(heap);
+}
+
+// A spare child's life: warmed up and confined for `limits` before any
+// request, it says so with one byte on descriptor 3 and waits there for its
+// one request (the file and the output with it), then makes that thumbnail
+// and ends.
+[[noreturn]] void spareChild(const ThumbnailLimits& limits) {
+    const std::uint64_t inUse = addressSpaceInUse();
+    if (limits.memoryBytes >= kWarmUpRoom) warmUp();
+    if (!applyChildLimits(limits, inUse) || !forbidNetwork()) ::_exit(kNotConfined);
+    const std::uint8_t ready = 1;
+    if (::send(kSpareChannelDescriptor, &ready, sizeof ready, MSG_NOSIGNAL) != sizeof ready) ::_exit(kNoFile);
+
+    ThumbnailRequest request;
+    alignas(cmsghdr) char space[CMSG_SPACE(2 * sizeof(int))] = {};
+    iovec part{&request, sizeof request};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = space;
+    message.msg_controllen = sizeof space;
+    ssize_t got = 0;
+    do {
+        got = ::recvmsg(kSpareChannelDescriptor, &message, 0);
+    } while (got < 0 && errno == EINTR);
+    const cmsghdr* header = CMSG_FIRSTHDR(&message);
+    if (got != sizeof request || (message.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0 || header == nullptr ||
+        header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS ||
+        header->cmsg_len != CMSG_LEN(2 * sizeof(int))) {
+        ::_exit(kNoFile);
+    }
+    int descriptors[2];
+    std::memcpy(descriptors, CMSG_DATA(header), sizeof descriptors);
+    // Both lie above the channel; putting the file in its place closes it.
+    if (::dup2(descriptors[1], STDOUT_FILENO) < 0 || ::dup2(descriptors[0], kThumbnailInputDescriptor) < 0) {
+        ::_exit(kNoFile);
+    }
+    ::close_range(kThumbnailInputDescriptor + 1, ~0u, 0);
+    makeInChild(request);
+}
+
 struct Child {
     pid_t pid = -1;
     int exitWatch = -1;  // readable once the child has exited
@@ -137,6 +227,18 @@ struct Child {
     Clock::time_point deadline;
     bool ended = false;  // killed by the helper
     bool timedOut = false;
+};
+
+// A child forked ahead of the next request: it warms up, confines itself
+// for `limits` and waits on its channel for one request. Forking it while
+// the child before works takes the fork and the first run's page faults off
+// the time a thumbnail takes.
+struct Spare {
+    pid_t pid = -1;
+    int exitWatch = -1;  // readable once the spare has exited
+    int channel = -1;    // where its request goes
+    ThumbnailLimits limits;
+    bool ready = false;  // confined and waiting
 };
 
 void endGroup(Child& child) {
@@ -159,14 +261,91 @@ void reap(Child& child) {
     ::close(child.exitWatch);
 }
 
+void dropSpare(std::optional<Spare>& spare) {
+    if (!spare) return;
+    ::kill(-spare->pid, SIGKILL);
+    while (::waitpid(spare->pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    ::close(spare->channel);
+    ::close(spare->exitWatch);
+    spare.reset();
+}
+
+// Forks a spare for `limits`; nothing when the system refuses.
+std::optional<Spare> forkSpare(const ThumbnailLimits& limits) {
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return std::nullopt;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        leadOwnGroup();
+        // The channel takes the place of the helper's own socket, which no
+        // child may hold, and nothing else of the helper stays open.
+        if (::dup2(pair[1], kSpareChannelDescriptor) < 0) ::_exit(kNoFile);
+        ::close_range(kSpareChannelDescriptor + 1, ~0u, 0);
+        spareChild(limits);
+    }
+    ::close(pair[1]);
+    if (pid < 0) {
+        ::close(pair[0]);
+        return std::nullopt;
+    }
+    ::setpgid(pid, pid);  // either side may be first
+    Spare spare{pid, static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)), pair[0], limits, false};
+    if (spare.exitWatch < 0) {
+        std::optional<Spare> unwatched(spare);
+        dropSpare(unwatched);
+        return std::nullopt;
+    }
+    return spare;
+}
+
+bool confinedFor(const Spare& spare, const ThumbnailRequest& request) {
+    return spare.limits.memoryBytes == request.memoryBytes &&
+           spare.limits.processor.count() == static_cast<std::int64_t>(request.processorSeconds);
+}
+
+// Gives the request, the file and the output to a ready spare, which is
+// then a running child. False when it has died.
+bool handOver(std::optional<Spare>& spare, const ThumbnailRequest& request, int file, int output, Child& child) {
+    const int descriptors[2] = {file, output};
+    alignas(cmsghdr) char space[CMSG_SPACE(sizeof descriptors)] = {};
+    iovec part{const_cast<ThumbnailRequest*>(&request), sizeof request};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = space;
+    message.msg_controllen = sizeof space;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof descriptors);
+    std::memcpy(CMSG_DATA(header), descriptors, sizeof descriptors);
+    ssize_t sent = 0;
+    do {
+        sent = ::sendmsg(spare->channel, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+    } while (sent < 0 && errno == EINTR);
+    if (sent != static_cast<ssize_t>(sizeof request)) return false;
+    ::close(spare->channel);
+    child.pid = spare->pid;
+    child.exitWatch = spare->exitWatch;
+    spare.reset();
+    return true;
+}
+
 bool validRequest(const ThumbnailRequest& request) {
     return request.kind <= static_cast<std::uint8_t>(ThumbnailKind::pdf) && request.fault < kThumbnailFaultCount &&
            request.processorSeconds > 0 && request.wallMilliseconds > 0 && request.memoryBytes > 0;
 }
 
-// Takes one request off the socket and forks its child. False once the
-// socket has closed.
-bool takeRequest(int control, std::vector<Child>& children) {
+struct Helper {
+    std::vector<Child> children;
+    std::optional<Spare> spare;
+};
+
+// Takes one request off the socket and gives it to the spare, or forks a
+// child for it, then forks the next spare. False once the socket has
+// closed.
+bool takeRequest(int control, Helper& helper) {
     ThumbnailRequest request;
     alignas(cmsghdr) char space[CMSG_SPACE(3 * sizeof(int))] = {};
     iovec part{&request, sizeof request};
@@ -203,51 +382,61 @@ bool takeRequest(int control, std::vector<Child>& children) {
     child.ending = received[2];
     child.deadline = Clock::now() + std::chrono::milliseconds(request.wallMilliseconds);
 
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::setpgid(0, 0);
-        // Nothing to make once the helper is gone.
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() == 1) ::_exit(kNoFile);
-        // Received descriptors lie above 3 (0 to 3 are taken here), so
-        // neither move overwrites the other.
-        if (::dup2(output, STDOUT_FILENO) < 0 || ::dup2(file, kThumbnailInputDescriptor) < 0) ::_exit(kNoFile);
-        ::close_range(kThumbnailInputDescriptor + 1, ~0u, 0);
-        makeInChild(request);
+    const bool fits = helper.spare && confinedFor(*helper.spare, request);
+    // A spare still warming up is left to do so for the next request: this
+    // one would wait for it as long as for a child of its own.
+    if (!(fits && helper.spare->ready && handOver(helper.spare, request, file, output, child))) {
+        // One for other limits, or one that died waiting, is of no use.
+        if (helper.spare && (!fits || helper.spare->ready)) dropSpare(helper.spare);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            leadOwnGroup();
+            // Received descriptors lie above 3 (0 to 3 are taken here), so
+            // neither move overwrites the other.
+            if (::dup2(output, STDOUT_FILENO) < 0 || ::dup2(file, kThumbnailInputDescriptor) < 0) ::_exit(kNoFile);
+            ::close_range(kThumbnailInputDescriptor + 1, ~0u, 0);
+            coldChild(request);
+        }
+        if (pid >= 0) {
+            ::setpgid(pid, pid);  // either side may be first
+            child.pid = pid;
+            child.exitWatch = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+        }
     }
     ::close(file);
     ::close(output);
-    if (pid < 0) {
+    if (child.pid < 0) {
         ThumbnailEnding ending;
         ending.waitStatus = W_EXITCODE(kNotConfined, 0);
         ::send(child.ending, &ending, sizeof ending, MSG_NOSIGNAL | MSG_DONTWAIT);
         ::close(child.ending);
-        return true;
-    }
-    ::setpgid(pid, pid);  // either side may be first
-    child.pid = pid;
-    child.exitWatch = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    if (child.exitWatch < 0) {
+    } else if (child.exitWatch < 0) {
         endGroup(child);
         reap(child);
-        return true;
+    } else {
+        helper.children.push_back(child);
     }
-    children.push_back(child);
+    // The next request's child, made while this one works.
+    if (!helper.spare) helper.spare = forkSpare(limitsOf(request));
     return true;
 }
 
-int serve(int control) {
-    std::vector<Child> children;
+int serve(int control, Helper& helper) {
+    auto& children = helper.children;
     bool open = true;
     while (open || !children.empty()) {
         if (!open) {
             // The library is gone: nothing waits for these any more.
+            dropSpare(helper.spare);
             for (auto& child : children) {
                 if (!child.ended) endGroup(child);
             }
         }
         // A negative descriptor is skipped by poll.
-        std::vector<pollfd> watched{{open ? control : -1, POLLIN, 0}};
+        const Spare* spare = helper.spare ? &*helper.spare : nullptr;
+        std::vector<pollfd> watched{{open ? control : -1, POLLIN, 0},
+                                    {spare != nullptr ? spare->exitWatch : -1, POLLIN, 0},
+                                    {spare != nullptr && !spare->ready ? spare->channel : -1, POLLIN, 0}};
         auto wait = std::chrono::milliseconds(60'000);
         const auto now = Clock::now();
         for (const auto& child : children) {
@@ -261,15 +450,28 @@ int serve(int control) {
         const int timeout = static_cast<int>(std::max<std::int64_t>(wait.count(), 0));
         if (::poll(watched.data(), watched.size(), timeout) < 0 && errno != EINTR) return 1;
 
+        // A spare that died waiting is reaped; the next request forks its
+        // own child and a new spare.
+        if (watched[1].revents != 0) {
+            dropSpare(helper.spare);
+        } else if (watched[2].revents != 0) {
+            std::uint8_t ready = 0;
+            const ssize_t got = ::recv(helper.spare->channel, &ready, sizeof ready, MSG_DONTWAIT);
+            if (got == static_cast<ssize_t>(sizeof ready)) {
+                helper.spare->ready = true;
+            } else if (got >= 0 || (errno != EINTR && errno != EAGAIN)) {
+                dropSpare(helper.spare);
+            }
+        }
         const auto later = Clock::now();
         std::vector<Child> running;
         for (std::size_t i = 0; i < children.size(); ++i) {
             Child child = children[i];
-            if (watched[1 + 2 * i].revents != 0) {
+            if (watched[3 + 2 * i].revents != 0) {
                 reap(child);
                 continue;
             }
-            if (!child.ended && (watched[2 + 2 * i].revents & (POLLHUP | POLLERR)) != 0) endGroup(child);
+            if (!child.ended && (watched[4 + 2 * i].revents & (POLLHUP | POLLERR)) != 0) endGroup(child);
             if (!child.ended && later >= child.deadline) {
                 child.timedOut = true;
                 endGroup(child);
@@ -277,8 +479,9 @@ int serve(int control) {
             running.push_back(child);
         }
         children = std::move(running);
-        if (open && watched[0].revents != 0) open = takeRequest(control, children);
+        if (open && watched[0].revents != 0) open = takeRequest(control, helper);
     }
+    dropSpare(helper.spare);
     return 0;
 }
 
@@ -288,5 +491,9 @@ int main() {
     struct stat status {};
     if (::fstat(kThumbnailControlDescriptor, &status) != 0 || !S_ISSOCK(status.st_mode)) return 64;
     warmUpThumbnailMakers();
-    return serve(kThumbnailControlDescriptor);
+    Helper helper;
+    // The first request finds its spare too, for the limits a request has
+    // unless a test asks for others.
+    helper.spare = forkSpare(ThumbnailLimits{});
+    return serve(kThumbnailControlDescriptor, helper);
 }

@@ -98,7 +98,8 @@ TEST_F(ThumbnailChildTest, AProcessLeftBehindByTheChildEndsWithIt) {
 
 // A hundred children killed in the middle of their output: every one is
 // reaped by the helper, this process has no zombie, and no descriptor of
-// this process is left open.
+// this process is left open. All the helper keeps is its one spare for the
+// next request.
 TEST_F(ThumbnailChildTest, ChildrenKilledHalfwayLeaveNoZombieAndNoDescriptor) {
     SystemLogCapture log;
     ASSERT_TRUE(make("small.png").thumbnail);
@@ -109,18 +110,25 @@ TEST_F(ThumbnailChildTest, ChildrenKilledHalfwayLeaveNoZombieAndNoDescriptor) {
     EXPECT_EQ(log.lines().size(), 100u);
     EXPECT_EQ(openDescriptors(), descriptors);
     EXPECT_TRUE(zombieChildren(::getpid()).empty());
-    EXPECT_TRUE(childrenOf(helper()).empty());
+    EXPECT_TRUE(zombieChildren(helper()).empty());
+    EXPECT_LE(childrenOf(helper()).size(), 1u);
 }
 
 // The address space a child may use beyond the helper's: a picture that
 // needs more than it is allowed gives nothing, and the same picture within
-// the default limit gives its thumbnail.
+// the default limit gives its thumbnail. The first request for other limits
+// gets a child forked for it; those after it find spares confined for them,
+// which hold the same.
 TEST_F(ThumbnailChildTest, TheMemoryLimitHoldsTheChild) {
     ThumbnailLimits tight;
     tight.memoryBytes = std::uint64_t{16} << 20;
-    SystemLogCapture log;
-    EXPECT_EQ(make("large.png", tight), ThumbnailResult{});
-    EXPECT_LE(log.lines().size(), 1u);
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        SystemLogCapture log;
+        EXPECT_EQ(make("large.png", tight), ThumbnailResult{});
+        EXPECT_LE(log.lines().size(), 1u);
+    }
+    EXPECT_TRUE(make("large.png").thumbnail);
     EXPECT_TRUE(make("large.png").thumbnail);
 }
 

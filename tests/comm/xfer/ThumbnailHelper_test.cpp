@@ -135,7 +135,9 @@ TEST_F(ThumbnailHelper, HostileFilesGiveNothingQuicklyAndCostTheClientNoMemory) 
         const auto started = std::chrono::steady_clock::now();
         EXPECT_EQ(createThumnbnail(c.path), ThumbnailResult{});
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(6));
-        EXPECT_LT(peakResidentKiB() - peakBefore, 16u * 1024);
+        // The kernel updates the peak lazily, so it can read lower than
+        // before; only a growth counts.
+        EXPECT_LT(peakResidentKiB(), peakBefore + 16u * 1024);
         EXPECT_EQ(log.lines().size(), c.logLines);
         for (const auto& line : log.lines()) EXPECT_EQ(line.rfind(kThumbnailErrorPrefix, 0), 0u) << line;
     }
