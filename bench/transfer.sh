@@ -16,7 +16,11 @@
 # is as fast as curl. Medians over the rounds. The upload's breakdown is the
 # client's own work on the same bytes, each piece timed apart
 # (bench_transfer_client profile); "send+server" is what is left of the
-# upload's wall time once the pieces done in line are taken off.
+# upload's wall time once the pieces done in line are taken off. hold_ms is
+# the longest the client's engine held its lock at a time during the
+# transfer (the longest of the rounds), in wall time / less the holder's
+# waits for a processor (its run-queue delay, which a loaded machine adds to
+# the wall time; a wait under the lock for a thread or the disk stays in).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -66,12 +70,12 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 
 curl_opts=(-sS --fail --cacert "$work/ca.pem" -H 'Expect:' -o /dev/null -w '%{time_total}\n')
 
-printf '%-6s %-9s %10s %10s %7s %11s %11s\n' MiB op client_s curl_s ratio client_MiB curl_MiB
+printf '%-6s %-9s %10s %10s %7s %11s %11s %13s\n' MiB op client_s curl_s ratio client_MiB curl_MiB hold_ms/own
 for size in $SIZES; do
     src=$work/source-$size
     head -c "$((size * 1024 * 1024))" /dev/urandom >"$src"
-    : >"$work/up.c"; : >"$work/up.server"; : >"$work/up.k"; : >"$work/up.rss"; : >"$work/up.krss"
-    : >"$work/dn.c"; : >"$work/dn.k"; : >"$work/dn.rss"; : >"$work/dn.krss"
+    : >"$work/up.c"; : >"$work/up.server"; : >"$work/up.k"; : >"$work/up.rss"; : >"$work/up.krss"; : >"$work/up.hold"; : >"$work/up.holdown"
+    : >"$work/dn.c"; : >"$work/dn.k"; : >"$work/dn.rss"; : >"$work/dn.krss"; : >"$work/dn.hold"; : >"$work/dn.holdown"
     for round in $(seq "$ROUNDS"); do
         curl -sS --cacert "$work/ca.pem" -o /dev/null "$origin/bench-times"
         timed client-up "$client_bin" --user "$user:$password" upload "$src"
@@ -79,6 +83,8 @@ for size in $SIZES; do
             awk '$2 == "/v1/filesend/store/" { print $4 }' >>"$work/up.server"
         uuid=$(sed -n 's/^uuid //p' "$work/client-up.out")
         sed -n 's/^seconds //p' "$work/client-up.out" >>"$work/up.c"; cat "$work/client-up.rss" >>"$work/up.rss"
+        sed -n 's/^longest-hold-ms //p' "$work/client-up.out" >>"$work/up.hold"
+        sed -n 's/^longest-hold-own-ms //p' "$work/client-up.out" >>"$work/up.holdown"
 
         timed curl-up curl "${curl_opts[@]}" -T "$src" "$raw$size-$round"
         cat "$work/curl-up.out" >>"$work/up.k"; cat "$work/curl-up.rss" >>"$work/up.krss"
@@ -89,6 +95,8 @@ for size in $SIZES; do
         cmp -s "$src" "$written" || { echo "download of $uuid differs from the source" >&2; exit 1; }
         rm -f "$written"
         sed -n 's/^seconds //p' "$work/client-dn.out" >>"$work/dn.c"; cat "$work/client-dn.rss" >>"$work/dn.rss"
+        sed -n 's/^longest-hold-ms //p' "$work/client-dn.out" >>"$work/dn.hold"
+        sed -n 's/^longest-hold-own-ms //p' "$work/client-dn.out" >>"$work/dn.holdown"
 
         timed curl-dn curl -sS --fail --cacert "$work/ca.pem" -o "$work/down/curl" -w '%{time_total}\n' \
             "$raw$size-$round"
@@ -99,9 +107,10 @@ for size in $SIZES; do
     for op in up dn; do
         c=$(median <"$work/$op.c"); k=$(median <"$work/$op.k")
         rss=$(sort -g "$work/$op.rss" | tail -1); krss=$(sort -g "$work/$op.krss" | tail -1)
-        printf '%-6s %-9s %10.2f %10.2f %7.2f %11.1f %11.1f\n' "$size" "$([[ $op == up ]] && echo upload || echo download)" \
+        hold=$(sort -g "$work/$op.hold" | tail -1)/$(sort -g "$work/$op.holdown" | tail -1)
+        printf '%-6s %-9s %10.2f %10.2f %7.2f %11.1f %11.1f %13s\n' "$size" "$([[ $op == up ]] && echo upload || echo download)" \
             "$c" "$k" "$(awk -v c="$c" -v k="$k" 'BEGIN { print k / c }')" \
-            "$(awk -v r="$rss" 'BEGIN { print r / 1024 }')" "$(awk -v r="$krss" 'BEGIN { print r / 1024 }')"
+            "$(awk -v r="$rss" 'BEGIN { print r / 1024 }')" "$(awk -v r="$krss" 'BEGIN { print r / 1024 }')" "${hold:--}"
     done
     "$client_bin" profile "$src" >"$work/profile.out"
     upload=$(median <"$work/up.c")

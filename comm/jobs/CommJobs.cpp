@@ -100,15 +100,24 @@ void CommJobs::updateJobData(const std::string& jobID, std::optional<std::size_t
     Lock lock(*mutex_);
     auto it = queue_.find(jobID);
     if (it == queue_.end()) return;
-    CommJobsItem item = it->second;
+    // Changed where it is stored; the announcement carries one copy, taken
+    // before the observers run (they may remove the job).
+    CommJobsItem& item = it->second;
+    const std::optional<WaitingKey> wasWaiting = waitingKey(jobID, item);
     if (jobSteps) item.jobSteps = *jobSteps;
     if (status) item.status = *status;
     if (priority) item.priority = *priority;
     if (context) item.context = std::move(context);
     if (info) item.jobInfo = std::move(info);
     if (jobDetails) item.jobDetails = std::move(jobDetails);
-    storeJob(jobID, item);
-    postJobChanged(jobID, std::move(item));
+    std::optional<WaitingKey> waits = waitingKey(jobID, item);
+    if (wasWaiting != waits) {
+        if (wasWaiting) waiting_.erase(*wasWaiting);
+        if (waits) waiting_.insert(std::move(*waits));
+    }
+    std::any data = item;
+    post(kJobsQueueChangedNotification);
+    postJobChanged(jobID, std::move(data));
 }
 
 std::optional<std::size_t> CommJobs::incrementJobStep(const std::string& jobID) {

@@ -445,6 +445,18 @@ struct PoolCore {
     static void lockShared(CURL*, curl_lock_data data, curl_lock_access, void* user);
     static void unlockShared(CURL*, curl_lock_data data, void* user);
 
+    // A transfer handle of a session that has ended, for the next session to
+    // use: making and cleaning up a handle per session costs more than a
+    // short request's own work. Null when none is kept.
+    CURL* takeSpareHandle();
+    // Keeps the handle for another session; false when enough are kept or
+    // the pool's owner is gone.
+    bool keepSpareHandle(CURL* easy);
+    // The owner is gone: the kept handles are cleaned up now, on its thread,
+    // and no more are kept, so that the last session's thread has no more to
+    // release than the pool itself.
+    void releaseSpareHandles();
+
     CURLM* multi = nullptr;
     CURLSH* share = nullptr;
     std::mutex shareLocks[CURL_LOCK_DATA_LAST];
@@ -462,7 +474,13 @@ private:
     bool driving = false;
     // The transfers in the multi handle; only the driver touches them.
     std::vector<PooledTransfer*> active;
+    // Under `mutex`.
+    std::vector<CURL*> spareHandles;
+    bool ownerGone = false;
 };
+
+// Handles kept beyond that many are cleaned up.
+constexpr std::size_t kSpareHandles = 4;
 
 PoolCore::PoolCore() {
     initCurlOnce();
@@ -479,7 +497,11 @@ PoolCore::PoolCore() {
 
 PoolCore::~PoolCore() {
     // Every transfer handle that used the share is gone by now (the sessions
-    // hold the pool until theirs is cleaned up).
+    // hold the pool until theirs is cleaned up) but the pool's own spares.
+    for (CURL* easy : spareHandles) {
+        curl_easy_cleanup(easy);
+        globals().liveHandles.fetch_sub(1);
+    }
     if (multi != nullptr) curl_multi_cleanup(multi);
     if (share != nullptr) curl_share_cleanup(share);
     X509_STORE_free(trustStore);
@@ -519,6 +541,34 @@ bool PoolCore::admit(const std::optional<std::string>& anchorsFile,
     anchorsFile_ = anchorsFile;
     trustStore = store;
     return true;
+}
+
+CURL* PoolCore::takeSpareHandle() {
+    std::lock_guard lock(mutex);
+    if (spareHandles.empty()) return nullptr;
+    CURL* easy = spareHandles.back();
+    spareHandles.pop_back();
+    return easy;
+}
+
+bool PoolCore::keepSpareHandle(CURL* easy) {
+    std::lock_guard lock(mutex);
+    if (ownerGone || spareHandles.size() >= kSpareHandles) return false;
+    spareHandles.push_back(easy);
+    return true;
+}
+
+void PoolCore::releaseSpareHandles() {
+    std::vector<CURL*> kept;
+    {
+        std::lock_guard lock(mutex);
+        ownerGone = true;
+        kept.swap(spareHandles);
+    }
+    for (CURL* easy : kept) {
+        curl_easy_cleanup(easy);
+        globals().liveHandles.fetch_sub(1);
+    }
 }
 
 void PoolCore::perform(PooledTransfer& t) {
@@ -833,7 +883,11 @@ void SessionCore::run() {
             CURL* e = std::exchange(easy, nullptr);
             std::shared_ptr<PoolCore> own = std::move(ownPool);
             ownPool.reset();
+            // A pool shared with other sessions keeps the handle for the
+            // next one (its options are reset before each transfer).
+            std::shared_ptr<PoolCore> shared = sharedPool;
             lock.unlock();
+            if (e != nullptr && shared && shared->keepSpareHandle(e)) e = nullptr;
             releaseHandle(e);
             return;
         }
@@ -861,10 +915,18 @@ void SessionCore::run() {
 
 bool SessionCore::ensureHandle() {
     if (easy != nullptr) return true;
-    initCurlOnce();
-    CURL* e = curl_easy_init();
-    if (e == nullptr) return false;
-    globals().liveHandles.fetch_add(1);
+    std::shared_ptr<PoolCore> shared;
+    {
+        std::lock_guard lock(mutex);
+        shared = sharedPool;
+    }
+    CURL* e = shared ? shared->takeSpareHandle() : nullptr;
+    if (e == nullptr) {
+        initCurlOnce();
+        e = curl_easy_init();
+        if (e == nullptr) return false;
+        globals().liveHandles.fetch_add(1);
+    }
     std::lock_guard lock(mutex);
     easy = e;
     return true;
@@ -1201,7 +1263,7 @@ bool UrlSession::useConnectionPool(const ConnectionPool& pool) { return core_->a
 
 ConnectionPool::ConnectionPool() : core_(std::make_shared<PoolCore>()) {}
 
-ConnectionPool::~ConnectionPool() = default;
+ConnectionPool::~ConnectionPool() { core_->releaseSpareHandles(); }
 
 std::size_t UrlSession::liveWorkerThreads() {
     std::lock_guard lock(globals().mutex);

@@ -211,8 +211,10 @@ public:
     void invalidateAndCancel();
 
     // Worker threads serving a session that has not ended yet (not those
-    // waiting for another session), and transfer handles not yet released:
-    // both return to zero once every session is done.
+    // waiting for another session), and transfer handles not yet released
+    // (a connection pool keeps a few of its ended sessions' handles for the
+    // next sessions until it goes): both return to zero once every session
+    // and every pool is done.
     static std::size_t liveWorkerThreads();
     static std::size_t liveTransferHandles();
     // How many of the system's CA certificates every session trusts (read once

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <utility>
 
@@ -60,6 +61,8 @@ struct FileReceiveBlockWriter::Slot {
     bool done = false;
     std::optional<std::string> failure;
     std::optional<Digest> clearHash;
+    // Called once `done` is set.
+    std::function<void()> then;
 };
 
 namespace {
@@ -108,13 +111,16 @@ void writeBlock(Slot& slot, Block block, Digest digest) {
     bool written = false;
     std::optional<std::string> failure = work(slot.cancelled, block, digest, written);
     if (block.fd >= 0) ::close(block.fd);
+    std::function<void()> then;
     {
         std::lock_guard lock(slot.mutex);
         slot.failure = std::move(failure);
         if (written) slot.clearHash.emplace(std::move(digest));
         slot.done = true;
+        then = std::move(slot.then);
     }
     slot.ended.notify_all();
+    if (then) then();
 }
 
 }  // namespace
@@ -144,6 +150,14 @@ std::optional<std::string> FileReceiveBlockWriter::finish(Digest& clearHash) {
     if (slot->failure) return std::move(slot->failure);
     if (slot->clearHash) clearHash = std::move(*slot->clearHash);
     return std::nullopt;
+}
+
+bool FileReceiveBlockWriter::whenFinished(std::function<void()> then) {
+    if (!slot_) return false;
+    std::lock_guard lock(slot_->mutex);
+    if (slot_->done) return false;
+    slot_->then = std::move(then);
+    return true;
 }
 
 void FileReceiveBlockWriter::cancel() {

@@ -65,6 +65,13 @@ public:
     // `clearHash` as it was and nothing of it in the file.
     std::optional<std::string> finish(Digest& clearHash);
 
+    // When the block handed over last is still being worked on: `then` is
+    // called once it is done (on the worker's thread, whether or not it is
+    // still wanted by then), and true is returned. False, with `then`
+    // dropped, when finish() would not wait. Lets the job wait for the block
+    // without holding anything.
+    bool whenFinished(std::function<void()> then);
+
     // Drops the block handed over: not written if it has not been yet.
     void cancel();
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -62,6 +63,15 @@ public:
     // The last block received, decrypted and on its way to the temporary
     // file while the next one is asked for; dropped when the job ends.
     FileReceiveBlockWriter writer;
+    // A block's answer that waits, with the engine's lock free, for the block
+    // before it to be finished; taken once that one is.
+    struct WaitingAnswer {
+        Bytes body;
+        std::map<std::string, std::string> headers;
+    };
+    std::optional<WaitingAnswer> waitingAnswer;
+    // The end waits so for the last block.
+    bool awaitingLastBlock = false;
     // The computed tree hash against the metadata's: 1 equal, 0 different,
     // -1 not compared.
     std::int8_t signatureValidity = -1;

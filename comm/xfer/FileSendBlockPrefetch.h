@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -16,16 +17,18 @@
 
 namespace ostrelcomm {
 
-// The next block of an upload, read, hashed and encrypted on a thread of its
-// own while the block before it is on its way: the protocol allows one
-// request at a time, not one block in memory at a time. At most one block is
-// prepared ahead, so an upload holds two at most (the one sent, the one
-// prepared).
+// The next blocks of an upload, read, hashed and encrypted on threads of
+// their own while the block before them is on its way: the protocol allows
+// one request at a time, not one block in memory at a time. At most `depth`
+// blocks are prepared ahead, each on its own thread (a block's encryption is
+// serial, so blocks side by side are what makes it faster), and an upload
+// holds depth + 1 blocks at most (the one sent, the ones prepared).
 //
-// The worker touches nothing of the job: it reads the file through its own
-// descriptor and feeds its own copy of the running clear digest, which the
-// job adopts only when it takes the block. A block prepared and then not
-// taken (a resend of an earlier block, an end, an abort) leaves the job's
+// The workers touch nothing of the job: each reads the file through its own
+// descriptor and feeds its own copy of the running clear digest, handed on
+// from the worker of the block before once that one's clear bytes are fed;
+// the job adopts it only when it takes the block. A block prepared and then
+// not taken (a resend of an earlier block, an end, an abort) leaves the job's
 // digest as it was.
 //
 // Owned by the upload's context and used under the engine's lock. Nothing
@@ -45,23 +48,37 @@ public:
         std::uint64_t hashedBlocks = 0;
     };
 
-    FileSendBlockPrefetch() = default;
+    // Prepares up to `depth` blocks ahead (at least one).
+    explicit FileSendBlockPrefetch(std::size_t depth = 1);
     ~FileSendBlockPrefetch();
     FileSendBlockPrefetch(const FileSendBlockPrefetch&) = delete;
     FileSendBlockPrefetch& operator=(const FileSendBlockPrefetch&) = delete;
 
-    // Starts preparing block `blockNum` unless a block is already held or
-    // being prepared. `clearHash` and `hashedBlocks` are the job's as they
-    // stand (copied).
+    // Starts preparing block `blockNum` and the blocks after it, up to the
+    // depth and the end's check, unless a later block is already held. Held
+    // blocks before `blockNum` are dropped; the held ones from `blockNum` on
+    // are kept and the next are chained to them. `clearHash` and
+    // `hashedBlocks` are the job's as they stand (copied), used when nothing
+    // is held.
     void start(const std::filesystem::path& localURL, std::int64_t fileSize, std::int32_t blockSize,
                std::uint64_t blockNum, const EncryptionKey& fileKey, const Digest& clearHash,
                std::uint64_t hashedBlocks);
 
-    // Block `blockNum` when it is the one held, once its preparation has ended
-    // (waiting at most one block's work); throws FileSendBlockReader::Failure
-    // as the read would have. Absent when another block is held: one for an
-    // earlier block is dropped, one for a later block kept.
+    // Block `blockNum` when it is the first one held, once its preparation
+    // has ended (waiting at most one block's work); throws
+    // FileSendBlockReader::Failure as the read would have. Absent when
+    // another block is held first: one for an earlier block is dropped, one
+    // for a later block kept. The job checks that the digest it comes with
+    // fits its own (hashedBlocks) before it adopts it: a block whose turn in
+    // the digest was lost (the block before dropped, failed) comes without.
     std::optional<Prepared> take(std::uint64_t blockNum);
+
+    // When block `blockNum` is the first one held and still being prepared:
+    // `then` is called once its preparation has ended (on the worker's
+    // thread, whether or not the block is still wanted by then), and true is
+    // returned. False, with `then` dropped, when take(blockNum) would not
+    // wait. Lets the job wait for its block without holding anything.
+    bool whenPrepared(std::uint64_t blockNum, std::function<void()> then);
 
     // Drops whatever is held or being prepared.
     void cancel();
@@ -79,7 +96,9 @@ public:
 
 private:
     struct Slot;
-    std::shared_ptr<Slot> slot_;
+    std::size_t depth_;
+    // In block order, consecutive.
+    std::deque<std::shared_ptr<Slot>> slots_;
 };
 
 }  // namespace ostrelcomm

@@ -84,26 +84,44 @@ void readPiece(int fd, std::uint8_t* into, std::size_t count, std::uint64_t offs
 // Reads the block's `clearSize` bytes at `begin` of the file into `data`,
 // encrypts them in place (the buffer holds 16 bytes more, for the padding)
 // and returns the cipher's length. Piece by piece, on three threads: one reads
-// each piece and feeds the clear digest (when given) before the piece is
-// encrypted, this one encrypts, and the body digest follows the encryption,
-// so the block costs about its slowest pass instead of the sum of all four.
-// Every stage has ended before this returns, whatever happens.
+// each piece and feeds the clear digest (when the turn gives one) before the
+// piece is encrypted, this one encrypts, and the body digest follows the
+// encryption, so the block costs about its slowest pass instead of the sum of
+// all four. Every stage has ended before this returns, whatever happens.
 std::size_t readEncryptAndHash(int fd, std::uint64_t begin, std::uint8_t* data, std::size_t clearSize,
-                               StreamCryptor& cryptor, Digest* clearHash, Digest& bodyHash) {
+                               StreamCryptor& cryptor, FileSendBlockReader::ClearDigestTurn& turn,
+                               Digest& bodyHash) {
     const std::size_t cipherSize = (clearSize / 16 + 1) * 16;
     Progress progress;
     std::exception_ptr clearFailure;
     std::exception_ptr bodyFailure;
     const auto readAndHashClear = [&] {
+        bool taken = false;
         try {
+            Digest* clearHash = nullptr;
+            std::size_t hashed = 0;
             for (std::size_t at = 0; at < clearSize;) {
                 const std::size_t n = std::min(kPiece, clearSize - at);
                 readPiece(fd, data + at, n, begin + at);
-                if (clearHash != nullptr) clearHash->update(ByteView(data + at, n));
                 at += n;
-                progress.advance(&Progress::ready, at);
+                // While the block before still feeds the digest, this one's
+                // clear bytes are read on; the last piece waits for it.
+                if (!taken) {
+                    if (at < clearSize && !turn.ready()) continue;
+                    clearHash = turn.take();
+                    taken = true;
+                }
+                // Handed to the encryption piece by piece, as each is fed.
+                while (hashed < at) {
+                    const std::size_t m = std::min(kPiece, at - hashed);
+                    if (clearHash != nullptr) clearHash->update(ByteView(data + hashed, m));
+                    hashed += m;
+                    progress.advance(&Progress::ready, hashed);
+                }
             }
+            if (taken) turn.done(true);
         } catch (...) {
+            if (taken) turn.done(false);
             clearFailure = std::current_exception();
             progress.stop();
         }
@@ -171,11 +189,41 @@ void FileSendBlockReader::checkUnchanged(const std::filesystem::path& localURL, 
     if (status.st_size != fileSize) throw Failure(kChanged);
 }
 
+namespace {
+
+// The job's own digest, fed in line: this block's turn when it is the next
+// one the digest has not taken.
+class OwnDigestTurn : public FileSendBlockReader::ClearDigestTurn {
+public:
+    OwnDigestTurn(Digest& clearHash, bool feeds) : clearHash_(clearHash), feeds_(feeds) {}
+    bool ready() override { return true; }
+    Digest* take() override { return feeds_ ? &clearHash_ : nullptr; }
+    void done(bool) override {}
+
+private:
+    Digest& clearHash_;
+    const bool feeds_;
+};
+
+}  // namespace
+
 std::optional<FileSendBlockReader::Block> FileSendBlockReader::read(const std::filesystem::path& localURL,
                                                                     std::int64_t fileSize, std::int32_t blockSize,
                                                                     std::uint64_t blockNum,
                                                                     const EncryptionKey& fileKey, Digest& clearHash,
                                                                     std::uint64_t& hashedBlocks, Bytes buffer) {
+    const bool hashClear = hashedBlocks == blockNum;
+    OwnDigestTurn turn(clearHash, hashClear);
+    auto block = read(localURL, fileSize, blockSize, blockNum, fileKey, turn, std::move(buffer));
+    if (block && hashClear) ++hashedBlocks;
+    return block;
+}
+
+std::optional<FileSendBlockReader::Block> FileSendBlockReader::read(const std::filesystem::path& localURL,
+                                                                    std::int64_t fileSize, std::int32_t blockSize,
+                                                                    std::uint64_t blockNum,
+                                                                    const EncryptionKey& fileKey,
+                                                                    ClearDigestTurn& turn, Bytes buffer) {
     FileDescriptor file(::open(localURL.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     struct stat status {};
     if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) throw Failure(kUnreadable);
@@ -199,7 +247,6 @@ std::optional<FileSendBlockReader::Block> FileSendBlockReader::read(const std::f
     block.cipher.resize(expected + 16);
     block.clearSize = static_cast<std::int32_t>(expected);
 
-    const bool hashClear = hashedBlocks == blockNum;
     std::optional<StreamCryptor> cryptor;
     try {
         ERR_clear_error();
@@ -212,16 +259,16 @@ std::optional<FileSendBlockReader::Block> FileSendBlockReader::read(const std::f
     std::size_t written = 0;
     try {
         written = readEncryptAndHash(file.get(), begin, block.cipher.data(), expected, *cryptor,
-                                     hashClear ? &clearHash : nullptr, bodyHash);
+                                     turn, bodyHash);
     } catch (const Failure&) {
         throw;
     } catch (const std::exception& error) {
         throw Failure(std::string("Non cryptor error: ") + error.what());
     }
-    if (hashClear) ++hashedBlocks;
     block.cipher.resize(written);
     block.bodyDigest = bodyHash.final();
     return block;
 }
 
 }  // namespace ostrelcomm
+

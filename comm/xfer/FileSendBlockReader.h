@@ -52,6 +52,29 @@ public:
                                      std::int32_t blockSize, std::uint64_t blockNum, const EncryptionKey& fileKey,
                                      Digest& clearHash, std::uint64_t& hashedBlocks, Bytes buffer = {});
 
+    // The file's running clear digest as blocks read side by side hand it on:
+    // a block's clear bytes can be fed only once the block before has fed
+    // its own. The reader reads the block's clear bytes on while the digest
+    // is not its turn yet, and lets the next block have it as soon as its own
+    // clear bytes are fed, before its encryption has ended.
+    class ClearDigestTurn {
+    public:
+        virtual ~ClearDigestTurn() = default;
+        // Whether take() would return without waiting.
+        virtual bool ready() = 0;
+        // Waits for the digest; the one to feed this block's clear bytes to,
+        // or null when this block is not fed to it.
+        virtual Digest* take() = 0;
+        // Once after take(): `fed` when every clear byte of the block went
+        // to the digest take() returned, false when the read failed before.
+        virtual void done(bool fed) = 0;
+    };
+
+    // As read() above, with the clear digest taken in its turn. Throws Failure.
+    static std::optional<Block> read(const std::filesystem::path& localURL, std::int64_t fileSize,
+                                     std::int32_t blockSize, std::uint64_t blockNum, const EncryptionKey& fileKey,
+                                     ClearDigestTurn& turn, Bytes buffer = {});
+
     // Fails as read() would when the file is no longer the regular file of
     // `fileSize` bytes it was: for a block read ahead of its turn.
     static void checkUnchanged(const std::filesystem::path& localURL, std::int64_t fileSize);

@@ -80,9 +80,14 @@ public:
     // when it was computed ahead.
     std::optional<Bytes> pendingBlock;
     std::optional<Bytes> pendingBodyDigest;
-    // The next block, prepared while the current one is on its way; dropped
-    // when the job ends.
-    FileSendBlockPrefetch prefetch;
+    // Blocks prepared ahead of their turn while the current one is on its
+    // way: two, each encrypted on its own thread, so that an upload holds
+    // three blocks at most. Dropped when the job ends.
+    static constexpr std::size_t kBlocksAhead = 2;
+    FileSendBlockPrefetch prefetch{kBlocksAhead};
+    // The block whose preparation the job waits for, with nothing in flight
+    // and the engine's lock free; its step runs again once it is prepared.
+    std::optional<std::uint64_t> awaitedBlock;
 
     // A new session for a resumed job: the failed one's was cancelled.
     void prepareResume(const std::string& httpURL);

@@ -242,6 +242,62 @@ void SrvComm::fileReceive_prepare() {
     });
 }
 
+// A block's answer, once the block before it is finished.
+namespace {
+
+Next takeBlock(FileReceiveContext& context, Bytes&& body, const HttpHeaders& headers) {
+    // The block before is finished first: a block that did not decrypt
+    // or write ends the job before anything of this answer counts.
+    if (auto failure = context.writer.finish(context.clearHash)) return Next::fail(*failure);
+    const FileChunk& chunk = expectedChunk(context);
+
+    const std::string* number = header(headers, "x-sb-blocknum");
+    const auto blockNum = number ? decimal<std::int64_t>(*number) : std::nullopt;
+    if (!blockNum || *blockNum < 0 || static_cast<std::uint64_t>(*blockNum) != context.blockNum)
+        return retryBlock(context, kWrongBlockNumber);
+
+    if (body.empty()) return Next::fail(kNoPayload);
+    const std::string* fingerprint = header(headers, "x-sb-payload-sha256");
+    if (!fingerprint) return Next::fail(kNoFingerprint);
+    // The transport has already matched the fingerprint with the
+    // body's digest (a signed answer), so only the list is left.
+    if (*fingerprint != chunk.chksum) return retryBlock(context, kBlockReceive);
+
+    const std::string* range = header(headers, "x-sb-blockrange");
+    if (!range) return Next::fail(kNoRange);
+    const std::size_t dash = range->find('-');
+    if (dash == std::string::npos || range->find('-', dash + 1) != std::string::npos)
+        return Next::fail(kRangeElements);
+    const auto begin = decimal<std::uint64_t>(trimBlanks(std::string_view(*range).substr(0, dash)));
+    if (!begin) return Next::fail(kRangeBegin);
+    const auto end = decimal<std::uint64_t>(trimBlanks(std::string_view(*range).substr(dash + 1)));
+    if (!end) return Next::fail(kRangeEnd);
+    // Blocks go where the list put them, and only there.
+    if (*begin != chunk.begin || *end != chunk.end) return Next::fail(kUnexpectedRange);
+    const std::uint64_t clearLength = *end - *begin + 1;
+    if (body.size() > cipherLength(clearLength)) return Next::fail(kBlockLength);
+
+    // Decrypted, checked, hashed and written while the next block is
+    // asked for; whatever fails there ends the job when the block is
+    // finished. The descriptor is opened here, so that a block held
+    // up on its way never writes into a file made after an abort.
+    FileReceiveBlockWriter::Block block{
+        .fd = context.localTempURL ? DownloadFileSystem::openForWriting(*context.localTempURL) : -1,
+        .cipher = std::move(body),
+        .offset = *begin,
+        .clearLength = clearLength,
+        .key = context.fileKey.key.key,
+        .iv = context.fileKey.key.iv};
+    context.writer.start(std::move(block), context.clearHash);
+
+    context.receivedChunks.push_back(FileChunk{*begin, *end, *fingerprint});
+    ++context.blockNum;
+    if (context.blockNum < context.expectedChunks->size()) return Next::go(JobsSteps::fileReceive_getBlock);
+    return Next::go(JobsSteps::fileReceive_terminate);
+}
+
+}  // namespace
+
 void SrvComm::fileReceive_getBlock() {
     requestStep<FileReceiveContext, Bytes>(*this, kRecvBlock, {
         .before = [](FileReceiveContext& context) -> std::optional<Next> {
@@ -258,55 +314,36 @@ void SrvComm::fileReceive_getBlock() {
                             .progressTimeout = kBlockProgressTimeout,
                             .maximumAnswerSize = static_cast<std::size_t>(longest)};
         },
-        .answer = [](FileReceiveContext& context, Bytes&& body, const AnswerMeta& meta) {
-            // The block before is finished first: a block that did not decrypt
-            // or write ends the job before anything of this answer counts.
-            if (auto failure = context.writer.finish(context.clearHash)) return Next::fail(*failure);
-            const FileChunk& chunk = expectedChunk(context);
-
-            const std::string* number = header(meta.headers, "x-sb-blocknum");
-            const auto blockNum = number ? decimal<std::int64_t>(*number) : std::nullopt;
-            if (!blockNum || *blockNum < 0 || static_cast<std::uint64_t>(*blockNum) != context.blockNum)
-                return retryBlock(context, kWrongBlockNumber);
-
-            if (body.empty()) return Next::fail(kNoPayload);
-            const std::string* fingerprint = header(meta.headers, "x-sb-payload-sha256");
-            if (!fingerprint) return Next::fail(kNoFingerprint);
-            // The transport has already matched the fingerprint with the
-            // body's digest (a signed answer), so only the list is left.
-            if (*fingerprint != chunk.chksum) return retryBlock(context, kBlockReceive);
-
-            const std::string* range = header(meta.headers, "x-sb-blockrange");
-            if (!range) return Next::fail(kNoRange);
-            const std::size_t dash = range->find('-');
-            if (dash == std::string::npos || range->find('-', dash + 1) != std::string::npos)
-                return Next::fail(kRangeElements);
-            const auto begin = decimal<std::uint64_t>(trimBlanks(std::string_view(*range).substr(0, dash)));
-            if (!begin) return Next::fail(kRangeBegin);
-            const auto end = decimal<std::uint64_t>(trimBlanks(std::string_view(*range).substr(dash + 1)));
-            if (!end) return Next::fail(kRangeEnd);
-            // Blocks go where the list put them, and only there.
-            if (*begin != chunk.begin || *end != chunk.end) return Next::fail(kUnexpectedRange);
-            const std::uint64_t clearLength = *end - *begin + 1;
-            if (body.size() > cipherLength(clearLength)) return Next::fail(kBlockLength);
-
-            // Decrypted, checked, hashed and written while the next block is
-            // asked for; whatever fails there ends the job when the block is
-            // finished. The descriptor is opened here, so that a block held
-            // up on its way never writes into a file made after an abort.
-            FileReceiveBlockWriter::Block block{
-                .fd = context.localTempURL ? DownloadFileSystem::openForWriting(*context.localTempURL) : -1,
-                .cipher = std::move(body),
-                .offset = *begin,
-                .clearLength = clearLength,
-                .key = context.fileKey.key.key,
-                .iv = context.fileKey.key.iv};
-            context.writer.start(std::move(block), context.clearHash);
-
-            context.receivedChunks.push_back(FileChunk{*begin, *end, *fingerprint});
-            ++context.blockNum;
-            if (context.blockNum < context.expectedChunks->size()) return Next::go(JobsSteps::fileReceive_getBlock);
-            return Next::go(JobsSteps::fileReceive_terminate);
+        .answer = [this](FileReceiveContext& context, Bytes&& body, const AnswerMeta& meta) {
+            // The block before is still on its way to the disk: this answer
+            // waits for it with the engine's lock free, and is taken then.
+            if (const auto jobID = context.getJobID()) {
+                auto takeLater = lockedHandler([this, jobID = *jobID] {
+                    auto waiting = runningJobContext<FileReceiveContext>();
+                    if (!waiting || waiting->getJobID() != jobID || !waiting->waitingAnswer) return;
+                    FileReceiveContext::WaitingAnswer answer = std::move(*waiting->waitingAnswer);
+                    waiting->waitingAnswer.reset();
+                    // An abort asked for meanwhile is the engine's to take.
+                    if (steps::abortRequested(*this, *waiting)) {
+                        setNextStep(kRecvBlock.step, JobStatus::inProgress, false, waiting);
+                        return;
+                    }
+                    Next next = Next::handled();
+                    try {
+                        next = takeBlock(*waiting, std::move(answer.body), answer.headers);
+                    } catch (const StepFailure& failure) {
+                        next = Next::fail(failure.what());
+                    } catch (const std::exception& failure) {
+                        next = Next::fail(steps::answerHandlingMessage(kRecvBlock.step, failure));
+                    }
+                    steps::apply(*this, waiting, next, kRecvBlock.holdAllowed);
+                });
+                if (context.writer.whenFinished(std::move(takeLater))) {
+                    context.waitingAnswer = FileReceiveContext::WaitingAnswer{std::move(body), meta.headers};
+                    return Next::handled();
+                }
+            }
+            return takeBlock(context, std::move(body), meta.headers);
         },
         // A request that failed does not hide why the block before it did:
         // that block is finished first, as for an answer that arrived.
@@ -318,39 +355,75 @@ void SrvComm::fileReceive_getBlock() {
     });
 }
 
+namespace {
+
+// The end of a download, once its last block is finished.
+Next finishDownload(FileReceiveContext& context) {
+    if (auto failure = context.writer.finish(context.clearHash)) return Next::fail(*failure);
+    if (!context.metadata || !context.localTempURL || !context.fileSize) return Next::fail(kNoMetadata);
+    const auto& received = context.receivedChunks;
+    if (!received.empty()) {
+        if (received.front().begin != 0) return Next::fail(kFirstBlock);
+        for (std::size_t i = 1; i < received.size(); ++i) {
+            if (received[i - 1].end + 1 != received[i].begin)
+                return Next::fail("Received blocks " + std::to_string(i - 1) + " and " + std::to_string(i) +
+                                  " are not continuative");
+        }
+        if (received.back().end != *context.fileSize - 1) return Next::fail(kLastBlock);
+        std::vector<Bytes> leaves;
+        leaves.reserve(received.size());
+        for (const FileChunk& chunk : received) {
+            auto leaf = fromHex(chunk.chksum);
+            if (!leaf) return Next::fail(kTreeHashes);
+            leaves.push_back(std::move(*leaf));
+        }
+        const std::string computed = toHex(TreeHash::compute(leaves));
+        if (context.metadata->treehash) context.signatureValidity = *context.metadata->treehash == computed ? 1 : 0;
+        if (!context.treehash || *context.treehash != computed) return Next::fail(kTreeHashes);
+    }
+
+    const std::filesystem::path wanted =
+        context.localURL / safeLocalFileName(context.metadata->name, context.remoteUUID);
+    auto moved = DownloadFileSystem::moveToFreeName(*context.localTempURL, wanted);
+    if (auto* error = std::get_if<std::string>(&moved)) return Next::fail(kMove + *error + "!");
+    // The path actually written, numbered or not: observers open it.
+    context.destinationURL = std::get<std::filesystem::path>(std::move(moved));
+    return Next::done();
+}
+
+}  // namespace
+
 void SrvComm::fileReceive_terminate() {
     localStep<FileReceiveContext>(*this, JobsSteps::fileReceive_terminate,
-                                  [](const std::shared_ptr<FileReceiveContext>& context) {
-        if (auto failure = context->writer.finish(context->clearHash)) return Next::fail(*failure);
-        if (!context->metadata || !context->localTempURL || !context->fileSize) return Next::fail(kNoMetadata);
-        const auto& received = context->receivedChunks;
-        if (!received.empty()) {
-            if (received.front().begin != 0) return Next::fail(kFirstBlock);
-            for (std::size_t i = 1; i < received.size(); ++i) {
-                if (received[i - 1].end + 1 != received[i].begin)
-                    return Next::fail("Received blocks " + std::to_string(i - 1) + " and " + std::to_string(i) +
-                                      " are not continuative");
+                                  [this](const std::shared_ptr<FileReceiveContext>& context) {
+        // The last block is still on its way to the disk: the end waits for
+        // it with the engine's lock free, and is made then.
+        context->awaitingLastBlock = false;
+        if (const auto jobID = context->getJobID()) {
+            auto finishLater = lockedHandler([this, jobID = *jobID] {
+                auto waiting = runningJobContext<FileReceiveContext>();
+                if (!waiting || waiting->getJobID() != jobID || !waiting->awaitingLastBlock) return;
+                waiting->awaitingLastBlock = false;
+                if (steps::abortRequested(*this, *waiting)) {
+                    setNextStep(JobsSteps::fileReceive_terminate, JobStatus::inProgress, false, waiting);
+                    return;
+                }
+                Next next = Next::handled();
+                try {
+                    next = finishDownload(*waiting);
+                } catch (const StepFailure& failure) {
+                    next = Next::fail(failure.what());
+                } catch (const std::exception& error) {
+                    next = Next::fail(steps::requestBuildMessage(JobsSteps::fileReceive_terminate, error));
+                }
+                steps::apply(*this, waiting, next, false);
+            });
+            if (context->writer.whenFinished(std::move(finishLater))) {
+                context->awaitingLastBlock = true;
+                return Next::handled();
             }
-            if (received.back().end != *context->fileSize - 1) return Next::fail(kLastBlock);
-            std::vector<Bytes> leaves;
-            leaves.reserve(received.size());
-            for (const FileChunk& chunk : received) {
-                auto leaf = fromHex(chunk.chksum);
-                if (!leaf) return Next::fail(kTreeHashes);
-                leaves.push_back(std::move(*leaf));
-            }
-            const std::string computed = toHex(TreeHash::compute(leaves));
-            if (context->metadata->treehash) context->signatureValidity = *context->metadata->treehash == computed ? 1 : 0;
-            if (!context->treehash || *context->treehash != computed) return Next::fail(kTreeHashes);
         }
-
-        const std::filesystem::path wanted =
-            context->localURL / safeLocalFileName(context->metadata->name, context->remoteUUID);
-        auto moved = DownloadFileSystem::moveToFreeName(*context->localTempURL, wanted);
-        if (auto* error = std::get_if<std::string>(&moved)) return Next::fail(kMove + *error + "!");
-        // The path actually written, numbered or not: observers open it.
-        context->destinationURL = std::get<std::filesystem::path>(std::move(moved));
-        return Next::done();
+        return finishDownload(*context);
     });
 }
 

@@ -27,6 +27,7 @@
 #include "jobs/RequestStep.h"
 #include "jobs/SrvComm.h"
 #include "platform/FileDescriptor.h"
+#include "platform/ReusedThreads.h"
 #include "platform/SystemLog.h"
 #include "tree/RemoteItemMetadata.h"
 #include "tree/RemoteItemThumbnail.h"
@@ -227,6 +228,11 @@ void SrvComm::fileSend_prepare() {
         },
         .answer = [](FileSendContext& context, Server_SendPrepareAnswer&& answer, const AnswerMeta&) {
             context.itemUUID = std::move(answer.answer.itemUUID);
+            // The first blocks are prepared on their threads; the block step
+            // waits for the first one without the engine's lock.
+            if (context.fileKey)
+                context.prefetch.start(context.localURL, context.fileSize, context.blockSize, context.blockNum,
+                                       *context.fileKey, context.clearHash, context.hashedBlocks);
             return Next::go(JobsSteps::fileSend_sendBlock);
         },
         .beforeChecks = nullptr,
@@ -236,14 +242,46 @@ void SrvComm::fileSend_prepare() {
 
 void SrvComm::fileSend_sendBlock() {
     requestStep<FileSendContext, Server_SendBlockAnswer>(*this, kSendBlock, {
-        .before = [](FileSendContext& context) -> std::optional<Next> {
+        .before = [this](FileSendContext& context) -> std::optional<Next> {
             context.lastStatus = JobsSteps::fileSend_sendBlock;
+            // The block sent before is let go now rather than when the next
+            // request replaces it, so that no more than the block on its way
+            // and the ones prepared ahead are held; on a kept thread, as
+            // handing megabytes back to the system is no work for the
+            // engine's lock (without a thread it goes here).
+            if (context.httpSession && context.httpSession->task)
+                ReusedThreads::run([sent = std::exchange(context.httpSession->task, nullptr)]() mutable { sent.reset(); });
             context.pendingBlock.reset();
             context.pendingBodyDigest.reset();
+            context.awaitedBlock.reset();
             if (!context.fileKey) return Next::fail(kEncryptFileKey);
+            // A block still being prepared is waited for without the
+            // engine's lock: the step runs again once it is ready.
+            if (const auto jobID = context.getJobID()) {
+                const std::uint64_t blockNum = context.blockNum;
+                auto again = lockedHandler([this, jobID = *jobID, blockNum] {
+                    auto waiting = runningJobContext<FileSendContext>();
+                    if (!waiting || waiting->getJobID() != jobID || waiting->awaitedBlock != blockNum ||
+                        actualJobStep_ != JobsSteps::fileSend_sendBlock)
+                        return;
+                    waiting->awaitedBlock.reset();
+                    setActualJobStep(JobsSteps::fileSend_sendBlock);
+                });
+                if (context.prefetch.whenPrepared(blockNum, std::move(again))) {
+                    context.awaitedBlock = blockNum;
+                    return Next::handled();
+                }
+            }
             std::optional<FileSendBlockReader::Block> block;
             try {
-                if (auto prepared = context.prefetch.take(context.blockNum)) {
+                auto prepared = context.prefetch.take(context.blockNum);
+                // A block that lost its turn in the clear digest (the one
+                // before it was dropped or failed) is read again in line.
+                if (prepared && prepared->block &&
+                    (prepared->clearHash ? context.hashedBlocks != context.blockNum
+                                         : context.hashedBlocks <= context.blockNum))
+                    prepared.reset();
+                if (prepared) {
                     // Read ahead of its turn: the file must still be the one
                     // it was read from, as a read now would find it.
                     FileSendBlockReader::checkUnchanged(context.localURL, context.fileSize);
@@ -279,8 +317,8 @@ void SrvComm::fileSend_sendBlock() {
             context.pendingBlock.reset();
             std::optional<Bytes> digest = std::move(context.pendingBodyDigest);
             context.pendingBodyDigest.reset();
-            // The next block (or the end's check) is prepared while this one
-            // is on its way.
+            // The next blocks (or the end's check) are prepared while this
+            // one is on its way.
             context.prefetch.start(context.localURL, context.fileSize, context.blockSize, context.blockNum + 1,
                                    *context.fileKey, context.clearHash, context.hashedBlocks);
             return Outgoing{.headers = std::move(headers),

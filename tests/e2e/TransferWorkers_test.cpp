@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "DownloadTestSupport.h"
 #include "devserver/DevServer.h"
@@ -139,6 +140,68 @@ TEST(TransferWorkers, AnUploadThatFailsWithItsNextBlockPreparedResumesToTheSameF
     EXPECT_TRUE(FileSendBlockPrefetch::waitForNoLiveWorkers(kGuard));
 }
 
+// The job waits, with nothing in flight, for its first block's preparation
+// (held) when the abort comes: it ends aborted once the block is ready, sends
+// no block, and drops the file the server named.
+TEST(TransferWorkers, AnUploadAbortedWhileItWaitsForABlockEndsWithoutSendingIt) {
+    DownloadSession session("prep-wait-abort");
+    const fs::path path = session.folder.root / "two.bin";
+    writeFile(path, patterned(kBlock + 10));
+    HeldPreparation held(0);
+    server().clearRequests();
+    const auto id = upload(session, path);
+    ASSERT_TRUE(id);
+    ASSERT_TRUE(held.gate->waitForArrivals());
+    // The prepare answer has been taken (the block is started from it).
+    EXPECT_TRUE(session.engine->abortJobs({*id}).at(*id));
+    held.open();
+    ASSERT_TRUE(session.recorder.waitIdle());
+    EXPECT_EQ(lastUploadResult(session), xfer::kAborted);
+    std::vector<std::string> lines;
+    for (const auto& request : server().requests()) lines.push_back(request.method + " " + request.path);
+    EXPECT_EQ(lines, (std::vector<std::string>{"GET /filesend/prepare/", "DELETE /filesend/"}));
+    EXPECT_TRUE(FileSendBlockPrefetch::waitForNoLiveWorkers(kGuard));
+}
+
+// Two blocks are prepared side by side while one is sent; the first of them
+// is held in its preparation while the one after it reads on. The blocks go
+// out in their order, each once, and the file's digest takes each once.
+TEST(TransferWorkers, BlocksPreparedSideBySideGoOutInOrderWhicheverIsSlower) {
+    for (const std::uint64_t slow : {1u, 2u}) {
+        SCOPED_TRACE("held block " + std::to_string(slow));
+        DownloadSession session(slow == 1 ? "side-by-side-1" : "side-by-side-2");
+        const Bytes content = patterned(3 * kBlock + 77, 5);
+        const fs::path path = session.folder.root / "four.bin";
+        writeFile(path, content);
+        HeldPreparation held(slow);
+        server().clearRequests();
+        const auto id = upload(session, path);
+        ASSERT_TRUE(id);
+        ASSERT_TRUE(held.gate->waitForArrivals());
+        held.open();
+        ASSERT_TRUE(session.recorder.waitIdle());
+        ASSERT_EQ(lastUploadResult(session), xfer::kSent);
+
+        std::vector<std::string> sent;
+        for (const auto& request : server().requests()) {
+            if (request.path != kStore) continue;
+            for (const auto& [name, value] : request.headers)
+                if (name == "x-sb-blocknum") sent.push_back(value);
+        }
+        EXPECT_EQ(sent, (std::vector<std::string>{"0", "1", "2", "3"}));
+        const std::string uuid = uploadedUuid(session);
+        const auto item = session.stored(uuid);
+        ASSERT_TRUE(item);
+        const auto metadata = session.oracle().openMetadata(item->itemkey, item->metadata);
+        ASSERT_TRUE(metadata);
+        EXPECT_EQ((*metadata)["filehash-SHA256"], sha256Hex(content));
+        const Outcome back = session.download(uuid);
+        ASSERT_EQ(back.result, xfer::kReceived);
+        EXPECT_TRUE(readFile(back.localURL()) == content);
+        EXPECT_TRUE(FileSendBlockPrefetch::waitForNoLiveWorkers(kGuard));
+    }
+}
+
 // The download is aborted (by an observer, on the engine's thread), or its
 // engine goes, while its first block is held on the way to the disk: the
 // temporary file goes with the abort, and the worker ends either way.
@@ -197,6 +260,38 @@ TEST(TransferWorkers, ADownloadAbortedWhileABlockIsWrittenLeavesNothingBehind) {
             EXPECT_EQ(entriesOf(destination), std::set<std::string>{});
         }
     }
+}
+
+// Block 1's answer arrives while block 0 is held on its way to the disk, and
+// waits for it; the abort comes as it arrives (before or after it is set to
+// wait). Either way the download ends aborted once block 0 is done, block 1
+// is never written, no further block is asked for, and nothing is left.
+TEST(TransferWorkers, ADownloadAbortedWhileAnAnswerWaitsForTheBlockBeforeLeavesNothingBehind) {
+    DownloadSession session("answer-wait-abort");
+    const StoredFile file = session.store(patterned(kBlock * 3), "waiting.bin");
+    const fs::path destination = session.folder.destination();
+    const fs::path temporary = session.temporaryFile(file.uuid);
+    auto gate = std::make_shared<testsupport::WorkerGate>();
+    FileReceiveBlockWriter::replaceWorkerHook([gate] { gate->arriveAndWait(); });
+    server().clearRequests();
+    const auto id = session.engine->fileReceive_add(file.uuid, destination, "n", std::nullopt);
+    ASSERT_TRUE(id);
+    ASSERT_TRUE(gate->waitForArrivals());
+    // The preparation, block 0, block 1.
+    ASSERT_TRUE(server().waitForRequestCount(3, kGuard));
+    EXPECT_TRUE(session.engine->abortJobs({*id}).at(*id));
+    FileReceiveBlockWriter::replaceWorkerHook(nullptr);
+    gate->open();
+    ASSERT_TRUE(session.recorder.waitIdle());
+    auto end = session.transfers.last(xfer::kRemoteFileDownloadNotification);
+    ASSERT_TRUE(end);
+    EXPECT_EQ(end->result, xfer::kAborted);
+    std::size_t blockRequests = 0;
+    for (const auto& request : server().requests()) blockRequests += request.path == "/filerecv/getblock/";
+    EXPECT_EQ(blockRequests, 2u);
+    EXPECT_TRUE(FileReceiveBlockWriter::waitForNoLiveWorkers(kGuard));
+    EXPECT_FALSE(fs::exists(temporary));
+    EXPECT_EQ(entriesOf(destination), std::set<std::string>{});
 }
 
 // Block 0 does not decrypt (its body, fingerprinted as it is, cut short of a

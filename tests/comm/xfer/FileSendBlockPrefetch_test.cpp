@@ -144,4 +144,86 @@ TEST_F(FileSendBlockPrefetchTest, AWorkerCaughtMidwayEndsByItselfAfterACancelOrT
     }
 }
 
+// Two blocks prepared side by side: the second can feed the file's digest
+// only after the first has. Whichever worker is held, each block comes out
+// as the reader makes it and the digest handed over is that of the file's
+// head, block by block.
+TEST_F(FileSendBlockPrefetchTest, BlocksPreparedSideBySideCarryTheDigestInTheirOrderWhicheverIsSlower) {
+    for (const std::uint64_t slow : {0u, 1u}) {
+        SCOPED_TRACE("held block " + std::to_string(slow));
+        auto gate = std::make_shared<testsupport::WorkerGate>();
+        FileSendBlockPrefetch::replaceWorkerHook([gate, slow](std::uint64_t n) {
+            if (n == slow) gate->arriveAndWait();
+        });
+        FileSendBlockPrefetch prefetch(2);
+        Digest clearHash(DigestAlgorithm::sha256);
+        prefetch.start(path, size, kBlock, 0, key, clearHash, 0);
+        ASSERT_TRUE(gate->waitForArrivals());
+        FileSendBlockPrefetch::replaceWorkerHook(nullptr);
+        gate->open();
+
+        Digest expectedHash(DigestAlgorithm::sha256);
+        std::uint64_t expectedHashed = 0;
+        for (std::uint64_t n = 0; n < 2; ++n) {
+            auto prepared = prefetch.take(n);
+            ASSERT_TRUE(prepared && prepared->block);
+            const auto expected = FileSendBlockReader::read(path, size, kBlock, n, key, expectedHash, expectedHashed);
+            ASSERT_TRUE(expected);
+            EXPECT_EQ(prepared->block->cipher, expected->cipher);
+            EXPECT_EQ(prepared->bodyDigest, sha256(expected->cipher));
+            ASSERT_TRUE(prepared->clearHash);
+            EXPECT_EQ(prepared->hashedBlocks, n + 1);
+            EXPECT_EQ(Digest(*prepared->clearHash).final(), sha256(head((n + 1) * kBlock)));
+            // The job takes block n and asks for the next ones.
+            prefetch.start(path, size, kBlock, n + 1, key, *prepared->clearHash, n + 1);
+        }
+        auto last = prefetch.take(2);
+        ASSERT_TRUE(last && last->block);
+        EXPECT_EQ(last->block->clearSize, 500);
+        ASSERT_TRUE(last->clearHash);
+        EXPECT_EQ(Digest(*last->clearHash).final(), sha256(content));
+        // The end's check, prepared beside the last block; nothing past it.
+        auto end = prefetch.take(3);
+        ASSERT_TRUE(end);
+        EXPECT_FALSE(end->block);
+        EXPECT_FALSE(prefetch.take(4));
+    }
+}
+
+// The first of two blocks is dropped (asked for no more, or everything
+// cancelled) while its worker is held: the second never feeds a digest it
+// did not get in turn, and every worker ends by itself.
+TEST_F(FileSendBlockPrefetchTest, ABlockAfterADroppedOneComesWithoutADigestAndNoWorkerIsLeft) {
+    for (const bool cancelAll : {false, true}) {
+        SCOPED_TRACE(cancelAll ? "all cancelled" : "first dropped");
+        auto gate = std::make_shared<testsupport::WorkerGate>();
+        FileSendBlockPrefetch::replaceWorkerHook([gate](std::uint64_t n) {
+            if (n == 0) gate->arriveAndWait();
+        });
+        FileSendBlockPrefetch prefetch(2);
+        Digest clearHash(DigestAlgorithm::sha256);
+        prefetch.start(path, size, kBlock, 0, key, clearHash, 0);
+        ASSERT_TRUE(gate->waitForArrivals());
+        if (cancelAll) {
+            prefetch.cancel();
+            EXPECT_FALSE(prefetch.take(1));
+        } else {
+            EXPECT_FALSE(prefetch.take(1)) << "the earlier block is dropped first";
+        }
+        FileSendBlockPrefetch::replaceWorkerHook(nullptr);
+        gate->open();
+        if (!cancelAll) {
+            auto second = prefetch.take(1);
+            ASSERT_TRUE(second && second->block);
+            EXPECT_FALSE(second->clearHash);
+            Digest expectedHash(DigestAlgorithm::sha256);
+            std::uint64_t hashed = 2;
+            const auto expected = FileSendBlockReader::read(path, size, kBlock, 1, key, expectedHash, hashed);
+            ASSERT_TRUE(expected);
+            EXPECT_EQ(second->block->cipher, expected->cipher);
+        }
+        EXPECT_TRUE(FileSendBlockPrefetch::waitForNoLiveWorkers(kGuard));
+    }
+}
+
 }  // namespace
