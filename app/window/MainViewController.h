@@ -382,6 +382,9 @@ private:
     QWidget* makeUploadStrip();
     // The upload strip's height: 0 hides it, 80 shows it.
     void setSendingFileInfoHeight(int height);
+    // The strip opened and the spinner running, before a transfer's first
+    // report gives them numbers.
+    void showTransferStarting();
 
     // --- jobs list (MainViewJobs.cpp) ------------------------------------------------
     // The jobs table's model, delegate, menu and controls, once the widgets

@@ -40,7 +40,6 @@ using ostrelcomm::CommJobsItem;
 using ostrelcomm::JobStatus;
 using ostrelcomm::JobType;
 
-constexpr int kUploadStripHeight = 80;
 // The status image's side in device-independent pixels, drawn at twice that.
 constexpr int kStatusDotSide = 16;
 
@@ -526,14 +525,7 @@ void MainViewController::resumeJob() {
     appwise.setFileXferInProgress(true);
     appwise.notifications()->post(kFileXferInProgressNotification);
     scheduleJobsListRebuild();
-    commStatusIndicator_->hide();
-    progressSpinner_->show();
-    progressSpinner_->setRange(0, 0);
-    progressSpinner_->setValue(0);
-    setSendingFileInfoHeight(kUploadStripHeight);
-    sendingFileProgressBar_->setRange(0, 0);
-    sendingFilesProgress_->setText(text("Sending data..."));
-    sendingFileRemainingTime_->setText(QStringLiteral("..."));
+    showTransferStarting();
 }
 
 void MainViewController::followResumedTransfers() {

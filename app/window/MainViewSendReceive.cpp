@@ -37,7 +37,6 @@ namespace {
 namespace fs = std::filesystem;
 using ostrelcomm::RemoteDirectoryBranch;
 
-constexpr int kUploadStripHeight = 80;
 // The tag of a folder download's tree query.
 constexpr char kReceiveFileFromRemoteSource[] = "receiveFileFromRemote";
 constexpr char kTreeUndecodable[] = "getDirectoryTreeTerminated observer: Unable to decode notification data";
@@ -200,14 +199,7 @@ void MainViewController::sendLocalItemsToRemote() {
 
     appwise.setFileXferInProgress(true);
     appwise.notifications()->post(kFileXferInProgressNotification);
-    commStatusIndicator_->hide();
-    progressSpinner_->show();
-    progressSpinner_->setRange(0, 0);
-    progressSpinner_->setValue(0);
-    setSendingFileInfoHeight(kUploadStripHeight);
-    sendingFileProgressBar_->setRange(0, 0);
-    sendingFilesProgress_->setText(text("Sending data..."));
-    sendingFileRemainingTime_->setText(QStringLiteral("..."));
+    showTransferStarting();
     // A press of the strip's button while no run went on (a resumed
     // transfer's) would otherwise end this run at its first step.
     multipleLocalToRemote_->setAbortOperation(false);

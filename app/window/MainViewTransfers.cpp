@@ -61,6 +61,9 @@ constexpr int kBarScale = 1000;
 
 QString text(const char* key) { return QString::fromStdString(localize(key)); }
 
+// The upload strip's open height.
+constexpr int kUploadStripHeight = 80;
+
 template <class Value>
 std::optional<Value> entryOf(const xfer::RemoteFileDownloadPayload& payload, const char* key) {
     const auto found = payload.find(key);
@@ -378,6 +381,17 @@ void MainViewController::Transfers::drawRunEnded(MainViewController& view) {
     view.progressSpinner_->hide();
     view.progressSpinner_->setRange(0, 100);
     view.progressSpinner_->setValue(0);
+}
+
+void MainViewController::showTransferStarting() {
+    commStatusIndicator_->hide();
+    progressSpinner_->show();
+    progressSpinner_->setRange(0, 0);
+    progressSpinner_->setValue(0);
+    setSendingFileInfoHeight(kUploadStripHeight);
+    sendingFileProgressBar_->setRange(0, 0);
+    sendingFilesProgress_->setText(text("Sending data..."));
+    sendingFileRemainingTime_->setText(QStringLiteral("..."));
 }
 
 }  // namespace quorvel
