@@ -10,9 +10,11 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "app/Extensions/Localize.h"
@@ -37,7 +39,11 @@ int makeFolder(const std::filesystem::path& folder, const QString& name) {
     // end and another folder would be made.
     if (encoded.contains('\0')) return EINVAL;
     // Appended, never joined as a path: a name that starts with "/" stays
-    // inside the folder.
+    // inside the folder. Past those slashes the name must be one entry: a
+    // "/" inside it, "." or ".." would make the folder somewhere else.
+    std::string_view entry(encoded.constData(), static_cast<std::size_t>(encoded.size()));
+    entry.remove_prefix(std::min(entry.find_first_not_of('/'), entry.size()));
+    if (entry.find('/') != std::string_view::npos || entry == "." || entry == "..") return EINVAL;
     std::string path = folder.native();
     path += '/';
     path.append(encoded.constData(), static_cast<std::size_t>(encoded.size()));

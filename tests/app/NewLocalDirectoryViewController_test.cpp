@@ -140,7 +140,12 @@ private slots:
         QTest::addColumn<QString>("description");
         QTest::newRow("an existing folder") << "F" << "File exists";
         QTest::newRow("an existing file") << "f" << "File exists";
-        QTest::newRow("a missing parent") << "missing/x" << "No such file or directory";
+        // One entry of the folder on show, never a path to another place.
+        QTest::newRow("a name with a slash") << "F/x" << "Invalid argument";
+        QTest::newRow("the parent") << "../escaped" << "Invalid argument";
+        QTest::newRow("the parent after slashes") << "//../escaped" << "Invalid argument";
+        QTest::newRow("the parent itself") << ".." << "Invalid argument";
+        QTest::newRow("the folder itself") << "." << "Invalid argument";
         // Cut at the NUL, the system would make "a".
         QTest::newRow("a NUL") << QString::fromUtf16(u"a\u0000b", 3) << "Invalid argument";
     }
