@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QByteArray>
+#include <QHash>
 #include <QImageReader>
 #include <QPainter>
 #include <QRectF>
@@ -11,6 +12,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <mutex>
 
 namespace quorvel {
 
@@ -31,7 +33,15 @@ void setTemplateImage(QImage& image, bool isTemplate) {
 }
 
 QImage namedImage(const QString& name) {
-    return QImage(QStringLiteral(":/images/") + name + QStringLiteral(".png"));
+    // Table rows ask for their images at every repaint: each PNG is decoded
+    // once, and every caller gets a shared copy that detaches if changed.
+    static std::mutex mutex;
+    static QHash<QString, QImage> decoded;
+    const std::lock_guard lock(mutex);
+    auto image = decoded.constFind(name);
+    if (image == decoded.constEnd())
+        image = decoded.insert(name, QImage(QStringLiteral(":/images/") + name + QStringLiteral(".png")));
+    return *image;
 }
 
 QImage remoteThumbnailImage(ostrelcomm::ByteView bytes) {
