@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "encoding/Encoding.h"
+
 namespace ostrelcomm {
 
 namespace {
@@ -20,38 +22,9 @@ constexpr std::uint64_t kAsfObjectHeaderSize = 24;
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 std::optional<std::string> decodeUtf8(ByteView bytes) {
-    std::size_t i = 0;
-    const std::size_t n = bytes.size();
-    while (i < n) {
-        const std::uint8_t lead = bytes[i];
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
-        std::uint8_t low = 0x80;
-        std::uint8_t high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0) low = 0xA0;
-            if (lead == 0xED) high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0) low = 0x90;
-            if (lead == 0xF4) high = 0x8F;
-        } else {
-            return std::nullopt;
-        }
-        if (n - i < length) return std::nullopt;
-        if (bytes[i + 1] < low || bytes[i + 1] > high) return std::nullopt;
-        for (std::size_t k = 2; k < length; ++k) {
-            if (bytes[i + k] < 0x80 || bytes[i + k] > 0xBF) return std::nullopt;
-        }
-        i += length;
-    }
-    return toText(bytes);
+    std::string text = toText(bytes);
+    if (!isValidUtf8(text)) return std::nullopt;
+    return text;
 }
 
 std::size_t countCodePoints(std::string_view text) {
