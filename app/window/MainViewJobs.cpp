@@ -414,7 +414,13 @@ void MainViewController::updateBadges() {
 
 void MainViewController::drawBadges() {
     if (failedJobs_ >= 1) {
-        setJobsToList(JobsListItems::failed);
+        // With the failed jobs already on show, the rebuild that follows
+        // every change has listed them: only the silencing is left to do.
+        const auto failed = JobsListItems::failed;
+        if (jobsToList_ == failed && jobsToDisplay_->selectedSegment() == static_cast<int>(failed))
+            silenceErrors();
+        else
+            setJobsToList(failed);
         commStatusIndicator_->setPixmap(statusDot(systemColor(SystemColor::red)));
         showBadge(jobsNumber_, failedJobs_, systemColor(SystemColor::red));
         return;
