@@ -6,7 +6,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QString>
-#include <QThread>
 
 #include <any>
 #include <typeinfo>
@@ -22,11 +21,6 @@ namespace quorvel {
 namespace {
 
 QString menuText(const char* key) { return QString::fromStdString(localize(key)); }
-
-bool onMainThread() {
-    const QCoreApplication* application = QCoreApplication::instance();
-    return application && QThread::currentThread() == application->thread();
-}
 
 void post(const char* name) { Appwise::shared().notifications()->post(name); }
 

@@ -10,4 +10,7 @@ namespace quorvel {
 // widget may be gone by the time the work runs.
 void runOnMain(std::function<void()> work);
 
+// True on the thread the application object lives on; false without one.
+bool onMainThread();
+
 }  // namespace quorvel

@@ -2,13 +2,11 @@
 // observers that list the remote folder on show and follow the application's
 // own events (login state, clipboard, refresh, select all, the local folder).
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QPalette>
 #include <QPointer>
 #include <QPushButton>
 #include <QTableView>
-#include <QThread>
 
 #include <filesystem>
 #include <string>
@@ -41,11 +39,6 @@ namespace tree = ostrelcomm::tree;
 namespace shares = ostrelcomm::shares;
 
 constexpr char kRootNodeImage[] = "RootNodeIcon";
-
-bool onMainThread() {
-    const QCoreApplication* application = QCoreApplication::instance();
-    return application && QThread::currentThread() == application->thread();
-}
 
 // Registers once: true the first time, for `flag`.
 bool firstRegistration(bool& flag) {

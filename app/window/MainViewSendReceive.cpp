@@ -3,13 +3,11 @@
 // the upload strip's button, and the observers that keep the jobs list in
 // step with both engines' queues.
 
-#include <QCoreApplication>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
 #include <QTableView>
-#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
@@ -42,11 +40,6 @@ constexpr char kReceiveFileFromRemoteSource[] = "receiveFileFromRemote";
 constexpr char kTreeUndecodable[] = "getDirectoryTreeTerminated observer: Unable to decode notification data";
 
 QString text(const char* key) { return QString::fromStdString(localize(key)); }
-
-bool onMainThread() {
-    const QCoreApplication* app = QCoreApplication::instance();
-    return app && QThread::currentThread() == app->thread();
-}
 
 // A local name as the user can read it: its UTF-8 as it is, any byte that is
 // not part of it as "\xHH", so that a name in another encoding is still told

@@ -1,11 +1,9 @@
 #include "app/window/MainWindow.h"
 
 #include <QAction>
-#include <QCoreApplication>
 #include <QIcon>
 #include <QPixmap>
 #include <QPointer>
-#include <QThread>
 #include <QToolBar>
 
 #include <algorithm>
@@ -35,11 +33,6 @@ namespace quorvel {
 namespace {
 
 constexpr char kAlertIcon[] = "NSInfo";
-
-bool onMainThread() {
-    const QCoreApplication* application = QCoreApplication::instance();
-    return application && QThread::currentThread() == application->thread();
-}
 
 // Each toolbar item's label, a key of "Localizable"; Login's changes with the
 // login state.
