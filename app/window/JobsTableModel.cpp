@@ -17,7 +17,6 @@ namespace quorvel {
 namespace {
 
 using ostrelcomm::JobStatus;
-using ostrelcomm::JobType;
 
 constexpr int kColumns = 3;
 constexpr const char* kColumnTitles[] = {"JobColumn", "JobQueuedColumn", "JobDetailColumn"};
@@ -42,8 +41,6 @@ StatusLook lookOf(JobStatus status) {
     }
     return {"pendingjobs-icon", SystemColor::label};
 }
-
-bool isTransfer(JobType type) { return type == JobType::fileSend || type == JobType::fileReceive; }
 
 QString text(const char* key) { return QString::fromStdString(localize(key)); }
 

@@ -13,6 +13,7 @@
 #include "app/window/FileTableCell.h"
 #include "app/window/MainViewController.h"
 #include "jobs/JobStatus.h"
+#include "jobs/JobType.h"
 
 namespace quorvel {
 
@@ -26,6 +27,11 @@ struct JobCellData {
     QString text;
     QString identifier;
 };
+
+// An upload or a download: the jobs that carry a file's content.
+inline bool isTransfer(ostrelcomm::JobType type) {
+    return type == ostrelcomm::JobType::fileSend || type == ostrelcomm::JobType::fileReceive;
+}
 
 // The cell identifiers of the jobs table, by column.
 inline constexpr char kJobDescriptionCellID[] = "jobDescriptionID";

@@ -55,8 +55,6 @@ bool isFailure(JobStatus status) {
            status == JobStatus::reqAbort;
 }
 
-bool isTransfer(JobType type) { return type == JobType::fileSend || type == JobType::fileReceive; }
-
 QString text(const char* key) { return QString::fromStdString(localize(key)); }
 
 // The status image: a dot in `color`, as the desktop shows a status.
