@@ -79,10 +79,8 @@ void NewRemoteDirectoryViewController::viewDidLoad() {
     connect(newFolderName_, &QLineEdit::textChanged, this, &NewRemoteDirectoryViewController::controlTextDidChange);
     // Files and folders alike: the server keeps one name per item of a folder.
     if (const auto& listing = Appwise::shared().remoteDirectoryInfo()) {
-        for (const auto& item : listing->content) {
-            existingItemsName_.push_back(item.metadata.name);
+        for (const auto& item : listing->content)
             existingKeys_.insert(ostrelcomm::nameOrderKey(item.metadata.name));
-        }
     }
 }
 

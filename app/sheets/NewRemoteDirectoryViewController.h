@@ -4,7 +4,6 @@
 
 #include <set>
 #include <string>
-#include <vector>
 
 class QLabel;
 class QLineEdit;
@@ -38,9 +37,6 @@ class NewRemoteDirectoryViewController : public QDialog {
 public:
     explicit NewRemoteDirectoryViewController(QWidget* parent = nullptr);
 
-    // The names of the folder's items, in listing order.
-    const std::vector<std::string>& existingItemsName() const { return existingItemsName_; }
-
     // OK: queues the creation and closes.
     void confirmDirectoryCreation();
     // Cancel.
@@ -59,8 +55,8 @@ private:
     QLabel* warningIcon_ = nullptr;
     QLabel* warningText_ = nullptr;
 
-    std::vector<std::string> existingItemsName_;
-    // Their keys in the library's name order, looked up on every edit.
+    // The names of the folder's items as keys of the library's name order,
+    // looked up on every edit.
     std::set<std::string> existingKeys_;
 };
 
