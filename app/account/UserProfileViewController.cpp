@@ -912,8 +912,10 @@ void UserProfileViewController::adjustLoginButtons() {
         rbAutoAccessAtStartup_->setEnabled(false);
         rbBiometricLogin_->setEnabled(false);
         showLoginType(false, false);
-        changeSetup([](AppSetup& setup) { setup.biometricLogin = false; });
-        changeSetup([](AppSetup& setup) { setup.automaticAccessAtStartup = false; });
+        changeSetup([](AppSetup& setup) {
+            setup.biometricLogin = false;
+            setup.automaticAccessAtStartup = false;
+        });
         return;
     }
     cbCredentialsInKeyring_->setChecked(true);
@@ -929,8 +931,10 @@ void UserProfileViewController::adjustLoginButtons() {
 void UserProfileViewController::loginTypeChanged() {
     const bool automatic = rbAutoAccessAtStartup_->isChecked();
     const bool biometric = rbBiometricLogin_->isChecked();
-    changeSetup([automatic](AppSetup& setup) { setup.automaticAccessAtStartup = automatic; });
-    changeSetup([biometric](AppSetup& setup) { setup.biometricLogin = biometric; });
+    changeSetup([automatic, biometric](AppSetup& setup) {
+        setup.automaticAccessAtStartup = automatic;
+        setup.biometricLogin = biometric;
+    });
 }
 
 void UserProfileViewController::changeCredentialsInKeyring() {
