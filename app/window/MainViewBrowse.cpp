@@ -40,13 +40,6 @@ namespace shares = ostrelcomm::shares;
 
 constexpr char kRootNodeImage[] = "RootNodeIcon";
 
-// Registers once: true the first time, for `flag`.
-bool firstRegistration(bool& flag) {
-    if (flag) return false;
-    flag = true;
-    return true;
-}
-
 // The program's own folder image, whatever the desktop's theme, in the
 // colour of the text: the path bars look as the remote rows do on every
 // machine, on light and dark palettes.
@@ -210,7 +203,7 @@ void MainViewController::clearRemoteSelection() {
 }
 
 void MainViewController::observeFolderResults() {
-    if (!firstRegistration(browseObservers_.folderResults)) return;
+    if (!firstRegistration(registered_.folderResults)) return;
     EngineBridge& fast = Appwise::shared().bridge(CommTasks::fastTask);
 
     // Listings asked for by a sheet (rename, information) are theirs.
@@ -288,7 +281,7 @@ void MainViewController::observeFolderResults() {
 }
 
 void MainViewController::observeEmptyQueues() {
-    if (!firstRegistration(browseObservers_.emptyQueues)) return;
+    if (!firstRegistration(registered_.emptyQueues)) return;
     Appwise& appwise = Appwise::shared();
     const auto deferredRefresh = [this] {
         Appwise& shared = Appwise::shared();
@@ -318,7 +311,7 @@ void MainViewController::observeApplication(const char* name, std::function<void
 }
 
 void MainViewController::observeShowFullLog() {
-    if (!firstRegistration(browseObservers_.showFullLog)) return;
+    if (!firstRegistration(registered_.showFullLog)) return;
     observeApplication(
         kShowFullLogChangedNotification,
         [](MainViewController& view) { view.viewTypeBtn_->setVisible(Appwise::shared().setup().showFullLog); },
@@ -326,7 +319,7 @@ void MainViewController::observeShowFullLog() {
 }
 
 void MainViewController::observeLocalFolderRefresh() {
-    if (!firstRegistration(browseObservers_.localFolderRefresh)) return;
+    if (!firstRegistration(registered_.localFolderRefresh)) return;
     observeApplication(
         kRefreshLocalFilesListNotification,
         [](MainViewController& view) {
@@ -339,7 +332,7 @@ void MainViewController::observeLocalFolderRefresh() {
 }
 
 void MainViewController::observeAuthentication() {
-    if (!firstRegistration(browseObservers_.authentication)) return;
+    if (!firstRegistration(registered_.authentication)) return;
     if (!appCenter_) appCenter_ = Appwise::shared().notifications();
     const QPointer<MainViewController> self(this);
     // Posted on an engine's thread with its lock held: the state is read
@@ -372,7 +365,7 @@ void MainViewController::observeAuthentication() {
 }
 
 void MainViewController::observeRefresh() {
-    if (!firstRegistration(browseObservers_.refresh)) return;
+    if (!firstRegistration(registered_.refresh)) return;
     // Also posted on an engine's thread: the listing is asked for from the
     // main thread, where jobs are queued.
     observeApplication(
@@ -398,13 +391,13 @@ void MainViewController::observeRefresh() {
 }
 
 void MainViewController::observePasteboard() {
-    if (!firstRegistration(browseObservers_.pasteboard)) return;
+    if (!firstRegistration(registered_.pasteboard)) return;
     observeApplication(
         kPasteboardChangedNotification, [](MainViewController& view) { view.reloadRemoteFileList(); }, false);
 }
 
 void MainViewController::observeSelectAll() {
-    if (!firstRegistration(browseObservers_.selectAll)) return;
+    if (!firstRegistration(registered_.selectAll)) return;
     observeApplication(
         kSelectAllNotification,
         [](MainViewController& view) {

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "app/local/Directory.h"
@@ -443,8 +444,6 @@ private:
     };
     // The download and upload actions on Appwise's center.
     CenterObservations sendReceiveObservations_;
-    bool jobQueuesObserved_ = false;
-    bool folderTreeObserved_ = false;
 
     // --- interface elements ---------------------------------------------------------
     QTabWidget* mainTabView_ = nullptr;
@@ -481,10 +480,8 @@ private:
     // A reload puts the selection back on screen: not a change by the user.
     bool showingSelection_ = false;
 
-    bool commObserversRegistered_ = false;
-    bool appObserversRegistered_ = false;
-    // Each browsing observer registers once.
-    struct BrowseObservers {
+    // Each observer registers once for the view's life.
+    struct RegisteredObservers {
         bool folderResults = false;
         bool emptyQueues = false;
         bool showFullLog = false;
@@ -493,7 +490,17 @@ private:
         bool refresh = false;
         bool pasteboard = false;
         bool selectAll = false;
-    } browseObservers_;
+        bool jobQueues = false;
+        bool folderTree = false;
+        bool transferActions = false;
+        bool download = false;
+        bool itemCopied = false;
+        bool copyCompleted = false;
+        bool copyError = false;
+        bool upload = false;
+    } registered_;
+    // True the first time for `flag`, which it sets.
+    static bool firstRegistration(bool& flag) { return !std::exchange(flag, true); }
     // The registrations on Appwise's center, removed when the view goes.
     std::shared_ptr<ostrelcomm::NotificationCenter> appCenter_;
     std::vector<ostrelcomm::NotificationCenter::Token> appTokens_;

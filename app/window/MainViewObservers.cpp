@@ -3,12 +3,9 @@
 namespace quorvel {
 
 // The order of registration is the order in which observers of one
-// notification run: keep it.
+// notification run: keep it. Each observer registers once of itself, so a
+// second call adds nothing.
 void MainViewController::commRelatedObservers() {
-    if (commObserversRegistered_) {
-        return;
-    }
-    commObserversRegistered_ = true;
     observeFolderResults();
     observeRemoteFileDownload();
     observeEmptyQueues();
@@ -20,10 +17,6 @@ void MainViewController::commRelatedObservers() {
 }
 
 void MainViewController::appRelatedObservers() {
-    if (appObserversRegistered_) {
-        return;
-    }
-    appObserversRegistered_ = true;
     observeShowFullLog();
     observeLocalFolderRefresh();
     observeAuthentication();

@@ -80,8 +80,7 @@ std::string refusedItemName(const fs::path& item, const fs::path& localFolder) {
 // other turn only the records of the jobs that changed, so that a running
 // transfer never has the queue copied at each of its blocks.
 void MainViewController::observeJobQueues() {
-    if (jobQueuesObserved_) return;
-    jobQueuesObserved_ = true;
+    if (!firstRegistration(registered_.jobQueues)) return;
     Appwise& appwise = Appwise::shared();
     for (const CommTasks task : {CommTasks::slowTask, CommTasks::fastTask}) {
         EngineBridge* bridge = &appwise.bridge(task);
@@ -96,8 +95,7 @@ void MainViewController::observeJobQueues() {
 }
 
 void MainViewController::observeFolderTree() {
-    if (folderTreeObserved_) return;
-    folderTreeObserved_ = true;
+    if (!firstRegistration(registered_.folderTree)) return;
     connect(&Appwise::shared().bridge(CommTasks::slowTask), &EngineBridge::getDirectoryTreeTerminated, this,
             [this](const DirectoryTreeEvent& event) {
                 if (event.result != ostrelcomm::tree::kAvailable) return;
@@ -124,7 +122,7 @@ void MainViewController::observeFolderTree() {
 }
 
 void MainViewController::observeTransferActions() {
-    if (!sendReceiveObservations_.tokens.empty()) return;
+    if (!firstRegistration(registered_.transferActions)) return;
     const auto& center = Appwise::shared().notifications();
     sendReceiveObservations_.center = center;
     const QPointer<MainViewController> self(this);

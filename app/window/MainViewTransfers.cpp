@@ -139,10 +139,6 @@ struct MainViewController::Transfers {
         int pending = 0;
     };
 
-    bool downloadObserved = false;
-    bool itemCopiedObserved = false;
-    bool copyCompletedObserved = false;
-    bool copyErrorObserved = false;
     // The uploader's reports come on Appwise's center, which outlives the
     // view: the observer goes with the view.
     std::shared_ptr<ostrelcomm::NotificationCenter> uploadCenter;
@@ -192,9 +188,7 @@ MainViewController::Transfers& MainViewController::transfers() {
 // --- the download's report -----------------------------------------------------------------
 
 void MainViewController::observeRemoteFileDownload() {
-    Transfers& state = transfers();
-    if (state.downloadObserved) return;
-    state.downloadObserved = true;
+    if (!firstRegistration(registered_.download)) return;
     connect(&Appwise::shared().bridge(CommTasks::slowTask), &EngineBridge::remoteFileDownload, this,
             [this](const RemoteFileDownloadEvent& event) { Transfers::downloadReported(*this, event); });
 }
@@ -276,9 +270,7 @@ void MainViewController::Transfers::writeBack(MainViewController& view, const st
 // --- the folder copy's progress ------------------------------------------------------------
 
 void MainViewController::observeItemCopied() {
-    Transfers& state = transfers();
-    if (state.itemCopiedObserved) return;
-    state.itemCopiedObserved = true;
+    if (!firstRegistration(registered_.itemCopied)) return;
     connect(copyDirBridge_.get(), &CopyDirBridge::itemCopied, this, [this](std::int64_t copied, std::int64_t total) {
         // A malformed report reads as 0 of 0: no share of anything.
         activeSlowJobProgress_ = total < 1 ? -1.0F : static_cast<float>(copied) / static_cast<float>(total);
@@ -287,9 +279,7 @@ void MainViewController::observeItemCopied() {
 }
 
 void MainViewController::observeCopyCompleted() {
-    Transfers& state = transfers();
-    if (state.copyCompletedObserved) return;
-    state.copyCompletedObserved = true;
+    if (!firstRegistration(registered_.copyCompleted)) return;
     connect(copyDirBridge_.get(), &CopyDirBridge::copyCompleted, this, [this] {
         activeSlowJobProgress_ = -1;
         updateSpinner();
@@ -297,9 +287,7 @@ void MainViewController::observeCopyCompleted() {
 }
 
 void MainViewController::observeCopyError() {
-    Transfers& state = transfers();
-    if (state.copyErrorObserved) return;
-    state.copyErrorObserved = true;
+    if (!firstRegistration(registered_.copyError)) return;
     connect(copyDirBridge_.get(), &CopyDirBridge::copyError, this, [this] {
         activeSlowJobProgress_ = -1;
         updateSpinner();
@@ -309,8 +297,8 @@ void MainViewController::observeCopyError() {
 // --- the upload strip ----------------------------------------------------------------------
 
 void MainViewController::observeMultipleLocalFileSend() {
+    if (!firstRegistration(registered_.upload)) return;
     Transfers& state = transfers();
-    if (state.uploadObserver) return;
     state.uploadCenter = Appwise::shared().notifications();
     // Posted on the slow engine's thread under its lock: only copied there.
     state.uploadObserver = state.uploadCenter->addObserver(
