@@ -297,9 +297,8 @@ void MainViewController::observeEmptyQueues() {
 
 void MainViewController::observeApplication(const char* name, std::function<void(MainViewController&)> handler,
                                             bool queued) {
-    if (!appCenter_) appCenter_ = Appwise::shared().notifications();
     const QPointer<MainViewController> self(this);
-    appTokens_.push_back(appCenter_->addObserver(name, [self, handler, queued](const ostrelcomm::Notification&) {
+    observeAppCenter(name, [self, handler, queued](const ostrelcomm::Notification&) {
         if (!queued && onMainThread()) {
             if (self) handler(*self);
             return;
@@ -307,7 +306,12 @@ void MainViewController::observeApplication(const char* name, std::function<void
         runOnMain([self, handler] {
             if (self) handler(*self);
         });
-    }));
+    });
+}
+
+void MainViewController::observeAppCenter(const char* name, ostrelcomm::NotificationCenter::Observer observer) {
+    if (!appCenter_) appCenter_ = Appwise::shared().notifications();
+    appTokens_.push_back(appCenter_->addObserver(name, std::move(observer)));
 }
 
 void MainViewController::observeShowFullLog() {
@@ -333,13 +337,11 @@ void MainViewController::observeLocalFolderRefresh() {
 
 void MainViewController::observeAuthentication() {
     if (!firstRegistration(registered_.authentication)) return;
-    if (!appCenter_) appCenter_ = Appwise::shared().notifications();
     const QPointer<MainViewController> self(this);
     // Posted on an engine's thread with its lock held: the state is read
     // there, the rest waits for the main thread. A login changes nothing
     // here: whoever logged in asks for the listing.
-    appTokens_.push_back(appCenter_->addObserver(kAuthenticationStatusChangedNotification,
-                                                 [self](const ostrelcomm::Notification&) {
+    observeAppCenter(kAuthenticationStatusChangedNotification, [self](const ostrelcomm::Notification&) {
         if (Appwise::shared().authenticated()) return;
         runOnMain([self] {
             if (!self) return;
@@ -361,7 +363,7 @@ void MainViewController::observeAuthentication() {
             view.updateRemotePathView(false);
             view.reloadRemoteFileList();
         });
-    }));
+    });
 }
 
 void MainViewController::observeRefresh() {

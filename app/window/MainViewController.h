@@ -424,6 +424,9 @@ private:
     // `handler` on the main thread for a notification of Appwise's center: at
     // once when posted there, unless `queued`; else from the event loop.
     void observeApplication(const char* name, std::function<void(MainViewController&)> handler, bool queued);
+    // `observer` of `name` on Appwise's center, on the posting thread; every
+    // such registration is removed first thing when the view goes.
+    void observeAppCenter(const char* name, ostrelcomm::NotificationCenter::Observer observer);
     // The fast engine lists the remote folder on show again, for this view.
     void refreshCurrentFolder();
     // The local folder on show changed: the watcher starts over on it.
@@ -431,19 +434,6 @@ private:
     void showRemotePane();
     // Empties the record of the selected remote items.
     void clearRemoteSelection();
-
-    // --- sending and receiving (MainViewSendReceive.cpp) ---------------------------
-    // Observers of a center, removed when this goes.
-    struct CenterObservations {
-        std::shared_ptr<ostrelcomm::NotificationCenter> center;
-        std::vector<ostrelcomm::NotificationCenter::Token> tokens;
-        CenterObservations() = default;
-        ~CenterObservations();
-        CenterObservations(const CenterObservations&) = delete;
-        CenterObservations& operator=(const CenterObservations&) = delete;
-    };
-    // The download and upload actions on Appwise's center.
-    CenterObservations sendReceiveObservations_;
 
     // --- interface elements ---------------------------------------------------------
     QTabWidget* mainTabView_ = nullptr;

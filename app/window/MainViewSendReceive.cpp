@@ -123,8 +123,6 @@ void MainViewController::observeFolderTree() {
 
 void MainViewController::observeTransferActions() {
     if (!firstRegistration(registered_.transferActions)) return;
-    const auto& center = Appwise::shared().notifications();
-    sendReceiveObservations_.center = center;
     const QPointer<MainViewController> self(this);
     const auto act = [self](void (MainViewController::*action)()) {
         return [self, action](const ostrelcomm::Notification&) {
@@ -139,15 +137,8 @@ void MainViewController::observeTransferActions() {
             });
         };
     };
-    sendReceiveObservations_.tokens.push_back(
-        center->addObserver(kActionReceiveFileFromRemoteNotification, act(&MainViewController::receiveFileFromRemote)));
-    sendReceiveObservations_.tokens.push_back(
-        center->addObserver(kActionSendFileToRemoteNotification, act(&MainViewController::sendLocalItemsToRemote)));
-}
-
-MainViewController::CenterObservations::~CenterObservations() {
-    if (center)
-        for (const auto token : tokens) center->removeObserver(token);
+    observeAppCenter(kActionReceiveFileFromRemoteNotification, act(&MainViewController::receiveFileFromRemote));
+    observeAppCenter(kActionSendFileToRemoteNotification, act(&MainViewController::sendLocalItemsToRemote));
 }
 
 // --- upload ------------------------------------------------------------------------------------

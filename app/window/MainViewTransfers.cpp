@@ -139,10 +139,6 @@ struct MainViewController::Transfers {
         int pending = 0;
     };
 
-    // The uploader's reports come on Appwise's center, which outlives the
-    // view: the observer goes with the view.
-    std::shared_ptr<ostrelcomm::NotificationCenter> uploadCenter;
-    std::optional<ostrelcomm::NotificationCenter::Token> uploadObserver;
     std::unordered_map<std::string, DownloadRequest> downloadRequests;
     // Made on the first thumbnail; a video or a PDF takes a while.
     std::shared_ptr<ostrelcomm::SerialQueue> thumbnailer;
@@ -152,7 +148,6 @@ struct MainViewController::Transfers {
     Transfers& operator=(const Transfers&) = delete;
 
     ~Transfers() {
-        if (uploadObserver) uploadCenter->removeObserver(*uploadObserver);
         // Never joined here: a thumbnail under way ends on its own, and the
         // queue goes with its last task.
         if (thumbnailer) {
@@ -298,10 +293,8 @@ void MainViewController::observeCopyError() {
 
 void MainViewController::observeMultipleLocalFileSend() {
     if (!firstRegistration(registered_.upload)) return;
-    Transfers& state = transfers();
-    state.uploadCenter = Appwise::shared().notifications();
     // Posted on the slow engine's thread under its lock: only copied there.
-    state.uploadObserver = state.uploadCenter->addObserver(
+    observeAppCenter(
         xfer::kMultipleLocalFileSendNotification,
         [self = QPointer<MainViewController>(this)](const ostrelcomm::Notification& notification) {
             runOnMain([self, report = Transfers::UploadReport::of(notification.userInfo)] {
