@@ -4,7 +4,8 @@
 // observers of listings, peers, deletions and share removals; the refresh
 // for each place of the remote path; what a logout empties and a login
 // leaves; the local path bar and the local double click; select all and the
-// full log's button.
+// full log's button; the observers on the application's center going with
+// the view.
 
 #include <QLabel>
 #include <QPushButton>
@@ -37,6 +38,7 @@
 #include "support/ListingOracle.h"
 #include "support/NotificationRecorder.h"
 #include "tree/TreeNotifications.h"
+#include "xfer/XferNotifications.h"
 
 using namespace apptest;
 using quorvel::Appwise;
@@ -599,6 +601,27 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         QCOMPARE(recorder.all().size(), std::size_t{1});
         QVERIFY(view.findChild<QWidget*>(QStringLiteral("sendingFileInfo"))->isHidden());
+    }
+
+    // The application's center outlives every view: each observer a view
+    // put there is gone with the view, whichever way it was registered.
+    void theViewsObserversGoWithIt() {
+        const auto& center = appwise->notifications();
+        const char* const names[] = {
+            quorvel::kShowFullLogChangedNotification,        quorvel::kRefreshLocalFilesListNotification,
+            quorvel::kAuthenticationStatusChangedNotification, quorvel::kActionRefreshNotification,
+            quorvel::kActionReceiveFileFromRemoteNotification, quorvel::kActionSendFileToRemoteNotification,
+            quorvel::kPasteboardChangedNotification,         quorvel::kSelectAllNotification,
+            ostrelcomm::xfer::kMultipleLocalFileSendNotification,
+        };
+        std::vector<std::size_t> before;
+        for (const char* name : names) before.push_back(center->observerCount(name));
+        {
+            MainViewController view;
+            for (std::size_t i = 0; i < std::size(names); ++i)
+                QVERIFY2(center->observerCount(names[i]) > before[i], names[i]);
+        }
+        for (std::size_t i = 0; i < std::size(names); ++i) QCOMPARE(center->observerCount(names[i]), before[i]);
     }
 
 private:
