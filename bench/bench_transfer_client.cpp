@@ -16,7 +16,7 @@
 // upload and download also print "longest-hold-ms", the longest the engine's
 // lock was held at a time while the transfer ran (the window queues its jobs
 // under that lock, so it is the longest a window call could wait), timed by
-// this program's own pthread mutex functions, as bench_multiupload does;
+// the program's own pthread mutex functions of LockHoldTimer.h;
 // "longest-hold-own-ms" is the same less the holder's waits for a processor.
 
 #include <fcntl.h>
@@ -49,71 +49,12 @@
 #include "xfer/FileSendContext.h"
 #include "xfer/XferNotifications.h"
 
-// The C library's own functions under their second names (glibc, x86-64).
-extern "C" int realMutexLock(pthread_mutex_t* mutex);
-extern "C" int realMutexTrylock(pthread_mutex_t* mutex);
-extern "C" int realMutexUnlock(pthread_mutex_t* mutex);
-__asm__(".symver realMutexLock, __pthread_mutex_lock@GLIBC_2.2.5");
-__asm__(".symver realMutexTrylock, __pthread_mutex_trylock@GLIBC_2.2.5");
-__asm__(".symver realMutexUnlock, __pthread_mutex_unlock@GLIBC_2.2.5");
+#include "LockHoldTimer.h"
 
 namespace {
 
 using namespace ostrelcomm;
 using Clock = std::chrono::steady_clock;
-
-// Each hold of the one watched (recursive) mutex, from a thread's first
-// acquisition to its last release; only the holder touches depth and start.
-namespace holdtimer {
-std::atomic<pthread_mutex_t*> watched{nullptr};
-thread_local int depth = 0;
-thread_local Clock::time_point acquired;
-thread_local std::int64_t acquiredQueuedNs = 0;
-std::atomic<std::int64_t> longestNs{0};
-// The same holds less the time the holder spent waiting for a processor
-// (its run-queue delay, from the scheduler's statistics): on a loaded
-// machine a holder is often preempted, which the wall time counts. Time it
-// was blocked (on a wait, on the disk) stays in.
-std::atomic<std::int64_t> longestOwnNs{0};
-
-// This thread's run-queue delay so far, in nanoseconds.
-std::int64_t queuedNs() {
-    thread_local int fd = ::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
-    char text[128];
-    const ssize_t n = fd < 0 ? -1 : ::pread(fd, text, sizeof text - 1, 0);
-    if (n <= 0) return 0;
-    text[n] = '\0';
-    unsigned long long running = 0, queued = 0;
-    if (std::sscanf(text, "%llu %llu", &running, &queued) != 2) return 0;
-    return static_cast<std::int64_t>(queued);
-}
-void raise(std::atomic<std::int64_t>& longest, std::int64_t value) {
-    std::int64_t seen = longest.load(std::memory_order_relaxed);
-    while (value > seen && !longest.compare_exchange_weak(seen, value)) {
-    }
-}
-void onAcquired(pthread_mutex_t* mutex) {
-    if (mutex == nullptr || mutex != watched.load(std::memory_order_relaxed)) return;
-    if (depth++ != 0) return;
-    acquired = Clock::now();
-    acquiredQueuedNs = queuedNs();
-}
-void onReleasing(pthread_mutex_t* mutex) {
-    if (mutex == nullptr || mutex != watched.load(std::memory_order_relaxed) || depth == 0) return;
-    if (--depth != 0) return;
-    const std::int64_t held =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - acquired).count();
-    raise(longestNs, held);
-    raise(longestOwnNs, held - (queuedNs() - acquiredQueuedNs));
-}
-void watch(std::recursive_mutex& mutex) {
-    longestNs = 0;
-    longestOwnNs = 0;
-    watched = mutex.native_handle();
-}
-double longestMs() { return static_cast<double>(longestNs.load()) / 1e6; }
-double longestOwnMs() { return static_cast<double>(longestOwnNs.load()) / 1e6; }
-}  // namespace holdtimer
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -187,7 +128,7 @@ bool login(SrvComm& engine, const std::string& user, const std::string& password
 int upload(SrvComm& engine, const std::filesystem::path& file) {
     EndWaiter waiter(engine.notifications(), xfer::kLocalFileUploadNotification,
                      {xfer::kSent, xfer::kError, xfer::kAborted});
-    holdtimer::watch(engine.mutex());
+    holdtimer::watchOwnTime(engine.mutex());
     const auto start = Clock::now();
     if (!engine.fileSend_add(file, std::nullopt, std::nullopt, std::nullopt, std::nullopt, "bench")) {
         std::fprintf(stderr, "upload not queued: %s\n", lastEvent(engine).c_str());
@@ -208,7 +149,7 @@ int upload(SrvComm& engine, const std::filesystem::path& file) {
 int download(SrvComm& engine, const std::string& uuid, const std::filesystem::path& folder) {
     EndWaiter waiter(engine.notifications(), xfer::kRemoteFileDownloadNotification,
                      {xfer::kReceived, xfer::kError, xfer::kAborted});
-    holdtimer::watch(engine.mutex());
+    holdtimer::watchOwnTime(engine.mutex());
     const auto start = Clock::now();
     if (!engine.fileReceive_add(uuid, folder, "bench", "bench")) {
         std::fprintf(stderr, "download not queued: %s\n", lastEvent(engine).c_str());
@@ -292,21 +233,6 @@ void usage() {
 }
 
 }  // namespace
-
-extern "C" int pthread_mutex_lock(pthread_mutex_t* mutex) {
-    const int result = realMutexLock(mutex);
-    if (result == 0) holdtimer::onAcquired(mutex);
-    return result;
-}
-extern "C" int pthread_mutex_trylock(pthread_mutex_t* mutex) {
-    const int result = realMutexTrylock(mutex);
-    if (result == 0) holdtimer::onAcquired(mutex);
-    return result;
-}
-extern "C" int pthread_mutex_unlock(pthread_mutex_t* mutex) {
-    holdtimer::onReleasing(mutex);
-    return realMutexUnlock(mutex);
-}
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);

@@ -245,6 +245,10 @@ bool CommJobs::suspendResumeJob(const std::string& jobID) {
 }
 
 void CommJobs::jobCleanup() {
+    // Declared before the lock, so it goes after the lock is let go: freeing
+    // what finished jobs kept (a listing's items, a transfer's buffers) grows
+    // with their size and is no work for the engine's lock.
+    std::vector<CommJobsItem> removed;
     Lock lock(*mutex_);
     std::vector<std::string> finished;
     for (const auto& [jobID, item] : queue_)
@@ -254,6 +258,7 @@ void CommJobs::jobCleanup() {
     for (const auto& jobID : finished) {
         auto it = queue_.find(jobID);
         if (it == queue_.end() || !isFinished(it->second.status)) continue;
+        removed.push_back(std::move(it->second));
         queue_.erase(it);
         post(kJobsQueueChangedNotification);
     }

@@ -3,6 +3,8 @@
 #include <future>
 #include <map>
 #include <memory>
+#include <optional>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -415,6 +417,36 @@ TEST(CommJobs, JobCleanupRemovesFinishedJobsAndReleasesTheirContexts) {
         EXPECT_EQ(remaining.count(ids[status]), finished ? 0u : 1u);
         EXPECT_EQ(contexts[status].expired(), finished);
     }
+}
+
+// Whether another thread could take the queue's lock while this context
+// went: freeing a finished job's results must not hold the engine's lock.
+class LockProbingContext : public PlainContext {
+public:
+    LockProbingContext(std::recursive_mutex& mutex, std::optional<bool>& lockFreeAtEnd)
+        : mutex_(mutex), lockFreeAtEnd_(lockFreeAtEnd) {}
+    ~LockProbingContext() override {
+        std::thread other([&] {
+            const bool taken = mutex_.try_lock();
+            if (taken) mutex_.unlock();
+            lockFreeAtEnd_ = taken;
+        });
+        other.join();
+    }
+
+private:
+    std::recursive_mutex& mutex_;
+    std::optional<bool>& lockFreeAtEnd_;
+};
+
+TEST(CommJobs, JobCleanupFreesFinishedJobsOutsideTheLock) {
+    CommJobs jobs;
+    std::optional<bool> lockFreeAtEnd;
+    addJobWithStatus(jobs, JobStatus::completed, JobPriority::Normal,
+                     std::make_shared<LockProbingContext>(jobs.mutex(), lockFreeAtEnd));
+    jobs.jobCleanup();
+    ASSERT_TRUE(lockFreeAtEnd.has_value());
+    EXPECT_TRUE(*lockFreeAtEnd);
 }
 
 TEST(CommJobs, JobCleanupWithNothingFinishedOnlyAnnouncesTheCleanup) {
