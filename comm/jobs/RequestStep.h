@@ -440,10 +440,12 @@ void requestStep(SrvComm& engine, const RequestSpec& spec, RequestStep<Context, 
             // identifier.
             const std::optional<std::string> jobID = context->getJobID();
             if (!jobID) return nullptr;
+            // The lines are taken by reference: they, and the result they
+            // hold, are let go only after the lock is.
             auto store = steps::resumeLater<Context>(
                 engine, *jobID, spec.waitStep,
                 [enginePointer, spec, mark = engine.sessionMark()](const std::shared_ptr<Context>& running,
-                                                                   StoreLines<Context> lines) {
+                                                                   const StoreLines<Context>& lines) {
                     steps::storeOffLock<Context>(*enginePointer, running, spec, mark, lines);
                 });
             return [store = std::move(store), step = spec.step, work = std::move(work)]() mutable {
