@@ -68,11 +68,19 @@ void CommJobs::postJobChanged(const std::string& jobID, std::any data) const {
     post(kJobChangedNotification, UserInfo{{"id", jobID}, {"data", std::move(data)}});
 }
 
+void CommJobs::keepWaitingIndex(const std::string& jobID, const std::optional<WaitingKey>& wasWaiting,
+                                const CommJobsItem& item) {
+    std::optional<WaitingKey> waits = waitingKey(jobID, item);
+    if (wasWaiting == waits) return;
+    if (wasWaiting) waiting_.erase(*wasWaiting);
+    if (waits) waiting_.insert(std::move(*waits));
+}
+
 void CommJobs::storeJob(const std::string& jobID, CommJobsItem item) {
-    if (auto it = queue_.find(jobID); it != queue_.end())
-        if (auto key = waitingKey(jobID, it->second)) waiting_.erase(*key);
-    if (auto key = waitingKey(jobID, item)) waiting_.insert(std::move(*key));
-    queue_.insert_or_assign(jobID, std::move(item));
+    std::optional<WaitingKey> wasWaiting;
+    if (auto it = queue_.find(jobID); it != queue_.end()) wasWaiting = waitingKey(jobID, it->second);
+    const CommJobsItem& stored = queue_.insert_or_assign(jobID, std::move(item)).first->second;
+    keepWaitingIndex(jobID, wasWaiting, stored);
     post(kJobsQueueChangedNotification);
 }
 
@@ -110,11 +118,7 @@ void CommJobs::updateJobData(const std::string& jobID, std::optional<std::size_t
     if (context) item.context = std::move(context);
     if (info) item.jobInfo = std::move(info);
     if (jobDetails) item.jobDetails = std::move(jobDetails);
-    std::optional<WaitingKey> waits = waitingKey(jobID, item);
-    if (wasWaiting != waits) {
-        if (wasWaiting) waiting_.erase(*wasWaiting);
-        if (waits) waiting_.insert(std::move(*waits));
-    }
+    keepWaitingIndex(jobID, wasWaiting, item);
     std::any data = item;
     post(kJobsQueueChangedNotification);
     postJobChanged(jobID, std::move(data));

@@ -120,6 +120,10 @@ class CommJobs {
     using WaitingKey = std::tuple<int, std::uint64_t, std::string>;
     static std::optional<WaitingKey> waitingKey(const std::string& jobID, const CommJobsItem& item);
 
+    // Moves a job in (or out of) the waiting order after a change of it;
+    // `wasWaiting` is its key from before the change.
+    void keepWaitingIndex(const std::string& jobID, const std::optional<WaitingKey>& wasWaiting,
+                          const CommJobsItem& item);
     void storeJob(const std::string& jobID, CommJobsItem item);
     void post(const std::string& name, UserInfo userInfo = {}) const;
     void postJobChanged(const std::string& jobID, std::any data) const;

@@ -268,6 +268,24 @@ bool abortRequested(const SrvComm& engine, const CommJobsContext& context);
 bool offLockResultWanted(SrvComm& engine, const std::shared_ptr<CommJobsContext>& context, JobsSteps step,
                          std::uint64_t sessionMark);
 
+// The callback that takes a job up again once work done without the engine's
+// lock is over (a heavy stage's result, a block prepared or written). When
+// called, it takes the engine's lock and hands the job's context, and the
+// callback's own arguments, to `resume` only while the job `jobID` is still
+// the running one and the engine still in `waitStep`: a late call, for a job
+// that has ended or moved on meanwhile, or after the engine has gone, does
+// nothing. Whether the job still waits for this very piece of work (the
+// block it came for) is for `resume` to check.
+template <class Context, class Resume>
+auto resumeLater(SrvComm& engine, std::string jobID, JobsSteps waitStep, Resume resume) {
+    return engine.lockedHandler([enginePointer = &engine, jobID = std::move(jobID), waitStep,
+                                 resume = std::move(resume)](auto&&... args) mutable {
+        std::shared_ptr<Context> context = enginePointer->template runningJobContext<Context>();
+        if (!context || context->getJobID() != jobID || enginePointer->actualJobStep() != waitStep) return;
+        resume(context, std::forward<decltype(args)>(args)...);
+    });
+}
+
 // For tests: called on the heavy stage's thread, without the engine's lock,
 // right before a heavy stage's work runs, with the step's row; a test holds
 // the stage there. None is set in the application.
@@ -275,27 +293,26 @@ using OffLockHook = std::function<void(JobsSteps step)>;
 void setOffLockHook(OffLockHook hook);
 void runOffLockHook(JobsSteps step);
 
-// Runs a heavy stage's work and stores its result (see RequestStep::offLock).
-// Called without the engine's lock; takes it for the storing.
+// Runs a heavy stage's work, without the engine's lock; its result comes
+// back as the lines that store it (a failure as lines that end the job).
 template <class Context>
-void finishOffLock(const std::weak_ptr<SrvComm>& weakEngine, const std::shared_ptr<std::recursive_mutex>& lock,
-                   const std::shared_ptr<Context>& context, const RequestSpec& spec, std::uint64_t sessionMark,
-                   const OffLockWork<Context>& work) {
-    runOffLockHook(spec.step);
-    StoreLines<Context> store;
+StoreLines<Context> runOffLock(JobsSteps step, const OffLockWork<Context>& work) {
+    runOffLockHook(step);
     try {
-        store = work();
+        return work();
     } catch (const StepFailure& failure) {
-        store = [message = std::string(failure.what())](Context&) { return Next::fail(message); };
+        return [message = std::string(failure.what())](Context&) { return Next::fail(message); };
     } catch (const std::exception& failure) {
-        store = [message = answerHandlingMessage(spec.step, failure)](Context&) { return Next::fail(message); };
+        return [message = answerHandlingMessage(step, failure)](Context&) { return Next::fail(message); };
     }
-    std::lock_guard guard(*lock);
-    // Declared after the guard: if this was the last owner, the engine goes
-    // while the lock is still held.
-    std::shared_ptr<SrvComm> engine = weakEngine.lock();
-    if (!engine) return;
-    if (!offLockResultWanted(*engine, context, spec.step, sessionMark)) return;
+}
+
+// Stores a heavy stage's result into the running job (see
+// RequestStep::offLock); under the engine's lock.
+template <class Context>
+void storeOffLock(SrvComm& engine, const std::shared_ptr<Context>& context, const RequestSpec& spec,
+                  std::uint64_t sessionMark, const StoreLines<Context>& store) {
+    if (!offLockResultWanted(engine, context, spec.step, sessionMark)) return;
     Next next = Next::handled();
     try {
         next = store ? store(*context) : Next::fail(answerHandlingMessage(spec.step, std::runtime_error("no result")));
@@ -304,7 +321,7 @@ void finishOffLock(const std::weak_ptr<SrvComm>& weakEngine, const std::shared_p
     } catch (const std::exception& failure) {
         next = Next::fail(answerHandlingMessage(spec.step, failure));
     }
-    apply(*engine, context, next, spec.holdAllowed);
+    apply(engine, context, next, spec.holdAllowed);
 }
 
 }  // namespace steps
@@ -419,9 +436,20 @@ void requestStep(SrvComm& engine, const RequestSpec& spec, RequestStep<Context, 
                 steps::apply(engine, context, Next::fail(steps::answerHandlingMessage(spec.step, failure)), false);
                 return nullptr;
             }
-            return [weakEngine = engine.weak_from_this(), lock = engine.queue()->sharedMutex(), context, spec,
-                    mark = engine.sessionMark(), work = std::move(work)] {
-                steps::finishOffLock<Context>(weakEngine, lock, context, spec, mark, work);
+            // The checks above have found the job running, so it has its
+            // identifier.
+            const std::optional<std::string> jobID = context->getJobID();
+            if (!jobID) return nullptr;
+            // The lines are taken by reference: they, and the result they
+            // hold, are let go only after the lock is.
+            auto store = steps::resumeLater<Context>(
+                engine, *jobID, spec.waitStep,
+                [enginePointer, spec, mark = engine.sessionMark()](const std::shared_ptr<Context>& running,
+                                                                   const StoreLines<Context>& lines) {
+                    steps::storeOffLock<Context>(*enginePointer, running, spec, mark, lines);
+                });
+            return [store = std::move(store), step = spec.step, work = std::move(work)]() mutable {
+                store(steps::runOffLock<Context>(step, work));
             };
         }
         Next next = Next::handled();

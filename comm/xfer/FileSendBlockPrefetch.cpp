@@ -156,15 +156,17 @@ void prepare(Slot& slot, Work work) {
             prepared.block = FileSendBlockReader::read(work.localURL, work.fileSize, work.blockSize, work.blockNum,
                                                        work.fileKey, turn, std::move(work.buffer));
             if (prepared.block) prepared.bodyDigest = std::move(prepared.block->bodyDigest);
-            turn.finish();
-            prepared.clearHash = turn.takeFed();
-            prepared.hashedBlocks = turn.handedCount().value_or(0);
             result.emplace(std::move(prepared));
         } catch (...) {
             failure = std::current_exception();
         }
     }
+    // Read, failed or cancelled: the turn is handed on here, once.
     turn.finish();
+    if (result) {
+        result->clearHash = turn.takeFed();
+        result->hashedBlocks = turn.handedCount().value_or(0);
+    }
     std::function<void()> then;
     {
         std::lock_guard lock(slot.mutex);

@@ -318,26 +318,26 @@ void SrvComm::fileReceive_getBlock() {
             // The block before is still on its way to the disk: this answer
             // waits for it with the engine's lock free, and is taken then.
             if (const auto jobID = context.getJobID()) {
-                auto takeLater = lockedHandler([this, jobID = *jobID] {
-                    auto waiting = runningJobContext<FileReceiveContext>();
-                    if (!waiting || waiting->getJobID() != jobID || !waiting->waitingAnswer) return;
-                    FileReceiveContext::WaitingAnswer answer = std::move(*waiting->waitingAnswer);
-                    waiting->waitingAnswer.reset();
-                    // An abort asked for meanwhile is the engine's to take.
-                    if (steps::abortRequested(*this, *waiting)) {
-                        setNextStep(kRecvBlock.step, JobStatus::inProgress, false, waiting);
-                        return;
-                    }
-                    Next next = Next::handled();
-                    try {
-                        next = takeBlock(*waiting, std::move(answer.body), answer.headers);
-                    } catch (const StepFailure& failure) {
-                        next = Next::fail(failure.what());
-                    } catch (const std::exception& failure) {
-                        next = Next::fail(steps::answerHandlingMessage(kRecvBlock.step, failure));
-                    }
-                    steps::apply(*this, waiting, next, kRecvBlock.holdAllowed);
-                });
+                auto takeLater = steps::resumeLater<FileReceiveContext>(
+                    *this, *jobID, kRecvBlock.waitStep, [this](const std::shared_ptr<FileReceiveContext>& waiting) {
+                        if (!waiting->waitingAnswer) return;
+                        FileReceiveContext::WaitingAnswer answer = std::move(*waiting->waitingAnswer);
+                        waiting->waitingAnswer.reset();
+                        // An abort asked for meanwhile is the engine's to take.
+                        if (steps::abortRequested(*this, *waiting)) {
+                            setNextStep(kRecvBlock.step, JobStatus::inProgress, false, waiting);
+                            return;
+                        }
+                        Next next = Next::handled();
+                        try {
+                            next = takeBlock(*waiting, std::move(answer.body), answer.headers);
+                        } catch (const StepFailure& failure) {
+                            next = Next::fail(failure.what());
+                        } catch (const std::exception& failure) {
+                            next = Next::fail(steps::answerHandlingMessage(kRecvBlock.step, failure));
+                        }
+                        steps::apply(*this, waiting, next, kRecvBlock.holdAllowed);
+                    });
                 if (context.writer.whenFinished(std::move(takeLater))) {
                     context.waitingAnswer = FileReceiveContext::WaitingAnswer{std::move(body), meta.headers};
                     return Next::handled();
@@ -400,24 +400,25 @@ void SrvComm::fileReceive_terminate() {
         // it with the engine's lock free, and is made then.
         context->awaitingLastBlock = false;
         if (const auto jobID = context->getJobID()) {
-            auto finishLater = lockedHandler([this, jobID = *jobID] {
-                auto waiting = runningJobContext<FileReceiveContext>();
-                if (!waiting || waiting->getJobID() != jobID || !waiting->awaitingLastBlock) return;
-                waiting->awaitingLastBlock = false;
-                if (steps::abortRequested(*this, *waiting)) {
-                    setNextStep(JobsSteps::fileReceive_terminate, JobStatus::inProgress, false, waiting);
-                    return;
-                }
-                Next next = Next::handled();
-                try {
-                    next = finishDownload(*waiting);
-                } catch (const StepFailure& failure) {
-                    next = Next::fail(failure.what());
-                } catch (const std::exception& error) {
-                    next = Next::fail(steps::requestBuildMessage(JobsSteps::fileReceive_terminate, error));
-                }
-                steps::apply(*this, waiting, next, false);
-            });
+            auto finishLater = steps::resumeLater<FileReceiveContext>(
+                *this, *jobID, JobsSteps::fileReceive_terminate,
+                [this](const std::shared_ptr<FileReceiveContext>& waiting) {
+                    if (!waiting->awaitingLastBlock) return;
+                    waiting->awaitingLastBlock = false;
+                    if (steps::abortRequested(*this, *waiting)) {
+                        setNextStep(JobsSteps::fileReceive_terminate, JobStatus::inProgress, false, waiting);
+                        return;
+                    }
+                    Next next = Next::handled();
+                    try {
+                        next = finishDownload(*waiting);
+                    } catch (const StepFailure& failure) {
+                        next = Next::fail(failure.what());
+                    } catch (const std::exception& error) {
+                        next = Next::fail(steps::requestBuildMessage(JobsSteps::fileReceive_terminate, error));
+                    }
+                    steps::apply(*this, waiting, next, false);
+                });
             if (context->writer.whenFinished(std::move(finishLater))) {
                 context->awaitingLastBlock = true;
                 return Next::handled();

@@ -259,14 +259,13 @@ void SrvComm::fileSend_sendBlock() {
             // engine's lock: the step runs again once it is ready.
             if (const auto jobID = context.getJobID()) {
                 const std::uint64_t blockNum = context.blockNum;
-                auto again = lockedHandler([this, jobID = *jobID, blockNum] {
-                    auto waiting = runningJobContext<FileSendContext>();
-                    if (!waiting || waiting->getJobID() != jobID || waiting->awaitedBlock != blockNum ||
-                        actualJobStep_ != JobsSteps::fileSend_sendBlock)
-                        return;
-                    waiting->awaitedBlock.reset();
-                    setActualJobStep(JobsSteps::fileSend_sendBlock);
-                });
+                auto again = steps::resumeLater<FileSendContext>(
+                    *this, *jobID, JobsSteps::fileSend_sendBlock,
+                    [this, blockNum](const std::shared_ptr<FileSendContext>& waiting) {
+                        if (waiting->awaitedBlock != blockNum) return;
+                        waiting->awaitedBlock.reset();
+                        setActualJobStep(JobsSteps::fileSend_sendBlock);
+                    });
                 if (context.prefetch.whenPrepared(blockNum, std::move(again))) {
                     context.awaitedBlock = blockNum;
                     return Next::handled();
