@@ -232,6 +232,25 @@ void FileSendBlockPrefetch::start(const std::filesystem::path& localURL, std::in
     }
 }
 
+void FileSendBlockPrefetch::again(const std::filesystem::path& localURL, std::int64_t fileSize,
+                                  std::int32_t blockSize, std::uint64_t blockNum, const EncryptionKey& fileKey,
+                                  const Digest& clearHash, std::uint64_t hashedBlocks) {
+    while (!slots_.empty() && slots_.front()->blockNum <= blockNum) {
+        slots_.front()->cancelled = true;
+        slots_.pop_front();
+    }
+    auto slot = std::make_shared<Slot>();
+    slot->blockNum = blockNum;
+    Bytes buffer;
+    buffer.reserve(blockSize > 0 ? static_cast<std::size_t>(blockSize) + 16 : 0);
+    Work work{localURL, fileSize, blockSize, blockNum, fileKey, publishedLink(clearHash, hashedBlocks),
+              std::move(buffer)};
+    if (!workers().launch(
+            [slot, work = std::move(work)]() mutable { prepare<Slot, Prepared>(*slot, std::move(work)); }))
+        return;
+    slots_.push_front(std::move(slot));
+}
+
 std::optional<FileSendBlockPrefetch::Prepared> FileSendBlockPrefetch::take(std::uint64_t blockNum) {
     if (slots_.empty() || slots_.front()->blockNum > blockNum) return std::nullopt;
     std::shared_ptr<Slot> slot = std::move(slots_.front());

@@ -64,6 +64,17 @@ public:
                std::uint64_t blockNum, const EncryptionKey& fileKey, const Digest& clearHash,
                std::uint64_t hashedBlocks);
 
+    // Prepares block `blockNum` once more, in front of the blocks held after
+    // it (which are kept; held ones up to it are dropped): a block sent again
+    // after the server found it damaged, or one that lost its turn in the
+    // clear digest. `clearHash` and `hashedBlocks` are the job's as they
+    // stand (copied): the block feeds the digest only when it is the next
+    // one the digest has not taken. Holds one block more than the depth
+    // until it is taken. Without a thread nothing is prepared.
+    void again(const std::filesystem::path& localURL, std::int64_t fileSize, std::int32_t blockSize,
+               std::uint64_t blockNum, const EncryptionKey& fileKey, const Digest& clearHash,
+               std::uint64_t hashedBlocks);
+
     // Block `blockNum` when it is the first one held, once its preparation
     // has ended (waiting at most one block's work); throws
     // FileSendBlockReader::Failure as the read would have. Absent when

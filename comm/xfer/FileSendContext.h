@@ -88,6 +88,11 @@ public:
     // The block whose preparation the job waits for, with nothing in flight
     // and the engine's lock free; its step runs again once it is prepared.
     std::optional<std::uint64_t> awaitedBlock;
+    // The block last given back to the workers to prepare once more (a block
+    // sent again, or one that lost its turn in the clear digest); cleared
+    // once a prepared block is taken. A block that comes back unfit a second
+    // time is read in line.
+    std::optional<std::uint64_t> preparedAgain;
 
     // A new session for a resumed job: the failed one's was cancelled.
     void prepareResume(const std::string& httpURL);

@@ -255,10 +255,12 @@ void SrvComm::fileSend_sendBlock() {
             context.pendingBodyDigest.reset();
             context.awaitedBlock.reset();
             if (!context.fileKey) return Next::fail(kEncryptFileKey);
+            const std::uint64_t blockNum = context.blockNum;
             // A block still being prepared is waited for without the
             // engine's lock: the step runs again once it is ready.
-            if (const auto jobID = context.getJobID()) {
-                const std::uint64_t blockNum = context.blockNum;
+            const auto waitForBlock = [&]() {
+                const auto jobID = context.getJobID();
+                if (!jobID) return false;
                 auto again = steps::resumeLater<FileSendContext>(
                     *this, *jobID, JobsSteps::fileSend_sendBlock,
                     [this, blockNum](const std::shared_ptr<FileSendContext>& waiting) {
@@ -266,21 +268,36 @@ void SrvComm::fileSend_sendBlock() {
                         waiting->awaitedBlock.reset();
                         setActualJobStep(JobsSteps::fileSend_sendBlock);
                     });
-                if (context.prefetch.whenPrepared(blockNum, std::move(again))) {
-                    context.awaitedBlock = blockNum;
-                    return Next::handled();
-                }
-            }
+                if (!context.prefetch.whenPrepared(blockNum, std::move(again))) return false;
+                context.awaitedBlock = blockNum;
+                return true;
+            };
+            // A block whose turn in the clear digest was lost (the one before
+            // it was dropped or failed) does not fit the job's digest.
+            const auto takePrepared = [&]() {
+                auto prepared = context.prefetch.take(blockNum);
+                if (prepared && prepared->block &&
+                    (prepared->clearHash ? context.hashedBlocks != blockNum : context.hashedBlocks <= blockNum))
+                    prepared.reset();
+                return prepared;
+            };
+            if (waitForBlock()) return Next::handled();
             std::optional<FileSendBlockReader::Block> block;
             try {
-                auto prepared = context.prefetch.take(context.blockNum);
-                // A block that lost its turn in the clear digest (the one
-                // before it was dropped or failed) is read again in line.
-                if (prepared && prepared->block &&
-                    (prepared->clearHash ? context.hashedBlocks != context.blockNum
-                                         : context.hashedBlocks <= context.blockNum))
-                    prepared.reset();
+                auto prepared = takePrepared();
+                if (!prepared && context.preparedAgain != blockNum) {
+                    // A block sent again, or one that did not fit: prepared
+                    // once more on a worker, from the job's digest as it
+                    // stands, rather than read and encrypted here under the
+                    // engine's lock.
+                    context.preparedAgain = blockNum;
+                    context.prefetch.again(context.localURL, context.fileSize, context.blockSize, blockNum,
+                                           *context.fileKey, context.clearHash, context.hashedBlocks);
+                    if (waitForBlock()) return Next::handled();
+                    prepared = takePrepared();
+                }
                 if (prepared) {
+                    context.preparedAgain.reset();
                     // Read ahead of its turn: the file must still be the one
                     // it was read from, as a read now would find it.
                     FileSendBlockReader::checkUnchanged(context.localURL, context.fileSize);
@@ -291,8 +308,10 @@ void SrvComm::fileSend_sendBlock() {
                     block = std::move(prepared->block);
                     if (block) context.pendingBodyDigest = std::move(prepared->bodyDigest);
                 } else {
+                    // No worker could be had, or the block came back unfit
+                    // twice: read in line.
                     block = FileSendBlockReader::read(context.localURL, context.fileSize, context.blockSize,
-                                                      context.blockNum, *context.fileKey, context.clearHash,
+                                                      blockNum, *context.fileKey, context.clearHash,
                                                       context.hashedBlocks);
                     if (block) context.pendingBodyDigest = std::move(block->bodyDigest);
                 }

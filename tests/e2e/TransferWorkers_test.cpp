@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -137,6 +139,49 @@ TEST(TransferWorkers, AnUploadThatFailsWithItsNextBlockPreparedResumesToTheSameF
     ASSERT_EQ(back.result, xfer::kReceived);
     EXPECT_TRUE(readFile(back.localURL()) == content);
     EXPECT_EQ(back.value<std::string>(xfer::kComputedFileHashKey), sha256Hex(content));
+    EXPECT_TRUE(FileSendBlockPrefetch::waitForNoLiveWorkers(kGuard));
+}
+
+// The server finds block 0 damaged on its way: the block sent again is
+// prepared once more on a worker (the engine's lock stays free meanwhile),
+// from the digest as the job holds it, and the file is stored whole, its
+// digest taking each block once.
+TEST(TransferWorkers, ABlockSentAgainIsPreparedOnAWorker) {
+    DownloadSession session("resend-worker");
+    const Bytes content = patterned(kBlock + 500, 7);
+    const fs::path path = session.folder.root / "resent.bin";
+    writeFile(path, content);
+    struct Prepared {
+        std::mutex mutex;
+        std::vector<std::uint64_t> blocks;
+    };
+    auto prepared = std::make_shared<Prepared>();
+    FileSendBlockPrefetch::replaceWorkerHook([prepared](std::uint64_t n) {
+        std::lock_guard lock(prepared->mutex);
+        prepared->blocks.push_back(n);
+    });
+    devserver::Fault damaged = devserver::Fault::badChecksum();
+    damaged.times = 1;
+    server().setFault("PUT", kStore, damaged);
+    ASSERT_TRUE(upload(session, path));
+    ASSERT_TRUE(session.recorder.waitIdle());
+    server().clearFaults();
+    FileSendBlockPrefetch::replaceWorkerHook(nullptr);
+    ASSERT_EQ(lastUploadResult(session), xfer::kSent);
+    {
+        std::lock_guard lock(prepared->mutex);
+        EXPECT_EQ(std::count(prepared->blocks.begin(), prepared->blocks.end(), 0u), 2);
+    }
+
+    const std::string uuid = uploadedUuid(session);
+    const auto item = session.stored(uuid);
+    ASSERT_TRUE(item);
+    const auto metadata = session.oracle().openMetadata(item->itemkey, item->metadata);
+    ASSERT_TRUE(metadata);
+    EXPECT_EQ((*metadata)["filehash-SHA256"], sha256Hex(content));
+    const Outcome back = session.download(uuid);
+    ASSERT_EQ(back.result, xfer::kReceived);
+    EXPECT_TRUE(readFile(back.localURL()) == content);
     EXPECT_TRUE(FileSendBlockPrefetch::waitForNoLiveWorkers(kGuard));
 }
 
