@@ -32,7 +32,12 @@ std::uint64_t FileSendContext::blockEnd() const {
     return end == 0 ? 0 : end - 1;
 }
 
-void FileSendContext::prepareResume(const std::string& httpURL) { httpSession = Http::forJob(httpURL); }
+void FileSendContext::prepareResume(const std::string& httpURL) {
+    httpSession = Http::forJob(httpURL);
+    // The resumed job may find its block on a worker again, whatever the
+    // failed run had tried.
+    preparedAgain.reset();
+}
 
 JobNotificationData FileSendContext::getNotificationData(JobStatus status) {
     const char* result = nullptr;

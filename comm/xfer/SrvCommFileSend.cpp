@@ -308,8 +308,9 @@ void SrvComm::fileSend_sendBlock() {
                     block = std::move(prepared->block);
                     if (block) context.pendingBodyDigest = std::move(prepared->bodyDigest);
                 } else {
-                    // No worker could be had, or the block came back unfit
-                    // twice: read in line.
+                    // No worker could be had, or this block was already given
+                    // back to the workers once and came back unfit: read in
+                    // line.
                     block = FileSendBlockReader::read(context.localURL, context.fileSize, context.blockSize,
                                                       blockNum, *context.fileKey, context.clearHash,
                                                       context.hashedBlocks);

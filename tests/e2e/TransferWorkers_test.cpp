@@ -143,9 +143,9 @@ TEST(TransferWorkers, AnUploadThatFailsWithItsNextBlockPreparedResumesToTheSameF
 }
 
 // The server finds block 0 damaged on its way: the block sent again is
-// prepared once more on a worker (the engine's lock stays free meanwhile),
-// from the digest as the job holds it, and the file is stored whole, its
-// digest taking each block once.
+// prepared once more by a worker, not read in line by the engine, from the
+// digest as the job holds it, and the file is stored whole, its digest
+// taking each block once.
 TEST(TransferWorkers, ABlockSentAgainIsPreparedOnAWorker) {
     DownloadSession session("resend-worker");
     const Bytes content = patterned(kBlock + 500, 7);

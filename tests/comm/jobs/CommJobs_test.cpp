@@ -3,8 +3,8 @@
 #include <future>
 #include <map>
 #include <memory>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
