@@ -60,6 +60,21 @@ std::string uploadedUuid(const DownloadSession& session) {
     return data ? std::any_cast<std::string>(data->at(xfer::kUUIDKey)) : std::string();
 }
 
+// The last upload's file is stored with the digest of `content` in its
+// metadata and comes back byte for byte.
+void expectStoredWhole(DownloadSession& session, const Bytes& content) {
+    const std::string uuid = uploadedUuid(session);
+    const auto item = session.stored(uuid);
+    ASSERT_TRUE(item);
+    const auto metadata = session.oracle().openMetadata(item->itemkey, item->metadata);
+    ASSERT_TRUE(metadata);
+    EXPECT_EQ((*metadata)["filehash-SHA256"], sha256Hex(content));
+    const Outcome back = session.download(uuid);
+    ASSERT_EQ(back.result, xfer::kReceived);
+    EXPECT_TRUE(readFile(back.localURL()) == content);
+    EXPECT_EQ(back.value<std::string>(xfer::kComputedFileHashKey), sha256Hex(content));
+}
+
 TEST(TransferWorkers, AnUploadAbortedWhileItsNextBlockIsPreparedEndsAndSoDoesTheWorker) {
     DownloadSession session("prep-abort");
     const fs::path path = session.folder.root / "two.bin";
@@ -128,17 +143,7 @@ TEST(TransferWorkers, AnUploadThatFailsWithItsNextBlockPreparedResumesToTheSameF
     EXPECT_TRUE(session.engine->resumeJobs({*id}).at(*id));
     ASSERT_TRUE(session.recorder.waitIdle());
     ASSERT_EQ(lastUploadResult(session), xfer::kSent);
-    const std::string uuid = uploadedUuid(session);
-    const auto item = session.stored(uuid);
-    ASSERT_TRUE(item);
-    const auto metadata = session.oracle().openMetadata(item->itemkey, item->metadata);
-    ASSERT_TRUE(metadata);
-    EXPECT_EQ((*metadata)["filehash-SHA256"], sha256Hex(content));
-
-    const Outcome back = session.download(uuid);
-    ASSERT_EQ(back.result, xfer::kReceived);
-    EXPECT_TRUE(readFile(back.localURL()) == content);
-    EXPECT_EQ(back.value<std::string>(xfer::kComputedFileHashKey), sha256Hex(content));
+    expectStoredWhole(session, content);
     EXPECT_TRUE(FileSendBlockPrefetch::waitForNoLiveWorkers(kGuard));
 }
 
@@ -173,15 +178,7 @@ TEST(TransferWorkers, ABlockSentAgainIsPreparedOnAWorker) {
         EXPECT_EQ(std::count(prepared->blocks.begin(), prepared->blocks.end(), 0u), 2);
     }
 
-    const std::string uuid = uploadedUuid(session);
-    const auto item = session.stored(uuid);
-    ASSERT_TRUE(item);
-    const auto metadata = session.oracle().openMetadata(item->itemkey, item->metadata);
-    ASSERT_TRUE(metadata);
-    EXPECT_EQ((*metadata)["filehash-SHA256"], sha256Hex(content));
-    const Outcome back = session.download(uuid);
-    ASSERT_EQ(back.result, xfer::kReceived);
-    EXPECT_TRUE(readFile(back.localURL()) == content);
+    expectStoredWhole(session, content);
     EXPECT_TRUE(FileSendBlockPrefetch::waitForNoLiveWorkers(kGuard));
 }
 
@@ -234,15 +231,7 @@ TEST(TransferWorkers, BlocksPreparedSideBySideGoOutInOrderWhicheverIsSlower) {
                 if (name == "x-sb-blocknum") sent.push_back(value);
         }
         EXPECT_EQ(sent, (std::vector<std::string>{"0", "1", "2", "3"}));
-        const std::string uuid = uploadedUuid(session);
-        const auto item = session.stored(uuid);
-        ASSERT_TRUE(item);
-        const auto metadata = session.oracle().openMetadata(item->itemkey, item->metadata);
-        ASSERT_TRUE(metadata);
-        EXPECT_EQ((*metadata)["filehash-SHA256"], sha256Hex(content));
-        const Outcome back = session.download(uuid);
-        ASSERT_EQ(back.result, xfer::kReceived);
-        EXPECT_TRUE(readFile(back.localURL()) == content);
+        expectStoredWhole(session, content);
         EXPECT_TRUE(FileSendBlockPrefetch::waitForNoLiveWorkers(kGuard));
     }
 }
