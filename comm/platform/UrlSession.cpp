@@ -151,6 +151,9 @@ struct TaskState {
     DataTaskCompletion completion;
     std::atomic<bool> cancelled{false};
     bool resumed = false;  // guarded by the session's mutex
+    // The transfer is over: nothing reads the request any more. Guarded by
+    // the session's mutex.
+    bool ended = false;
 };
 
 struct Outcome {
@@ -901,6 +904,7 @@ void SessionCore::run() {
 
         lock.lock();
         running.reset();
+        task->ended = true;
         lock.unlock();
         // Moved out first, so what the completion captured is released as soon
         // as it returns.
@@ -1239,6 +1243,12 @@ void UrlSessionDataTask::cancel() { core_->cancel(state_); }
 std::uint64_t UrlSessionDataTask::taskIdentifier() const { return state_->id; }
 
 const UrlRequest& UrlSessionDataTask::originalRequest() const { return state_->request; }
+
+std::optional<Bytes> UrlSessionDataTask::takeBody() {
+    std::lock_guard lock(core_->mutex);
+    if (!state_->ended) return std::nullopt;
+    return std::exchange(state_->request.httpBody, std::nullopt);
+}
 
 UrlSession::UrlSession(const UrlSessionConfiguration& configuration)
     : core_(std::make_shared<SessionCore>(configuration)) {

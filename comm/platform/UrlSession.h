@@ -142,6 +142,11 @@ public:
     void cancel();
     std::uint64_t taskIdentifier() const;
     const UrlRequest& originalRequest() const;
+    // The request's body, moved out once the transfer has ended (before its
+    // completion is called), so its storage can serve again; none while the
+    // task is queued or running, or when it had no body. Not to be called
+    // while another thread reads originalRequest().
+    std::optional<Bytes> takeBody();
 
     UrlSessionDataTask(std::shared_ptr<urlsession_detail::SessionCore> core,
                        std::shared_ptr<urlsession_detail::TaskState> state);

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/ReusedThreads.h"
 #include "xfer/DetachedWorkers.h"
 
 namespace ostrelcomm {
@@ -216,12 +217,7 @@ void FileSendBlockPrefetch::start(const std::filesystem::path& localURL, std::in
         if (!slots_.empty() && (!endCheck || next > *endCheck)) return;
         auto slot = std::make_shared<Slot>();
         slot->blockNum = next;
-        // The block's memory comes from this thread, not from the workers':
-        // the allocator keeps freed memory per thread, and a block per
-        // worker would leave megabytes behind with each one.
-        Bytes buffer;
-        buffer.reserve(blockSize > 0 ? static_cast<std::size_t>(blockSize) + 16 : 0);
-        Work work{localURL, fileSize, blockSize, next, fileKey, before, std::move(buffer)};
+        Work work{localURL, fileSize, blockSize, next, fileKey, before, blockBuffer(blockSize)};
         // Without a thread the block is read in line when its turn comes.
         if (!workers().launch(
                 [slot, work = std::move(work)]() mutable { prepare<Slot, Prepared>(*slot, std::move(work)); }))
@@ -241,14 +237,34 @@ void FileSendBlockPrefetch::again(const std::filesystem::path& localURL, std::in
     }
     auto slot = std::make_shared<Slot>();
     slot->blockNum = blockNum;
-    Bytes buffer;
-    buffer.reserve(blockSize > 0 ? static_cast<std::size_t>(blockSize) + 16 : 0);
     Work work{localURL, fileSize, blockSize, blockNum, fileKey, publishedLink(clearHash, hashedBlocks),
-              std::move(buffer)};
+              blockBuffer(blockSize)};
     if (!workers().launch(
             [slot, work = std::move(work)]() mutable { prepare<Slot, Prepared>(*slot, std::move(work)); }))
         return;
     slots_.push_front(std::move(slot));
+}
+
+void FileSendBlockPrefetch::reuse(Bytes buffer) {
+    if (spares_.size() < depth_ && buffer.capacity() > 0) spares_.push_back(std::move(buffer));
+}
+
+Bytes FileSendBlockPrefetch::blockBuffer(std::int32_t blockSize) {
+    const std::size_t wanted = blockSize > 0 ? static_cast<std::size_t>(blockSize) + 16 : 0;
+    while (!spares_.empty()) {
+        Bytes spare = std::move(spares_.back());
+        spares_.pop_back();
+        if (spare.capacity() >= wanted) {
+            spare.clear();
+            return spare;
+        }
+    }
+    // A new block's memory comes from this thread, not from the workers':
+    // the allocator keeps freed memory per thread, and a block per worker
+    // would leave megabytes behind with each one.
+    Bytes buffer;
+    buffer.reserve(wanted);
+    return buffer;
 }
 
 std::optional<FileSendBlockPrefetch::Prepared> FileSendBlockPrefetch::take(std::uint64_t blockNum) {
@@ -279,6 +295,10 @@ bool FileSendBlockPrefetch::whenPrepared(std::uint64_t blockNum, std::function<v
 void FileSendBlockPrefetch::cancel() {
     for (auto& slot : slots_) slot->cancelled = true;
     slots_.clear();
+    // An ended upload keeps no spare block while it waits in the jobs list;
+    // the megabytes go back on a kept thread, not under the engine's lock.
+    if (!spares_.empty())
+        ReusedThreads::run([spares = std::make_shared<std::vector<Bytes>>(std::exchange(spares_, {}))] {});
 }
 
 std::size_t FileSendBlockPrefetch::liveWorkers() { return workers().live(); }

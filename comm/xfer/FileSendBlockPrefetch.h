@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "crypto/Digest.h"
 #include "crypto/EncryptionKey.h"
@@ -91,8 +92,16 @@ public:
     // wait. Lets the job wait for its block without holding anything.
     bool whenPrepared(std::uint64_t blockNum, std::function<void()> then);
 
-    // Drops whatever is held or being prepared.
+    // Drops whatever is held or being prepared, and the spare buffers.
     void cancel();
+
+    // The storage of a block once sent, for a block prepared later (as many
+    // as the depth are kept, the rest let go). An upload so works in the same
+    // few buffers from its first block to its last: blocks made anew would
+    // each come from the allocator of whichever thread ran the step, which
+    // keeps what is freed per thread, and the upload's memory would grow with
+    // the threads it met.
+    void reuse(Bytes buffer);
 
     // Workers still running, in all uploads; for tests, which wait for none.
     static std::size_t liveWorkers();
@@ -107,7 +116,11 @@ public:
 
 private:
     struct Slot;
+    // A spare buffer, or a new one, for a block of `blockSize` bytes.
+    Bytes blockBuffer(std::int32_t blockSize);
+
     std::size_t depth_;
+    std::vector<Bytes> spares_;
     // In block order, consecutive.
     std::deque<std::shared_ptr<Slot>> slots_;
 };

@@ -246,11 +246,14 @@ void SrvComm::fileSend_sendBlock() {
             context.lastStatus = JobsSteps::fileSend_sendBlock;
             // The block sent before is let go now rather than when the next
             // request replaces it, so that no more than the block on its way
-            // and the ones prepared ahead are held; on a kept thread, as
-            // handing megabytes back to the system is no work for the
-            // engine's lock (without a thread it goes here).
-            if (context.httpSession && context.httpSession->task)
-                ReusedThreads::run([sent = std::exchange(context.httpSession->task, nullptr)]() mutable { sent.reset(); });
+            // and the ones prepared ahead are held: its storage serves a block
+            // prepared next, and the rest of its request goes on a kept
+            // thread (without a thread it goes here).
+            if (context.httpSession && context.httpSession->task) {
+                auto sent = std::exchange(context.httpSession->task, nullptr);
+                if (auto body = sent->takeBody()) context.prefetch.reuse(std::move(*body));
+                ReusedThreads::run([sent = std::move(sent)]() mutable { sent.reset(); });
+            }
             context.pendingBlock.reset();
             context.pendingBodyDigest.reset();
             context.awaitedBlock.reset();

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <future>
 #include <condition_variable>
 #include <mutex>
 #include <set>
@@ -280,6 +281,31 @@ TEST_F(UrlSessionTest, ATaskResumedFromAnotherSessionsCompletionIsNotHeldBackByT
         next.reset();
         ASSERT_TRUE(UrlSession::waitForNoLiveWorkers(kGuard));
     }
+}
+
+// The body is handed back once the transfer is over, so that its storage can
+// serve again: not while the task waits to run, already in its completion,
+// and once only.
+TEST_F(UrlSessionTest, TheBodyIsHandedBackOnceTheTransferIsOver) {
+    auto session = newSession();
+    std::shared_ptr<UrlSessionDataTask> task;
+    std::optional<Bytes> inCompletion;
+    std::optional<Bytes> afterwards = toBytes("<not asked>");
+    std::promise<void> taken;
+    task = session->dataTask(makeRequest(devserver.url("/echo/"), "PUT", {}, "block bytes"),
+                             collector->completion(0, [&] {
+                                 inCompletion = task->takeBody();
+                                 afterwards = task->takeBody();
+                                 taken.set_value();
+                             }));
+    EXPECT_FALSE(task->takeBody());
+    task->resume();
+    auto done = taken.get_future();
+    ASSERT_EQ(done.wait_for(kGuard), std::future_status::ready);
+    ASSERT_FALSE(collector->resultOf(0).error);
+    EXPECT_EQ(text(inCompletion), "block bytes");
+    EXPECT_FALSE(afterwards);
+    EXPECT_EQ(devserver->requests().at(0).body, "block bytes");
 }
 
 TEST_F(UrlSessionTest, AConnectionTheServerClosesIsReplacedForTheNextRequest) {

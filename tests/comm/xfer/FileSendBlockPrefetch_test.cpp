@@ -78,6 +78,26 @@ TEST_F(FileSendBlockPrefetchTest, APreparedBlockIsTheReadersBlockWithItsBodyDige
     EXPECT_FALSE(end->block);
 }
 
+// A sent block's storage, given back, is where a later block is made,
+// whatever it held before; one too small for a block is not used.
+TEST_F(FileSendBlockPrefetchTest, ASentBlocksStorageServesALaterBlock) {
+    Digest clearHash(DigestAlgorithm::sha256);
+    std::uint64_t hashed = 0;
+    const auto expected = FileSendBlockReader::read(path, size, kBlock, 0, key, clearHash, hashed);
+    ASSERT_TRUE(expected);
+
+    FileSendBlockPrefetch prefetch(2);
+    Bytes sent(kBlock + 16, 0xAA);
+    const std::uint8_t* storage = sent.data();
+    prefetch.reuse(std::move(sent));
+    prefetch.reuse(Bytes(10, 0xBB));
+    prefetch.start(path, size, kBlock, 0, key, Digest(DigestAlgorithm::sha256), 0);
+    auto prepared = prefetch.take(0);
+    ASSERT_TRUE(prepared && prepared->block);
+    EXPECT_EQ(prepared->block->cipher.data(), storage);
+    EXPECT_EQ(prepared->block->cipher, expected->cipher);
+}
+
 TEST_F(FileSendBlockPrefetchTest, OnlyTheBlockAskedForIsHandedOverAndALaterOneIsKept) {
     Digest clearHash(DigestAlgorithm::sha256);
     FileSendBlockPrefetch prefetch;
