@@ -295,11 +295,10 @@ void MainViewController::observeEmptyQueues() {
 
 // --- application observers -------------------------------------------------------------
 
-void MainViewController::observeApplication(const char* name, std::function<void(MainViewController&)> handler,
-                                            bool queued) {
+void MainViewController::observeApplication(const char* name, std::function<void(MainViewController&)> handler) {
     const QPointer<MainViewController> self(this);
-    observeAppCenter(name, [self, handler, queued](const ostrelcomm::Notification&) {
-        if (!queued && onMainThread()) {
+    observeAppCenter(name, [self, handler](const ostrelcomm::Notification&) {
+        if (onMainThread()) {
             if (self) handler(*self);
             return;
         }
@@ -318,8 +317,7 @@ void MainViewController::observeShowFullLog() {
     if (!firstRegistration(registered_.showFullLog)) return;
     observeApplication(
         kShowFullLogChangedNotification,
-        [](MainViewController& view) { view.viewTypeBtn_->setVisible(Appwise::shared().setup().showFullLog); },
-        false);
+        [](MainViewController& view) { view.viewTypeBtn_->setVisible(Appwise::shared().setup().showFullLog); });
 }
 
 void MainViewController::observeLocalFolderRefresh() {
@@ -331,8 +329,7 @@ void MainViewController::observeLocalFolderRefresh() {
             view.localPathView_->setItems(localPathItems(folder));
             view.localFiles_.emplace(folder);
             view.reloadLocalFileList();
-        },
-        false);
+        });
 }
 
 void MainViewController::observeAuthentication() {
@@ -388,14 +385,13 @@ void MainViewController::observeRefresh() {
             const std::string folder = path.actPathUUID();
             if (folder == "root") path.clean();
             fast->directory_getInfo(folder, kMainWindowSource);
-        },
-        false);
+        });
 }
 
 void MainViewController::observePasteboard() {
     if (!firstRegistration(registered_.pasteboard)) return;
-    observeApplication(
-        kPasteboardChangedNotification, [](MainViewController& view) { view.reloadRemoteFileList(); }, false);
+    observeApplication(kPasteboardChangedNotification,
+                       [](MainViewController& view) { view.reloadRemoteFileList(); });
 }
 
 void MainViewController::observeSelectAll() {
@@ -407,8 +403,7 @@ void MainViewController::observeSelectAll() {
                 view.localFilesTable_->selectAll();
             else if (view.selectedTable_ == SelectedTable::remoteItems)
                 view.remoteFilesTable_->selectAll();
-        },
-        false);
+        });
 }
 
 }  // namespace quorvel

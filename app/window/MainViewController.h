@@ -422,8 +422,8 @@ private:
 
     // --- browsing (MainViewBrowse.cpp) ---------------------------------------------
     // `handler` on the main thread for a notification of Appwise's center: at
-    // once when posted there, unless `queued`; else from the event loop.
-    void observeApplication(const char* name, std::function<void(MainViewController&)> handler, bool queued);
+    // once when posted there, else from the event loop.
+    void observeApplication(const char* name, std::function<void(MainViewController&)> handler);
     // `observer` of `name` on Appwise's center, on the posting thread; every
     // such registration is removed first thing when the view goes.
     void observeAppCenter(const char* name, ostrelcomm::NotificationCenter::Observer observer);
